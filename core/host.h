@@ -1,0 +1,33 @@
+// The few calls from the emulation into its host: the X display and dialogs
+// in the program (ui/X*.cpp), or a headless stand-in for tests and
+// benchmarks (ui/headless.cpp). Exactly one of the two is linked.
+#pragma once
+
+#include <cstdint>
+
+// Pixel memory of the frame image. The renderer writes raster line r at byte
+// offset r * FRAME_LINE_BYTES, one 16-bit double pixel per VIC pixel; with the
+// doubled window the image is FRAME_ALLOC_BYTES long.
+constexpr uint32_t FRAME_LINE_BYTES = 520;
+constexpr uint32_t FRAME_LINES = 312;
+constexpr uint32_t FRAME_CELLS = 260;
+constexpr uint32_t FRAME_ALLOC_BYTES = 2 * FRAME_LINES * 2 * FRAME_LINE_BYTES;
+extern uint8_t* frame_image;
+
+// Initialises the toolkit, which takes its own options out of argc/argv.
+void host_init(int* argc, char** argv);
+
+// Builds the window, dialogs, colours and frame image; ends the process on failure.
+void start_X_client();
+void close_X_client();
+
+// Shows the finished frame.
+void put_frame();
+
+// Handles at most one pending window-system event.
+void poll_event();
+
+void resize_main_window(unsigned cycles_per_line, unsigned new_overscan);
+
+void show_halt_dialog();
+void show_wrongmemory_dialog(int expansion);

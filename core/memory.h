@@ -1,0 +1,114 @@
+// The VIC 20 address space and the processor's data accesses.
+//
+// `memory` is the flat 64 KB image, chip registers included. READMEM and
+// WRITMEM add the machine's behaviour on top of it: blocks without memory
+// read as open bus, ROM refuses writes, colour RAM keeps four bits, and the
+// VIC and VIA registers run their side effects through a dispatch table.
+// Instruction bytes, zero page, the stack and the VIC's own fetches use the
+// array directly.
+#pragma once
+
+#include <cstdint>
+
+extern uint8_t* memory;      // 65536 bytes, allocated at start-up
+extern uint8_t rombank[16];  // state of each 4 KB block
+extern uint32_t memexp;      // expansion chosen (0..4)
+extern uint8_t memdef;       // expansion in effect
+extern uint8_t ram;          // bit 0: $A000-$BFFF is RAM; bit 1: no version patch
+
+constexpr uint32_t MEMORY_SIZE = 0x10000;
+
+enum BlockState : uint8_t { BLOCK_RAM = 0, BLOCK_NONE = 1, BLOCK_ROM = 2 };
+
+constexpr uint8_t RAM_AT_A000 = 0x01;
+constexpr uint8_t NO_VERSION_PATCH = 0x02;
+
+// Expansion indices used by memexp, memdef, the memory dialog and the files.
+enum Expansion { EXP_NONE = 0, EXP_3K = 1, EXP_8K = 2, EXP_16K = 3, EXP_24K = 4 };
+
+constexpr uint16_t COLOR_RAM_START = 0x9400, COLOR_RAM_END = 0x97FF;
+
+// ---- register dispatch --------------------------------------------------------
+
+// The handlers cover $9000-$91AF: the VIC, both VIAs and the VIAs' mirrors at
+// $9190-$91AF. A read handler returns the byte read. A write handler may
+// change the value or the address that is stored to; it returns false when
+// the write ends without a store.
+constexpr uint16_t IO_BASE = 0x9000;
+constexpr uint16_t IO_DISPATCH_SIZE = 0x1B0;
+using IoReadHandler = uint8_t (*)(uint16_t addr);
+using IoWriteHandler = bool (*)(uint16_t& addr, uint8_t& value);
+extern IoReadHandler io_read[IO_DISPATCH_SIZE];
+extern IoWriteHandler io_write[IO_DISPATCH_SIZE];
+
+// Fills the dispatch table from the chips' register tables.
+void install_io_handlers();
+
+// Sends a sound register message while sound is on (codes 0..4 from the
+// VIC's sound registers, 5 for a change of video standard).
+void forward_sound(uint8_t code, uint8_t value);
+
+uint8_t read_io(uint16_t addr);
+void write_io(uint16_t addr, uint8_t value);
+
+// Blocks whose state makes a read return the open-bus value: state 1 for the
+// cartridge/expansion blocks, any non-RAM state for blocks 4 and 5.
+constexpr uint8_t OPEN_BUS_MASK[16] = {0, 0, 1, 1, 3, 3, 1, 1, 0, 0, 1, 1, 0, 0, 0, 0};
+
+// Test builds (TARVIKON_BUS_TRACE) report every READMEM and WRITMEM call, so
+// that tests can count the processor's accesses per address.
+#ifdef TARVIKON_BUS_TRACE
+extern void (*bus_trace_hook)(char kind, uint16_t addr);
+#define BUS_TRACE(kind, addr) \
+    do {                      \
+        if (bus_trace_hook) bus_trace_hook(kind, addr); \
+    } while (0)
+#else
+#define BUS_TRACE(kind, addr) \
+    do {                      \
+    } while (0)
+#endif
+
+inline uint8_t READMEM(uint16_t addr) {
+    BUS_TRACE('R', addr);
+    unsigned block = addr >> 12;
+    if (rombank[block] & OPEN_BUS_MASK[block]) return uint8_t(addr >> 8);
+    if (block == 9) return read_io(addr);
+    return memory[addr];
+}
+
+// How a block takes a write.
+enum WriteRule : uint8_t { WR_LOW, WR_ALWAYS, WR_IF_RAM, WR_NEVER, WR_IO };
+constexpr WriteRule WRITE_RULE[16] = {WR_LOW,     WR_ALWAYS, WR_IF_RAM, WR_IF_RAM, WR_IF_RAM, WR_IF_RAM,
+                                      WR_IF_RAM,  WR_IF_RAM, WR_NEVER,  WR_IO,     WR_IF_RAM, WR_IF_RAM,
+                                      WR_NEVER,   WR_NEVER,  WR_NEVER,  WR_NEVER};
+
+inline void WRITMEM(uint16_t addr, uint8_t value) {
+    BUS_TRACE('W', addr);
+    unsigned block = addr >> 12;
+    switch (WRITE_RULE[block]) {
+    case WR_LOW:
+        if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
+        break;
+    case WR_ALWAYS:
+        break;
+    case WR_IF_RAM:
+        if (rombank[block] != BLOCK_RAM) return;
+        break;
+    case WR_NEVER:
+        return;
+    case WR_IO:
+        write_io(addr, value);
+        return;
+    }
+    memory[addr] = value;
+}
+
+// ---- layout ----------------------------------------------------------------------
+
+// Brings blocks 0 and 2-7 into the states of an expansion index (reset rule:
+// cartridge ROM in blocks 2, 3, 6, 7 survives; blocks 4 and 5 are set outright).
+void apply_expansion_layout(uint32_t expansion);
+
+// Fills every ROM block with $FF and marks it as not fitted.
+void remove_rom_memory();

@@ -1,0 +1,230 @@
+// Machine state, machine start, the main loop, reset and shut-down.
+#include "tarvikon.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "../files/fileio.h"
+#include "../sound/sound.h"
+#include "cpu.h"
+#include "host.h"
+#include "memory.h"
+#include "via.h"
+#include "vic.h"
+
+CpuRegisters Register;
+uint8_t Flags[8];
+
+int32_t cycles = 0;
+uint16_t line_cycles = 0;
+uint8_t frame_ready = 1;
+
+uint32_t scanline = 0;
+uint32_t last_line = 0;
+uint32_t screen_width = PAL_SCREEN_WIDTH;
+
+uint16_t raster = 0;
+uint16_t x = 0, y = 0;
+uint8_t intdef = 0;
+uint32_t interrupt = 2;
+uint16_t delay_loop = 0;
+volatile uint16_t delay_counter = 0;
+
+uint8_t vid_time = 0;
+uint8_t vid_new = 0;
+uint8_t overscan = 28;
+uint8_t overscan_set = 28;
+uint8_t config = 0;
+uint8_t scale = 0;
+uint8_t soundon = 1;
+uint8_t tvsound = 0;
+uint8_t verbose = 0;
+int joystick_fd = -1;
+uint8_t DUMP = 0;
+
+namespace {
+
+struct VideoStandard {
+    uint32_t scanline, last_line, screen_width, view_left;
+    int sop, mit, bas, noi;
+};
+constexpr VideoStandard STANDARDS[2] = {
+    {NTSC_SCANLINE, NTSC_LAST_LINE, NTSC_SCREEN_WIDTH, NTSC_VIEW_LEFT, 15980, 7990, 3995, 31960},
+    {PAL_SCANLINE, PAL_LAST_LINE, PAL_SCREEN_WIDTH, PAL_VIEW_LEFT, 17320, 8659, 4329, 34640},
+};
+
+void say(const char* text) {
+    if (verbose) fputs(text, stdout);
+}
+
+uint16_t reset_vector() { return uint16_t(memory[RESET_VECTOR] | memory[RESET_VECTOR + 1] << 8); }
+
+void init_registers() {
+    Register = CpuRegisters{reset_vector(), 0, 0, 0, 0};
+    std::memset(Flags, 0, sizeof Flags);
+    Flags[FLAG_5] = 1;
+    Flags[FLAG_B] = 1;
+}
+
+// Every VIC register written once through WRITMEM so that its decoding (and
+// the sound forwarding of the voice registers) runs.
+void clear_vic_registers() {
+    for (uint16_t addr = VIC_BASE; addr <= VIC_BASE + 0xF; addr++) WRITMEM(addr, 0);
+}
+
+void push_interrupt(uint16_t entry) {
+    push_byte(uint8_t(Register.PC >> 8));
+    push_byte(uint8_t(Register.PC));
+    push_byte(compose_p());
+    cycles += INTERRUPT_CYCLES;
+    Register.PC = entry;
+}
+
+void deliver_interrupts() {
+    nmi_alt = nmi_low;
+    update_interrupt_lines();
+    if (nmi_low && !nmi_alt) {
+        push_interrupt(NMI_ENTRY);  // B as it stands; I unchanged
+    } else if (irq_low && !Flags[FLAG_I]) {
+        Flags[FLAG_B] = 0;
+        push_interrupt(IRQ_ENTRY);
+        Flags[FLAG_I] = 1;
+    }
+}
+
+void switch_video_standard() {
+    say("Loading new kernel...");
+    const VideoStandard& s = STANDARDS[vid_new ? 1 : 0];
+    scanline = s.scanline;
+    last_line = s.last_line;
+    Frame.view_left = s.view_left;
+    screen_width = s.screen_width;
+    forward_sound(SND_STANDARD, uint8_t(s.scanline));
+    say(vid_new ? "PAL timing...kernel.pal..." : "NTSC timing...kernel.ntsc...");
+    if (readrom(vid_new ? "roms/kernel.pal" : "roms/kernel.ntsc", 0xE000, 8192) == -1)
+        fputs("Using the old kernel, please get both kernel images for proper emulation...", stdout);
+    say("OK\n");
+    patch_rom_version();
+    vid_time = vid_new;
+}
+
+}  // namespace
+
+void set_video_constants(uint8_t timing) {
+    if (timing > 1) return;
+    const VideoStandard& s = STANDARDS[timing];
+    scanline = s.scanline;
+    last_line = s.last_line;
+    screen_width = s.screen_width;
+    Frame.view_left = s.view_left;
+    sop = s.sop;
+    mit = s.mit;
+    bas = s.bas;
+    noi = s.noi;
+}
+
+void machine_start() {
+    wire_vias();
+    wire_vic();
+    install_io_handlers();
+    say("Initialising registers...");
+    init_registers();
+    clear_vic_registers();
+    init_via_timers();
+    memory[VIA1_BASE + VIA_ORA] = uint8_t(joystick2);
+    memory[VIA1_BASE + VIA_ORA_NH] = uint8_t(joystick2);
+    memory[VIA2_BASE + VIA_ORB] = uint8_t(joystick);
+    say("OK\n");
+}
+
+void run_step() {
+    execute_instruction();
+
+    if (delay_loop) {  // a volatile counter, so the compiler keeps the busy-wait
+        delay_counter = 0;
+        while (delay_counter < delay_loop) delay_counter = uint16_t(delay_counter + 1);
+    }
+
+    deliver_interrupts();
+    count_via_timers(cycles);
+
+    line_cycles = uint16_t(line_cycles + cycles);
+    if (line_cycles < scanline) return;
+
+    if (intdef == 1) render_line();
+    raster++;
+    if (raster > last_line) {
+        raster = 0;
+        if (intdef == 1) frame_ready = 1;
+        intdef--;
+        poll_event();
+    }
+    line_cycles = uint16_t(line_cycles - scanline);
+    if (!frame_ready) return;
+
+    put_frame();
+    poll_event();
+    if (joystick_fd != -1) poll_joystick_device();
+    frame_ready = 0;
+    y = 0;
+    x = 0;
+    intdef = uint8_t(interrupt);
+}
+
+void run_frame() {
+    // The frame ends when the raster position falls back (normally from the
+    // last line to 0; a reset inside the frame also ends it).
+    for (;;) {
+        uint16_t before = raster;
+        run_step();
+        if (raster < before) return;
+    }
+}
+
+void main_loop() {
+    for (;;) run_step();
+}
+
+void reset_tarvikon() {
+    say("Reseting VIC 20..\n");
+    say("Initializing Registers...\n");
+    init_registers();
+    std::memset(memory + 0x9000, 0, 0x1000);
+    init_via_timers();
+    raster = 0;
+    y = 0;
+    x = 0;
+    clear_vic_registers();
+    reset_vias();
+    for (unsigned block = 0; block < 8; block++)
+        if (rombank[block] != BLOCK_ROM) std::memset(memory + block * 0x1000, 0xFF, 0x1000);
+    memdef = uint8_t(memexp);
+    if (config) {
+        say("Inserting memory expansion cartridge...\n");
+        apply_expansion_layout(memexp);
+        if (vid_new != vid_time) switch_video_standard();
+    }
+    resize_main_window(scanline, overscan_set);
+    overscan = overscan_set;
+    config = 0;
+}
+
+void shut_down_tarvikon() {
+    if (DUMP == 1) dump();
+    close_X_client();
+    if (joystick_fd != -1) {
+        say("Closing joystick device...");
+        close(joystick_fd);
+        joystick_fd = -1;
+        say("OK\n");
+    }
+    if (soundon) stop_sound_process();
+    say("Deallocating VIC 20 RAM...");
+    free(memory);
+    memory = nullptr;
+    say("OK\n");
+    fputs("Exiting...\n", stdout);
+    fflush(stdout);
+}

@@ -1,0 +1,62 @@
+// The VIC (6560 NTSC / 6561 PAL): register decoding and the line renderer.
+//
+// Register writes are decoded into Frame and the address and colour globals
+// below, so that render_line() reads only ready-made values. The picture is
+// drawn one raster line at a time into frame_image.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint16_t VIC_BASE = 0x9000;
+enum VicRegister : uint8_t {
+    VIC_HORIGIN = 0x0, VIC_VORIGIN = 0x1, VIC_COLUMNS = 0x2, VIC_ROWS = 0x3,
+    VIC_RASTER = 0x4, VIC_ADDRESSES = 0x5, VIC_PEN_X = 0x6, VIC_PEN_Y = 0x7,
+    VIC_PADDLE_X = 0x8, VIC_PADDLE_Y = 0x9, VIC_BASS = 0xA, VIC_ALTO = 0xB,
+    VIC_SOPRANO = 0xC, VIC_NOISE = 0xD, VIC_VOLUME = 0xE, VIC_COLORS = 0xF,
+};
+
+struct VicChip {
+    uint8_t* reg[16];  // $9000-$900F in memory
+    uint8_t lightpen_x;
+    uint8_t lightpen_y;
+};
+extern VicChip Vic;
+
+struct FrameGeometry {
+    uint16_t columns;
+    uint16_t left_border;
+    uint16_t text_top;
+    uint16_t text_width;
+    uint16_t text_height;
+    uint32_t view_left;
+};
+extern FrameGeometry Frame;
+
+extern uint16_t vidpoint;   // character matrix (screen memory)
+extern uint16_t colpoint;   // colour RAM matrix
+extern uint16_t charaddr;   // character generator
+extern uint8_t doublesize;  // character height: 8 or 16
+extern uint32_t bordpixel, backpix, auxpix;
+
+// One emulated colour. The X side allocates the cell and fills pixel and
+// double_pixel (the pixel value in two adjacent bytes); the headless side
+// uses the colour code itself as the pixel.
+struct VicColor {
+    uint16_t red, green, blue;
+    uint32_t pixel;
+    uint32_t double_pixel;
+};
+enum VicColorCode : uint8_t {
+    COLOR_BLACK, COLOR_WHITE, COLOR_RED, COLOR_CYAN, COLOR_PURPLE, COLOR_GREEN, COLOR_BLUE, COLOR_YELLOW,
+    COLOR_ORANGE, COLOR_LTORANGE, COLOR_PINK, COLOR_LTCYAN, COLOR_LTPURPLE, COLOR_LTGREEN, COLOR_LTBLUE,
+    COLOR_LTYELLOW, COLOR_GREY, COLOR_WHITE2, VIC_COLOR_COUNT
+};
+extern VicColor vic_colors[VIC_COLOR_COUNT];
+
+void wire_vic();
+
+// Draws raster line `raster` into frame_image.
+void render_line();
+
+// Register side effects, for the dispatch table.
+void install_vic_handlers();
