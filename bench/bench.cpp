@@ -1,14 +1,15 @@
-// Speed benchmarks: emulated cycles per host second.
+// Speed benchmarks: emulated cycles per host second, compared as ratios.
 //   tarvikon-bench cpu <6502_functional_test.bin>
 //   tarvikon-bench machine <roms dir> <frames>
 #include <cstdio>
 #include <cstring>
 
+#include "bench.h"
+
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s cpu <functional test image> | machine <roms dir> <frames>\n", argv[0]);
-        return 2;
-    }
-    std::fprintf(stderr, "%s: not built yet\n", argv[1]);
+    if (argc >= 3 && std::strcmp(argv[1], "cpu") == 0) return bench_cpu(argv[2]);
+    if (argc >= 4 && std::strcmp(argv[1], "machine") == 0) return bench_machine(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: %s cpu <6502_functional_test.bin>\n       %s machine <roms dir> <frames>\n", argv[0],
+                 argv[0]);
     return 2;
 }
