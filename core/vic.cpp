@@ -1,11 +1,206 @@
-// Placeholder until the VIC lands.
+// The VIC: register decoding, raster and light-pen reads, sound forwarding
+// and the line renderer.
 #include "vic.h"
+
+#include <cstring>
+#include <utility>
+
+#include "host.h"
+#include "memory.h"
+#include "tarvikon.h"
+
 VicChip Vic;
 FrameGeometry Frame;
-uint16_t vidpoint, colpoint, charaddr;
+uint16_t vidpoint = 0, colpoint = 0x9400, charaddr = 0x8000;
 uint8_t doublesize = 8;
-uint32_t bordpixel, backpix, auxpix;
+uint32_t bordpixel = 0, backpix = 0, auxpix = 0;
 VicColor vic_colors[VIC_COLOR_COUNT];
-void wire_vic() {}
-void render_line() {}
-void install_vic_handlers() {}
+
+namespace {
+
+constexpr uint16_t MAX_LEFT_ORIGIN = 60;  // in units of 4 VIC pixels
+constexpr uint16_t NTSC_MAX_COLUMNS = 31, PAL_MAX_COLUMNS = 32;
+constexpr uint16_t NTSC_MAX_ROWS2 = 59, PAL_MAX_ROWS2 = 71;  // twice the rows
+constexpr uint8_t COLUMNS_ADDRESS_BIT = 0x80;                  // $9002 bit 7
+constexpr uint8_t ROWS_DOUBLE_HEIGHT = 0x01;                   // $9003 bit 0
+constexpr uint8_t COLORS_NORMAL = 0x08;                        // $900F bit 3: 0 reverses the characters
+constexpr uint8_t CHARGEN_IN_RAM = 0x08;                       // $9005 bit 3
+constexpr uint8_t COLOR_MULTI = 0x08;                          // colour RAM bit 3
+
+// Sound message code of each sound register, $900A-$900E.
+constexpr uint8_t SOUND_CODE[5] = {1, 2, 3, 4, 0};
+
+// The VIC sees its own 16 KB: $2000-$7FFF and $A000-$FFFF of the processor's
+// map fold onto $8000-$9FFF and $0000-$5FFF. Adding these per-block offsets
+// is the same as adding $6000, then $6000 again when above $9FFF.
+constexpr uint16_t VIC_WRAP[16] = {0,      0,      0x6000, 0x6000, 0xC000, 0xC000, 0xC000, 0xC000,
+                                   0,      0,      0x6000, 0x6000, 0x6000, 0x6000, 0x6000, 0x6000};
+inline uint16_t vic_address(uint16_t a) { return uint16_t(a + VIC_WRAP[a >> 12]); }
+
+inline uint32_t color_pixel(unsigned code) { return vic_colors[code].double_pixel; }
+
+// Bit patterns as cell masks: cell k (left to right) is all ones when bit
+// 7 - k of the pattern is set. Built in cell order, so copying a row of
+// eight into two 64-bit words keeps each cell in its place on any byte order.
+struct PatternMasks {
+    uint16_t cells[256][8];
+    PatternMasks() {
+        for (unsigned p = 0; p < 256; p++)
+            for (unsigned k = 0; k < 8; k++) cells[p][k] = (p >> (7 - k)) & 1 ? 0xFFFF : 0;
+    }
+};
+const PatternMasks pattern_masks;
+
+inline uint64_t broadcast(uint32_t double_pixel) { return uint64_t(uint16_t(double_pixel)) * 0x0001000100010001ull; }
+
+// Writes one character's eight cells from `cell` on, never past the line's last cell.
+inline void put_cells(uint8_t* line, unsigned cell, const uint16_t (&cells)[8]) {
+    if (cell + 8 <= FRAME_CELLS) std::memcpy(line + 2 * cell, cells, sizeof cells);
+    else if (cell < FRAME_CELLS) std::memcpy(line + 2 * cell, cells, 2 * (FRAME_CELLS - cell));
+}
+
+inline void fill_cells(uint8_t* line, unsigned from, unsigned to, uint32_t double_pixel) {
+    uint16_t value = uint16_t(double_pixel);
+    if (to > FRAME_CELLS) to = FRAME_CELLS;
+    for (unsigned k = from; k < to; k++) std::memcpy(line + 2 * k, &value, 2);
+}
+
+void decode_columns(uint8_t v) {
+    uint16_t columns = v & 0x7F;
+    uint16_t cap = scanline == NTSC_SCANLINE ? NTSC_MAX_COLUMNS : PAL_MAX_COLUMNS;
+    Frame.columns = columns > cap ? cap : columns;
+    Frame.text_width = uint16_t(8 * Frame.columns);
+    colpoint = uint16_t(COLOR_RAM_START + (v & COLUMNS_ADDRESS_BIT) * 4);
+    vidpoint = uint16_t((v & COLUMNS_ADDRESS_BIT) * 4 + (*Vic.reg[VIC_ADDRESSES] & 0x70) * 64);
+}
+
+void decode_rows(uint8_t v) {
+    uint16_t rows2 = v & 0x7E;
+    uint16_t cap = scanline == NTSC_SCANLINE ? NTSC_MAX_ROWS2 : PAL_MAX_ROWS2;
+    if (rows2 > cap) rows2 = cap;
+    if (v & ROWS_DOUBLE_HEIGHT) {
+        doublesize = 16;
+        uint32_t height = 8u * rows2;
+        Frame.text_height = uint16_t(height > last_line ? last_line : height);
+    } else {
+        doublesize = 8;
+        Frame.text_height = uint16_t(4 * rows2);
+    }
+}
+
+void decode_addresses(uint8_t v) {
+    vidpoint = uint16_t((*Vic.reg[VIC_COLUMNS] & COLUMNS_ADDRESS_BIT) * 4 + (v & 0x70) * 64);
+    charaddr = uint16_t((v & 7) * 0x400 + ((v & CHARGEN_IN_RAM) ? 0 : 0x8000));
+}
+
+bool vic_write(uint16_t& addr, uint8_t& value) {
+    uint8_t v = value;
+    switch (addr - VIC_BASE) {
+    case VIC_HORIGIN: {
+        uint16_t h = v & 0x7F;
+        Frame.left_border = uint16_t(4 * (h > MAX_LEFT_ORIGIN ? MAX_LEFT_ORIGIN : h));
+        break;
+    }
+    case VIC_VORIGIN: Frame.text_top = uint16_t(2 * v); break;
+    case VIC_COLUMNS: decode_columns(v); break;
+    case VIC_ROWS: decode_rows(v); break;
+    case VIC_ADDRESSES: decode_addresses(v); break;
+    case VIC_BASS:
+    case VIC_ALTO:
+    case VIC_SOPRANO:
+    case VIC_NOISE: forward_sound(SOUND_CODE[addr - VIC_BASE - VIC_BASS], v); break;
+    case VIC_VOLUME:
+        auxpix = color_pixel(v >> 4);
+        forward_sound(SOUND_CODE[VIC_VOLUME - VIC_BASS], v);
+        break;
+    case VIC_COLORS:
+        bordpixel = color_pixel(v & 7);
+        backpix = color_pixel(v >> 4);
+        break;
+    default: break;
+    }
+    return true;
+}
+
+uint8_t vic_read(uint16_t addr) {
+    uint8_t* reg = memory + addr;
+    switch (addr - VIC_BASE) {
+    case VIC_ROWS: *reg = uint8_t((*reg & 0x7F) | (raster & 1) << 7); break;
+    case VIC_RASTER: return uint8_t(raster >> 1);
+    case VIC_PEN_X: *reg = Vic.lightpen_x; break;
+    case VIC_PEN_Y: *reg = Vic.lightpen_y; break;
+    default: break;
+    }
+    return *reg;
+}
+
+constexpr uint8_t READ_HANDLED[] = {VIC_ROWS, VIC_RASTER, VIC_PEN_X, VIC_PEN_Y};
+constexpr uint8_t WRITE_HANDLED[] = {VIC_HORIGIN, VIC_VORIGIN, VIC_COLUMNS, VIC_ROWS, VIC_ADDRESSES,
+                                     VIC_BASS,    VIC_ALTO,    VIC_SOPRANO, VIC_NOISE, VIC_VOLUME, VIC_COLORS};
+
+}  // namespace
+
+void wire_vic() {
+    for (unsigned r = 0; r < 16; r++) Vic.reg[r] = memory + VIC_BASE + r;
+}
+
+void install_vic_handlers() {
+    for (uint8_t reg : READ_HANDLED) io_read[VIC_BASE + reg - IO_BASE] = vic_read;
+    for (uint8_t reg : WRITE_HANDLED) io_write[VIC_BASE + reg - IO_BASE] = vic_write;
+}
+
+// The text area's cells run past cell 259 when the left border and the text
+// width add up to more than a line holds; those cells are clipped, so that
+// no line writes into the next one or, on the last line, past the image.
+void render_line() {
+    unsigned r = raster;
+    if (r >= FRAME_LINES) return;
+    uint8_t* line = frame_image + r * FRAME_LINE_BYTES;
+
+    if (r < Frame.text_top || r >= unsigned(Frame.text_top) + Frame.text_height) {
+        fill_cells(line, 0, FRAME_CELLS, bordpixel);
+        return;
+    }
+
+    unsigned left = Frame.left_border;
+    fill_cells(line, 0, left, bordpixel);
+
+    uint64_t fg[8];
+    for (unsigned code = 0; code < 8; code++) fg[code] = broadcast(color_pixel(code));
+    const uint64_t bg = broadcast(backpix);
+    const uint16_t multi[4] = {uint16_t(backpix), uint16_t(bordpixel), 0, uint16_t(auxpix)};
+    const bool normal = *Vic.reg[VIC_COLORS] & COLORS_NORMAL;
+
+    unsigned columns = Frame.columns;
+    if (left >= FRAME_CELLS) columns = 0;
+    else if (columns > (FRAME_CELLS - left + 7) / 8) columns = (FRAME_CELLS - left + 7) / 8;  // the rest is clipped
+
+    for (unsigned c = 0; c < columns; c++) {
+        uint16_t code = memory[uint16_t(vidpoint + x + c)];
+        uint8_t pattern = memory[vic_address(uint16_t(charaddr + y + doublesize * code))];
+        uint8_t color = memory[uint16_t(colpoint + x + c)];
+        uint16_t cells[8];
+        if (color & COLOR_MULTI) {
+            uint16_t pair_color[4] = {multi[0], multi[1], uint16_t(fg[color & 7]), multi[3]};
+            for (unsigned pair = 0; pair < 4; pair++)
+                cells[2 * pair] = cells[2 * pair + 1] = pair_color[(pattern >> (6 - 2 * pair)) & 3];
+        } else {
+            uint64_t on = fg[color & 7], off = bg;
+            if (!normal) std::swap(on, off);
+            uint64_t mask[2];
+            std::memcpy(mask, pattern_masks.cells[pattern], sizeof mask);
+            uint64_t out[2] = {(mask[0] & on) | (~mask[0] & off), (mask[1] & on) | (~mask[1] & off)};
+            std::memcpy(cells, out, sizeof cells);
+        }
+        put_cells(line, left + 8 * c, cells);
+    }
+
+    y++;
+    if (y == doublesize) {
+        x = uint16_t(x + Frame.columns);
+        y = 0;
+    }
+
+    unsigned end = left + Frame.text_width;
+    if (end <= FRAME_CELLS - 1) fill_cells(line, end, FRAME_CELLS, bordpixel);
+}
