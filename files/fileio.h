@@ -1,16 +1,36 @@
 // Loaders and savers that move files into and out of the address space:
 // system ROMs, cartridge images, BASIC programs, the configuration file and
-// the debug dump. Each prints its own progress and failures on stdout.
+// the debug dump. Each prints its own progress and failures on stdout and
+// never writes outside the 64 KB image.
 #pragma once
 
 #include <cstdint>
 
 // ---- system ROMs and cartridges ----------------------------------------------
+
+// Reads exactly `size` bytes of an image to `address`; 0, or -1 after its
+// failure text.
 int readrom(const char* path, uint16_t address, int size);
+
+// A raw cartridge image: a 4098 or 8194 byte file starts with a load-address
+// header, anything else goes to `default_address`. Returns the data bytes
+// read (at most 16384), or -1.
 int readfile(const char* path, uint16_t default_address);
+
+// A .crt image (header when 4098, 8193 or 8194 bytes long; 16 KB images
+// split over $6000 and $A000). Marks its blocks; returns the count of its
+// last read, or -1.
 int readcrt(const char* path);
+
+// Chooses the loader by the characters after the first dot of the name and
+// marks the blocks that the suffix names.
 void load_game_cartridge(const char* name);
+
+// Writes the version text into the kernal image unless "-ver" was given.
 void patch_rom_version();
+constexpr uint16_t VERSION_TEXT_ADDRESS = 0xE43C;
+constexpr char VERSION_TEXT[] = "TARVIKON 0.8";
+
 // Start-up: loads kernal, BASIC and character ROMs; exits with -1 on failure.
 void load_system_roms();
 // Start-up, after the file arguments: the expansion by memdef, then "-ram".
@@ -21,10 +41,33 @@ void apply_ram_override();
 extern bool starting_up;
 
 // ---- BASIC programs and dump --------------------------------------------------
+
+// Loads a program file to the BASIC start (or its own address for images)
+// and sets the BASIC end pointers; -1 when nothing was loaded, also when the
+// program needs another expansion (then memexp and config are set).
 int readbasic(const char* name);
+
+// Saves the program between the BASIC start and end pointers with its load
+// address; the byte count, or -1.
 int writebasic(const char* name);
+
+// Writes every address with its byte to dump.txt.
 void dump();
 
+// BASIC pointers in the zero page, low byte first.
+constexpr uint16_t BASIC_START = 0x2B;  // start of the program
+constexpr uint16_t BASIC_END = 0x2D;    // end of the program
+constexpr uint16_t BASIC_END_POINTERS[] = {0x2D, 0x2F, 0x31, 0xAE, 0x35};
+constexpr uint16_t LOAD_DEVICE = 0xBA;  // set to 1 after a load
+
+// Longest page-$12 file (header included) for the 8 KB and 16 KB expansions.
+constexpr long LIMIT_8K = 11773;
+constexpr long LIMIT_16K = 19965;
+
 // ---- configuration file ---------------------------------------------------------
+
+// Start-up: reads tarvikon.rc field by field, falling back to defaults.
 void read_config();
+
+// Writes the settings in effect; the result of the close, or -1 on failure.
 int save_config();

@@ -1,4 +1,144 @@
-// Placeholder until start-up lands.
+// The program's entry: banner, options, and the machine brought up in a
+// fixed order before the machine start and the main loop take over.
 #include "startup.h"
-void start_tarvikon(int, char**) {}
-void show_help() {}
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "../core/host.h"
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "../core/via.h"
+#include "../sound/sound.h"
+#include "fileio.h"
+#include "fileutil.h"
+
+namespace {
+
+constexpr const char* BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
+constexpr const char* JOYSTICK_DEVICE = "/dev/js0";
+
+void set_ram_flag() { ram |= RAM_AT_A000; }
+void set_highres() { scale = 1; }
+void set_verbose() { verbose = 1; }
+void set_joystick() { joystick_fd = 0; }
+void set_tvsound() { tvsound = 1; }
+void set_no_version() { ram |= NO_VERSION_PATCH; }
+void set_nosound() { soundon = 0; }
+void set_nocfg() { config = 1; }
+[[noreturn]] void help_and_exit() {
+    show_help();
+    exit(0);
+}
+
+// Matched as whole strings with exact case, in this order. "-h" ends the
+// program, so it never reaches the walk that loads the file arguments.
+struct Option {
+    const char* name;
+    void (*apply)();
+    const char* text;  // printed for every argument that matches, or null
+};
+constexpr Option OPTIONS[] = {
+    {"-ram", set_ram_flag, nullptr},
+    {"-RAM", set_ram_flag, nullptr},
+    {"-highres", set_highres, "Screen resolution : High\n"},
+    {"-HIGHRES", set_highres, "Screen resolution : High\n"},
+    {"-verbose", set_verbose, "Message mode : Verbose\n"},
+    {"-VERBOSE", set_verbose, "Message mode : Verbose\n"},
+    {"-joy", set_joystick, nullptr},
+    {"-JOY", set_joystick, nullptr},
+    {"-tvsound", set_tvsound, "Sound quality : TV Sound\n"},
+    {"-TVSOUND", set_tvsound, "Sound quality : TV Sound\n"},
+    {"-ver", set_no_version, nullptr},
+    {"-nosound", set_nosound, nullptr},
+    {"-NOSOUND", set_nosound, nullptr},
+    {"-nocfg", set_nocfg, nullptr},
+    {"-NOCFG", set_nocfg, nullptr},
+    {"-h", help_and_exit, nullptr},
+    {"-H", help_and_exit, nullptr},
+};
+
+void run_options(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        for (const Option& option : OPTIONS) {
+            if (std::strcmp(argv[i], option.name) != 0) continue;
+            if (option.text) fputs(option.text, stdout);
+            option.apply();
+        }
+    }
+}
+
+bool is_option(const char* arg) {
+    for (const Option& option : OPTIONS)
+        if (std::strcmp(arg, option.name) == 0) return true;
+    return false;
+}
+
+void allocate_memory() {
+    say_verbose("Allocating VIC 20 RAM...");
+    memory = static_cast<uint8_t*>(malloc(MEMORY_SIZE));
+    if (!memory) {
+        fputs("failed !\n", stdout);
+        exit(-1);
+    }
+    say_verbose("OK\n");
+    // RAM and the cartridge area start as $FF; the ROM images and the chip
+    // set-up write the rest.
+    std::memset(memory, 0xFF, 0x9000);
+    std::memset(memory + 0xA000, 0xFF, 0x2000);
+}
+
+void open_joystick() {
+    say_verbose("Opening joystick device...");
+    joystick_fd = open(JOYSTICK_DEVICE, O_RDONLY | O_CLOEXEC);
+    if (joystick_fd == -1) {
+        fputs("failed, no joystick...use keys\n", stdout);
+        return;
+    }
+    say_verbose("OK\n");
+    // Buttons, x and y; the position at start-up is the centre.
+    int32_t record[3];
+    if (read(joystick_fd, record, sizeof record) == ssize_t(sizeof record)) {
+        js_center_x = record[1];
+        js_center_y = record[2];
+    }
+}
+
+}  // namespace
+
+void start_tarvikon(int argc, char** argv) {
+    std::memset(keyrow, 0xFF, sizeof keyrow);
+    std::memset(keycol, 0xFF, sizeof keycol);
+    std::memset(rombank, BLOCK_RAM, sizeof rombank);
+    // A debugging aid: dump the address space to dump.txt at shut-down.
+    const char* dump_switch = getenv("TARVIKON_DUMP");
+    if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
+
+    fputs(BANNER, stdout);
+    host_init(&argc, argv);
+    run_options(argc, argv);
+    if (!verbose) fputs("Starting Tarvikon...\n", stdout);
+
+    read_config();
+    set_video_constants(vid_time);
+    allocate_memory();
+    load_system_roms();
+
+    if (soundon == 1) {
+        setvbuf(stdout, nullptr, _IONBF, 0);
+        start_sound_process();
+    }
+    if (joystick_fd == 0) open_joystick();
+    start_X_client();
+    patch_rom_version();
+
+    starting_up = true;
+    for (int i = 1; i < argc; i++)
+        if (!is_option(argv[i])) load_game_cartridge(argv[i]);
+    insert_memory_expansion();
+    apply_ram_override();
+    starting_up = false;
+}

@@ -1,0 +1,159 @@
+// BASIC program files, loaded and saved straight into and out of memory
+// without the emulated kernal, and the debug dump.
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "../core/host.h"
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "fileio.h"
+#include "fileutil.h"
+
+namespace {
+
+constexpr size_t PROGRAM_READ_LIMIT = 25000;
+
+// The BASIC start that a program saved on each kind of machine needs.
+constexpr uint16_t START_3K = 0x0401, START_UNEXPANDED = 0x1001, START_EXPANDED = 0x1201;
+
+uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
+
+void set_word(uint16_t addr, uint16_t value) {
+    memory[addr] = uint8_t(value);
+    memory[addr + 1] = uint8_t(value >> 8);
+}
+
+// Blocks whose state the address map uses. A memory image loaded over the
+// system ROMs or the I/O page must not mark them, or removing the cartridge
+// would wipe the kernal, BASIC, character ROM or the chips.
+constexpr bool CARTRIDGE_BLOCK[16] = {true, false, true,  true,  true,  true,  true,  true,
+                                      false, false, true, true, false, false, false, false};
+
+void mark_image_block(unsigned block) {
+    if (block < 16 && CARTRIDGE_BLOCK[block]) rombank[block] = BLOCK_ROM;
+}
+
+// The program needs another expansion: remember it for the next reset and
+// tell the user. Nothing is loaded.
+int refuse(int fd, uint32_t needed) {
+    memexp = needed;
+    show_wrongmemory_dialog(int(needed));
+    config = 1;
+    close(fd);
+    return -1;
+}
+
+int fail(int fd) {
+    fputs("failed\n", stdout);
+    close(fd);
+    return -1;
+}
+
+}  // namespace
+
+int readbasic(const char* name) {
+    printf("Loading program %s...", name);
+    uint16_t start = word_at(BASIC_START);
+    int fd = open_regular(name);
+    if (fd == -1) {
+        fputs("failed\n", stdout);
+        return -1;
+    }
+    // Without both header bytes there is no load address to go by.
+    uint8_t low, page;
+    if (read_up_to(fd, &low, 1) != 1 || read_up_to(fd, &page, 1) != 1) return fail(fd);
+
+    uint16_t address = start;
+    bool set_pointers = true;
+    switch (page) {
+    case 0x04:
+        if (start != START_3K) return refuse(fd, EXP_3K);
+        break;
+    case 0x10:
+        if (start != START_UNEXPANDED) return refuse(fd, EXP_NONE);
+        break;
+    case 0x12: {
+        off_t length = lseek(fd, 0, SEEK_END);
+        if (length == -1) return fail(fd);
+        if (start != START_EXPANDED) {
+            return refuse(fd, length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K);
+        }
+        if (length > LIMIT_16K && memdef != EXP_24K) return refuse(fd, EXP_24K);
+        if (length > LIMIT_8K && length <= LIMIT_16K && memdef != EXP_16K && memdef != EXP_24K)
+            return refuse(fd, EXP_16K);
+        if (lseek(fd, 2, SEEK_SET) == -1) return fail(fd);
+        break;
+    }
+    case 0xA0:
+        fputs("to $a000...", stdout);
+        address = 0xA000;
+        rombank[10] = rombank[11] = BLOCK_ROM;
+        config = 1;
+        break;
+    default:
+        // A memory image: it goes to its own address and leaves BASIC alone.
+        address = uint16_t(page << 8 | low);
+        printf("to $%x...", unsigned(address));
+        mark_image_block(page >> 4);
+        mark_image_block((page >> 4) + 1u);
+        set_pointers = false;
+        break;
+    }
+
+    ssize_t got = read_into_memory(fd, address, PROGRAM_READ_LIMIT);
+    if (got == -1) return fail(fd);
+    printf("got %d ", int(got));
+    fputs("bytes \n", stdout);
+    close(fd);
+    if (set_pointers) {
+        uint16_t end = uint16_t(address + got);
+        for (uint16_t pointer : BASIC_END_POINTERS) set_word(pointer, end);
+    }
+    memory[LOAD_DEVICE] = 1;
+    return int(got);
+}
+
+int writebasic(const char* name) {
+    printf("Saving program %s...", name);
+    uint16_t start = word_at(BASIC_START);
+    uint16_t end = word_at(BASIC_END);
+    // An end below the start is no program at all; saving it would write
+    // whatever lies between the wrapped addresses.
+    if (end == start + 2 || end < start) {
+        fputs("nothing to be saved...", stdout);
+        return -1;
+    }
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        fputs("failed\n", stdout);
+        return -1;
+    }
+    size_t count = size_t(end - start);
+    bool written = write_all(fd, memory + BASIC_START, 2) && write_all(fd, memory + start, count);
+    // Only a successful close says the data reached the file.
+    if (close(fd) != 0 || !written) {
+        fputs("failed\n", stdout);
+        return -1;
+    }
+    printf("wrote  %d ", int(count));
+    fputs("bytes \n", stdout);
+    return int(count);
+}
+
+void dump() {
+    fputs("Dump to disk...", stdout);
+    FILE* out = fopen("dump.txt", "w");
+    if (!out) {
+        fputs("failed\n", stdout);
+        exit(-1);
+    }
+    for (unsigned addr = 0; addr < MEMORY_SIZE; addr++) fprintf(out, "Adr: %x Opc: %x\n", addr, unsigned(memory[addr]));
+    bool failed = ferror(out) != 0;
+    if (fclose(out) != 0 || failed) {
+        fputs("failed\n", stdout);
+        return;
+    }
+    fputs("OK\n", stdout);
+}

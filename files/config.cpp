@@ -1,0 +1,141 @@
+// The configuration file tarvikon.rc: five little-endian fields, 15 bytes.
+//
+//   offset 0  4 bytes  frame rate (one frame drawn out of N)
+//   offset 4  4 bytes  memory expansion in effect
+//   offset 8  4 bytes  video timing, 0 NTSC or 1 PAL (only the low byte is read)
+//   offset 12 2 bytes  delay after every instruction
+//   offset 14 1 byte   skipped lines at the top (9 or 28)
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "fileio.h"
+#include "fileutil.h"
+
+namespace {
+
+constexpr const char* CONFIG_FILE = "tarvikon.rc";
+
+constexpr uint32_t DEFAULT_INTERRUPT = 2;
+constexpr uint32_t DEFAULT_MEMEXP = EXP_NONE;
+constexpr uint8_t DEFAULT_VID_TIME = 0;
+constexpr uint16_t DEFAULT_DELAY = 0;
+constexpr uint8_t DEFAULT_OVERSCAN = 28;
+constexpr int32_t MAX_INTERRUPT = 6;
+
+void set_defaults() {
+    interrupt = DEFAULT_INTERRUPT;
+    memexp = DEFAULT_MEMEXP;
+    vid_time = DEFAULT_VID_TIME;
+    delay_loop = DEFAULT_DELAY;
+    overscan = DEFAULT_OVERSCAN;
+}
+
+// Reads one field of `size` bytes as a little-endian number; false (after
+// the field's text) when the file ends before it.
+bool read_field(int fd, unsigned size, const char* corrupted, uint32_t& value) {
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    if (read_up_to(fd, bytes, size) != ssize_t(size)) {
+        fputs(corrupted, stdout);
+        config = 1;
+        return false;
+    }
+    value = uint32_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24);
+    return true;
+}
+
+// A value that no dialog can produce and that the machine cannot run with
+// falls back to a safe one, said in every mode.
+void replace_invalid(const char* text) {
+    fputs(text, stdout);
+    config = 1;
+}
+
+void read_fields(int fd) {
+    uint32_t value;
+    if (read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for frame rate...", value)) {
+        int32_t rate = int32_t(value);
+        if (rate > MAX_INTERRUPT) rate = DEFAULT_INTERRUPT;
+        // No frame would ever be drawn (or only one in 256).
+        if (rate <= 0) {
+            replace_invalid("\nInvalid frame rate in tarvikon.rc, using 2...");
+            rate = DEFAULT_INTERRUPT;
+        }
+        interrupt = uint32_t(rate);
+    } else {
+        interrupt = DEFAULT_INTERRUPT;
+    }
+
+    memexp = read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for memory expansion...", value) ? value
+                                                                                                        : DEFAULT_MEMEXP;
+
+    if (read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for video timing...", value)) {
+        vid_time = uint8_t(value);
+        // Any other timing would leave the raster without line length and count.
+        if (vid_time > 1) {
+            replace_invalid("\nInvalid video timing in tarvikon.rc, using NTSC...");
+            vid_time = DEFAULT_VID_TIME;
+        }
+    } else {
+        vid_time = DEFAULT_VID_TIME;
+    }
+
+    delay_loop = read_field(fd, 2, "\nCorrupted tarvikon.rc, using defaults for delay...", value) ? uint16_t(value)
+                                                                                                 : DEFAULT_DELAY;
+
+    if (read_field(fd, 1, "\nCorrupted tarvikon.rc, using defaults for skipped lines...", value)) {
+        overscan = uint8_t(value);
+        // The window height follows from it; other values give no sane window.
+        if (overscan != 9 && overscan != 28) {
+            replace_invalid("\nInvalid skipped lines in tarvikon.rc, using 28...");
+            overscan = DEFAULT_OVERSCAN;
+        }
+    } else {
+        overscan = DEFAULT_OVERSCAN;
+    }
+}
+
+void put_le(uint8_t* dest, uint32_t value, unsigned size) {
+    for (unsigned i = 0; i < size; i++) dest[i] = uint8_t(value >> (8 * i));
+}
+
+}  // namespace
+
+void read_config() {
+    if (config == 1) {
+        fputs("Using defaults...", stdout);
+        set_defaults();
+    } else {
+        say_verbose("Reading configuration from tarvikon.rc...");
+        int fd = open_regular(CONFIG_FILE);
+        if (fd == -1) {
+            set_defaults();
+            config = 1;
+            say_verbose("\nCan't find configuration, using defaults, please save config...");
+        } else {
+            read_fields(fd);
+            close(fd);
+        }
+    }
+    memdef = uint8_t(memexp);
+    intdef = uint8_t(interrupt);
+    vid_new = vid_time;
+    overscan_set = overscan;
+    say_verbose("OK\n");
+}
+
+int save_config() {
+    int fd = open(CONFIG_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd == -1) return -1;
+    uint8_t bytes[15];
+    put_le(bytes + 0, interrupt, 4);
+    put_le(bytes + 4, memdef, 4);
+    put_le(bytes + 8, scanline == NTSC_SCANLINE ? 0 : 1, 4);
+    put_le(bytes + 12, delay_loop, 2);
+    put_le(bytes + 14, overscan, 1);
+    bool written = write_all(fd, bytes, sizeof bytes);
+    int closed = close(fd);
+    return written ? closed : -1;
+}

@@ -1,0 +1,63 @@
+// Guarded file access for the loaders and savers.
+#include "fileutil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+
+void say_verbose(const char* text) {
+    if (verbose) fputs(text, stdout);
+}
+
+int open_regular(const char* path) {
+    // Non-blocking, so that opening a FIFO without a writer returns at once;
+    // the flag makes no difference to reads of a regular file.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+off_t file_length(int fd) {
+    off_t length = lseek(fd, 0, SEEK_END);
+    if (length == -1 || lseek(fd, 0, SEEK_SET) == -1) return -1;
+    return length;
+}
+
+ssize_t read_up_to(int fd, uint8_t* dest, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = read(fd, dest + got, count - got);
+        if (n == -1 && errno == EINTR) continue;
+        if (n == -1) return got ? ssize_t(got) : -1;
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    return ssize_t(got);
+}
+
+ssize_t read_into_memory(int fd, uint16_t address, size_t count) {
+    size_t room = MEMORY_SIZE - address;
+    return read_up_to(fd, memory + address, std::min(count, room));
+}
+
+bool write_all(int fd, const uint8_t* src, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = write(fd, src + done, count - done);
+        if (n == -1 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}

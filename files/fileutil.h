@@ -1,0 +1,30 @@
+// Small helpers shared by the loaders and savers of files/: guarded file
+// access and the verbose progress pieces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+// Prints a progress piece only in verbose mode.
+void say_verbose(const char* text);
+
+// Opens a file for reading only if it is a regular file: a directory would
+// open and then fail every read, a FIFO or device could block for ever.
+// Returns the descriptor or -1.
+int open_regular(const char* path);
+
+// Length of an open file, the read position left at its start; -1 when it
+// cannot be found.
+off_t file_length(int fd);
+
+// Reads until `count` bytes are in or the file ends; retries interrupted
+// calls. Returns the bytes read, or -1 when a read failed before any arrived.
+ssize_t read_up_to(int fd, uint8_t* dest, size_t count);
+
+// Reads up to `count` bytes into `memory` at `address`, never past the end of
+// the 64 KB image.
+ssize_t read_into_memory(int fd, uint16_t address, size_t count);
+
+// Writes all `count` bytes; false on any failure or short write.
+bool write_all(int fd, const uint8_t* src, size_t count);
