@@ -1,0 +1,352 @@
+// The program's start-up: options, usage text, the fixed order of the
+// steps with their texts, fatal failures, and the real ROMs brought up to
+// the reset vector.
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "core/memory.h"
+#include "core/tarvikon.h"
+#include "core/via.h"
+#include "files/fileio.h"
+#include "files/startup.h"
+#include "files_support.h"
+
+namespace {
+
+const std::string BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
+const std::string USAGE =
+    "\nUSAGE :\nTarvikon [-h][-verbose][-ram][-nocfg][-nosound][-tvsound][-joy][-highres][ROM.crt][ROM.x0  "
+    "...][ROM.prg...]\n"
+    "-h       : Show this help text\n"
+    "-verbose : Show all messages (use this if you got problems with Tarvikon)\n"
+    "-ram     : $a000-$bfff will be RAM instead of ROM\n"
+    "-nocfg   : Using defaults instead of settings in config file\n"
+    "-nosound : Disable sound emulation\n"
+    "-tvsound : Enable televsion sound emulation\n"
+    "-joy     : Enable joystick emulation with /dev/js0\n"
+    "-highres : Enable doubled window size\n"
+    "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
+    "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
+    "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"
+    "The normal size for x0 images is 8192 bytes.\n"
+    "If no ROM parameter is given, the VIC 20 BASIC will start.\n"
+    "The VIC 20 ROM files (kernel.pal, kernel.ntsc, basic.rom, chargen.rom)\n"
+    "must be in a subdirectory called roms/.\n"
+    "\nLoading Basic programs :\n"
+    "         F9         : Enter name of programs then\n"
+    "\nSaving Basic programs :\n"
+    "         F10        : Enter name of programs then\n"
+    "\nJoystick emulation  :\n"
+    "         Directions : Dark cursor keys or Numblock cursor keys\n"
+    "         Fire       : Right control key\n"
+    "\nPaddles emulation   :\n"
+    "         Paddle 1   : Numblock keys 7 and 9\n"
+    "         Paddle 2   : Numblock keys 1 and 3\n"
+    "         Fire       : Cursor keys left and right\n"
+    "Important : You need to NUM-LOCK the numblock to use the paddles !\n"
+    "\nLeaving Tarvikon    : ESC key\n\n"
+    "Tarvikon is developed for a keyboard with US layout.\n"
+    "Special keys : \n"
+    "         RUN-STOP    : TAB key\n"
+    "         Control     : Left Control key\n"
+    "         CBM         : Left ALT key\n"
+    "         Home        : Home (pos 1) key\n"
+    "         GBP         : Insert key\n"
+    "         Down        : Page Down key\n"
+    "         Right       : Page Up key\n"
+    "         Arrow Up    : End key\n"
+    "         Restore     : F12\n"
+    "         F1,F3,F5,F7 : F1,F3,F5,F7\n"
+    "\nConfiguration keys : \n"
+    "         F2         : Increasing frame rate(slower)\n"
+    "         F4         : Decreasing frame rate(faster)\n"
+    "         F6         : Decreasing memory expansion size\n"
+    "         F8         : Increasing memory expansion size\n"
+    "         F11        : Reset the VIC 20\n\n";
+
+const std::string MISSING_CONFIG_VERBOSE =
+    "Reading configuration from tarvikon.rc...\nCan't find configuration, using defaults, please save config...OK\n";
+
+// The globals as a freshly started program has them.
+void program_defaults() {
+    ram = 0;
+    scale = 0;
+    verbose = 0;
+    joystick_fd = -1;
+    tvsound = 0;
+    soundon = 1;
+    config = 0;
+    DUMP = 0;
+    memexp = 0;
+    memdef = 0;
+    vid_time = vid_new = 0;
+    std::free(memory);
+    memory = nullptr;
+    starting_up = false;
+}
+
+struct Args {
+    std::vector<std::string> words;
+    std::vector<char*> argv;
+    explicit Args(std::initializer_list<std::string> list) : words{"tarvikon"} {
+        words.insert(words.end(), list);
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+    }
+    int argc() const { return int(words.size()); }
+};
+
+struct Outcome {
+    int status;  // exit status, or -1 when the child did not exit normally
+    std::string out;
+};
+
+// Start-up in a child process inside `dir`, for the paths that end the
+// process. A start-up that returns exits with 100.
+Outcome start_in_child(const std::string& dir, std::initializer_list<std::string> list) {
+    TempDir outdir;
+    std::string out_path = outdir.file("stdout");
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd == -1 || dup2(fd, 1) == -1 || chdir(dir.c_str()) != 0) _exit(101);
+        close(fd);
+        program_defaults();
+        Args args(list);
+        start_tarvikon(args.argc(), args.argv.data());
+        std::fflush(stdout);
+        _exit(100);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path)};
+}
+
+// Start-up in this process (it must return), with its output.
+std::string start_here(std::initializer_list<std::string> list) {
+    program_defaults();
+    Args args(list);
+    std::string out = capture_stdout([&] { start_tarvikon(args.argc(), args.argv.data()); });
+    EXPECT_FALSE(starting_up);
+    return out;
+}
+
+// Stand-in system ROMs of the right sizes, each with its own contents.
+struct FakeRoms {
+    std::string ntsc = pattern(8192, 1), pal = pattern(8192, 2), basic = pattern(8192, 3), chargen = pattern(4096, 4);
+    void write(const std::string& dir, bool with_basic = true, size_t chargen_size = 4096) const {
+        mkdir((dir + "/roms").c_str(), 0755);
+        write_file(dir + "/roms/kernel.ntsc", ntsc);
+        write_file(dir + "/roms/kernel.pal", pal);
+        if (with_basic) write_file(dir + "/roms/basic.rom", basic);
+        write_file(dir + "/roms/chargen.rom", chargen.substr(0, chargen_size));
+    }
+};
+
+std::string rc_file(uint32_t rate, uint32_t expansion, uint32_t timing, uint16_t delay, uint8_t lines) {
+    std::string s;
+    auto put = [&](uint32_t v, unsigned n) {
+        for (unsigned i = 0; i < n; i++) s += char(uint8_t(v >> (8 * i)));
+    };
+    put(rate, 4);
+    put(expansion, 4);
+    put(timing, 4);
+    put(delay, 2);
+    put(lines, 1);
+    return s;
+}
+
+TEST(StartUp, HelpEndsTheProgramAtItsPosition) {
+    TempDir dir;
+    Outcome o = start_in_child(dir.path, {"-h"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, BANNER + USAGE);
+
+    // Options before it have printed their texts; those after it are not looked at.
+    o = start_in_child(dir.path, {"-verbose", "-H", "-highres", "-h"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, BANNER + "Message mode : Verbose\n" + USAGE);
+}
+
+TEST(StartUp, OptionTextsOncePerMatchingArgument) {
+    TempDir dir;
+    Outcome o = start_in_child(dir.path, {"-highres", "-HIGHRES", "-ram", "-highres", "-TVSOUND", "-joy", "-ver",
+                                          "-VERBOSE", "-nocfg", "-NOSOUND", "-tvsound", "-h"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, BANNER + "Screen resolution : High\nScreen resolution : High\nScreen resolution : High\n" +
+                         "Sound quality : TV Sound\nMessage mode : Verbose\nSound quality : TV Sound\n" + USAGE);
+}
+
+TEST(StartUp, OptionsSetTheirFlags) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    start_here({"-ram", "-ver", "-highres", "-TVSOUND", "-nosound", "-NOCFG"});
+    EXPECT_EQ(ram, RAM_AT_A000 | NO_VERSION_PATCH);
+    EXPECT_EQ(scale, 1);
+    EXPECT_EQ(tvsound, 1);
+    EXPECT_EQ(soundon, 0);
+    EXPECT_EQ(config, 1);
+    EXPECT_EQ(verbose, 0);
+
+    // Case and length must match exactly: these are file names.
+    std::string out = start_here({"-nosound", "-Verbose", "-v"});
+    EXPECT_EQ(verbose, 0);
+    EXPECT_NE(out.find("Loading game cartridge -Verbose...no suffix, loading cart at $a000...failed\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("Loading game cartridge -v...no suffix, loading cart at $a000...failed\n"), std::string::npos);
+}
+
+TEST(StartUp, StepsInTheirOrder) {
+    TempDir dir;
+    FakeRoms roms;
+    roms.write(dir.path);
+    InDir in(dir.path);
+    EXPECT_EQ(start_here({"-nosound"}), BANNER + "Starting Tarvikon...\n");
+
+    // Keys held and blocks marked before start-up are released and cleared.
+    keyrow[3] = 0;
+    keycol[5] = 0;
+    rombank[10] = BLOCK_ROM;
+    EXPECT_EQ(start_here({"-nosound", "-verbose"}),
+              BANNER + "Message mode : Verbose\n" + MISSING_CONFIG_VERBOSE + "Allocating VIC 20 RAM...OK\n" +
+                  "Reading the ROMS...NTSC timing...kernel.ntsc...basic.rom...chargen.rom...OK\n" +
+                  "Patching ROM with Tarvikon Version...OK\n" + "Inserting memory expansion cartridge...OK\n");
+    ASSERT_NE(memory, nullptr);
+    EXPECT_TRUE(memory_holds(memory, 0xE000, roms.ntsc.substr(0, 0x43C)));
+    EXPECT_TRUE(memory_holds(memory, 0xE43C, "TARVIKON 0.8"));
+    EXPECT_TRUE(memory_holds(memory, 0xC000, roms.basic));
+    EXPECT_TRUE(memory_holds(memory, 0x8000, roms.chargen));
+    EXPECT_TRUE(memory_holds(memory, 0x0000, std::string(0x8000, '\xFF')));
+    EXPECT_TRUE(memory_holds(memory, 0xA000, std::string(0x2000, '\xFF')));
+    EXPECT_EQ(scanline, NTSC_SCANLINE);
+    EXPECT_EQ(last_line, NTSC_LAST_LINE);
+    EXPECT_EQ(config, 1);  // no tarvikon.rc
+    for (unsigned block : {0u, 2u, 3u, 4u, 5u, 6u, 7u}) EXPECT_EQ(rombank[block], BLOCK_NONE) << block;
+    for (unsigned block : {1u, 10u, 11u}) EXPECT_EQ(rombank[block], BLOCK_RAM) << block;
+    for (uint8_t row : keyrow) EXPECT_EQ(row, 0xFF);
+    for (uint8_t col : keycol) EXPECT_EQ(col, 0xFF);
+
+    // "-ver" leaves the kernal as the file has it.
+    start_here({"-nosound", "-ver"});
+    EXPECT_TRUE(memory_holds(memory, 0xE000, roms.ntsc));
+}
+
+TEST(StartUp, ConfiguredSettingsChooseKernalAndLayout) {
+    TempDir dir;
+    FakeRoms roms;
+    roms.write(dir.path);
+    InDir in(dir.path);
+    write_file("tarvikon.rc", rc_file(3, EXP_16K, 1, 100, 9));
+    EXPECT_EQ(start_here({"-nosound"}), BANNER + "Starting Tarvikon...\n");
+    EXPECT_TRUE(memory_holds(memory, 0xE000, roms.pal.substr(0, 0x43C)));
+    EXPECT_EQ(scanline, PAL_SCANLINE);
+    EXPECT_EQ(interrupt, 3u);
+    EXPECT_EQ(delay_loop, 100);
+    EXPECT_EQ(overscan, 9);
+    EXPECT_EQ(config, 0);
+    EXPECT_EQ(rombank[4], BLOCK_RAM);
+    EXPECT_EQ(rombank[6], BLOCK_NONE);
+
+    // A timing the raster cannot run with: NTSC, said in every mode.
+    write_file("tarvikon.rc", rc_file(3, 0, 7, 0, 28));
+    EXPECT_EQ(start_here({"-nosound"}),
+              BANNER + "Starting Tarvikon...\n" + "\nInvalid video timing in tarvikon.rc, using NTSC...");
+    EXPECT_TRUE(memory_holds(memory, 0xE000, roms.ntsc.substr(0, 0x43C)));
+    EXPECT_EQ(scanline, NTSC_SCANLINE);
+    EXPECT_EQ(last_line, NTSC_LAST_LINE);
+}
+
+TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    write_file("tarvikon.rc", rc_file(2, EXP_16K, 0, 0, 28));
+    std::string cart = pattern(8192, 9);
+    write_file("x.a0", cart);
+    EXPECT_EQ(start_here({"x.a0", "-nosound"}),
+              BANNER + "Starting Tarvikon...\n" + "Loading game cartridge x.a0 at $a000...got 8192 bytes \n");
+    EXPECT_EQ(memdef, 0);
+    EXPECT_EQ(config, 1);
+    EXPECT_EQ(rombank[4], BLOCK_NONE);
+    EXPECT_EQ(rombank[10], BLOCK_ROM);
+    EXPECT_EQ(rombank[11], BLOCK_ROM);
+    EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+
+    // "-ram" makes the loaded cartridge writable RAM.
+    EXPECT_EQ(start_here({"-ram", "x.a0", "-nosound"}),
+              BANNER + "Starting Tarvikon...\n" + "Loading game cartridge x.a0 at $a000...got 8192 bytes \n" +
+                  "Using cartridge memory space $a000-$bfff as RAM...OK\n");
+    EXPECT_EQ(rombank[10], BLOCK_RAM);
+    EXPECT_EQ(rombank[11], BLOCK_RAM);
+    EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+}
+
+TEST(StartUp, DumpSwitchFromTheEnvironment) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    setenv("TARVIKON_DUMP", "1", 1);
+    start_here({"-nosound"});
+    EXPECT_EQ(DUMP, 1);
+    setenv("TARVIKON_DUMP", "0", 1);
+    start_here({"-nosound"});
+    EXPECT_EQ(DUMP, 0);
+    unsetenv("TARVIKON_DUMP");
+    start_here({"-nosound"});
+    EXPECT_EQ(DUMP, 0);
+}
+
+TEST(StartUp, JoystickThatIsNotThereFallsBackToKeys) {
+    if (access("/dev/js0", F_OK) == 0) GTEST_SKIP() << "a joystick device is present";
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    EXPECT_EQ(start_here({"-joy", "-nosound"}), BANNER + "Starting Tarvikon...\n" + "failed, no joystick...use keys\n");
+    EXPECT_EQ(joystick_fd, -1);
+}
+
+TEST(StartUp, MissingOrShortSystemRomsEndTheProcess) {
+    TempDir empty;
+    Outcome o = start_in_child(empty.path, {"-nosound"});
+    EXPECT_EQ(o.status, 255);
+    EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\nfailed\n");
+
+    TempDir no_basic;
+    FakeRoms().write(no_basic.path, false);
+    o = start_in_child(no_basic.path, {"-verbose", "-nosound"});
+    EXPECT_EQ(o.status, 255);
+    EXPECT_EQ(o.out, BANNER + "Message mode : Verbose\n" + MISSING_CONFIG_VERBOSE + "Allocating VIC 20 RAM...OK\n" +
+                         "Reading the ROMS...NTSC timing...kernel.ntsc...basic.rom...failed\n");
+
+    TempDir short_chargen;
+    FakeRoms().write(short_chargen.path, true, 100);
+    o = start_in_child(short_chargen.path, {"-nosound", "-nocfg"});
+    EXPECT_EQ(o.status, 255);
+    EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\nUsing defaults...100 failed !\n");
+}
+
+TEST(StartUpWithRoms, RealRomsReachTheResetRoutine) {
+    REQUIRE_ROMS();
+    TempDir dir;
+    link_roms(dir.path);
+    InDir in(dir.path);
+    EXPECT_EQ(start_here({"-nosound"}), BANNER + "Starting Tarvikon...\n");
+    std::string kernal = read_file(shared_path("roms/kernel.ntsc"));
+    ASSERT_EQ(kernal.size(), 8192u);
+    EXPECT_TRUE(memory_holds(memory, 0xE000, kernal.substr(0, 0x43C)));
+    EXPECT_TRUE(memory_holds(memory, 0xE43C, "TARVIKON 0.8"));
+    EXPECT_TRUE(memory_holds(memory, 0xE448, kernal.substr(0x448)));
+    EXPECT_TRUE(memory_holds(memory, 0xC000, read_file(shared_path("roms/basic.rom"))));
+    EXPECT_TRUE(memory_holds(memory, 0x8000, read_file(shared_path("roms/chargen.rom"))));
+    machine_start();
+    EXPECT_EQ(Register.PC, 0xFD22);
+}
+
+}  // namespace
