@@ -1,0 +1,395 @@
+// The VIC: register decoding, raster and light-pen reads, sound forwarding
+// and the line renderer with its colour modes, double height, address wrap
+// and clipping.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/host.h"
+#include "core/memory.h"
+#include "core/tarvikon.h"
+#include "core/vic.h"
+#include "sound/sound.h"
+#include "support.h"
+
+namespace {
+
+class VicTest : public testing::Test {
+protected:
+    void SetUp() override {
+        new_machine(1);
+        for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);
+    }
+    static uint16_t cell(unsigned line, unsigned k) {
+        uint16_t value;
+        std::memcpy(&value, frame_image + line * FRAME_LINE_BYTES + 2 * k, 2);
+        return value;
+    }
+    // Colour code of a cell: the headless pixel is the code in both bytes.
+    static int code_at(unsigned line, unsigned k) {
+        uint16_t value = cell(line, k);
+        return (value >> 8) == (value & 0xFF) ? value & 0xFF : -1;
+    }
+    static std::string codes(unsigned line, unsigned from, unsigned count) {
+        std::string s;
+        for (unsigned k = from; k < from + count; k++) s += "0123456789ABCDEF?"[code_at(line, k) < 0 ? 16 : code_at(line, k)];
+        return s;
+    }
+    static size_t count_bytes(const uint8_t* from, const uint8_t* to, uint8_t value) {
+        return size_t(std::count(from, to, value));
+    }
+    static void render(unsigned line) {
+        raster = uint16_t(line);
+        render_line();
+    }
+};
+
+// ---- register decoding -----------------------------------------------------------
+
+TEST_F(VicTest, KernalLayoutDecodes) {
+    WRITMEM(0x9000, 12);
+    WRITMEM(0x9001, 38);
+    WRITMEM(0x9002, 0x96);
+    WRITMEM(0x9003, 0x2E);
+    WRITMEM(0x9005, 0xF0);
+    EXPECT_EQ(Frame.left_border, 48);
+    EXPECT_EQ(Frame.text_top, 76);
+    EXPECT_EQ(Frame.columns, 22);
+    EXPECT_EQ(Frame.text_width, 176);
+    EXPECT_EQ(Frame.text_height, 184);
+    EXPECT_EQ(doublesize, 8);
+    EXPECT_EQ(vidpoint, 0x1E00);
+    EXPECT_EQ(colpoint, 0x9600);
+    EXPECT_EQ(charaddr, 0x8000);
+    EXPECT_EQ(memory[0x9002], 0x96);  // every one stored as written
+    EXPECT_EQ(memory[0x9005], 0xF0);
+
+    WRITMEM(0x9002, 0x16);  // bit 7 off: screen at $1C00, colour at $9400
+    EXPECT_EQ(vidpoint, 0x1C00);
+    EXPECT_EQ(colpoint, 0x9400);
+    WRITMEM(0x9005, 0xCD);  // bit 7 ignored, characters from RAM at $1400
+    EXPECT_EQ(vidpoint, 0x1000);
+    EXPECT_EQ(charaddr, 0x1400);
+    WRITMEM(0x9005, 0x02);
+    EXPECT_EQ(charaddr, 0x8800);
+}
+
+TEST_F(VicTest, OriginsAndSizesAreClamped) {
+    WRITMEM(0x9000, 0x7F);
+    EXPECT_EQ(Frame.left_border, 240);
+    EXPECT_EQ(memory[0x9000], 0x7F);
+    WRITMEM(0x9000, 0x8C);  // bit 7 plays no part
+    EXPECT_EQ(Frame.left_border, 48);
+    EXPECT_EQ(memory[0x9000], 0x8C);
+
+    WRITMEM(0x9002, 0x7F);
+    EXPECT_EQ(Frame.columns, 32);
+    EXPECT_EQ(Frame.text_width, 256);
+    WRITMEM(0x9003, 0x7E);
+    EXPECT_EQ(Frame.text_height, 4 * 71);
+
+    set_video_constants(0);  // NTSC limits
+    WRITMEM(0x9002, 0x7F);
+    EXPECT_EQ(Frame.columns, 31);
+    WRITMEM(0x9003, 0x7E);
+    EXPECT_EQ(Frame.text_height, 4 * 59);
+}
+
+TEST_F(VicTest, DoubleHeightIsCutToTheLastLine) {
+    WRITMEM(0x9003, 40 | 1);
+    EXPECT_EQ(doublesize, 16);
+    EXPECT_EQ(Frame.text_height, 311);  // 320 lines cut
+    WRITMEM(0x9003, 20 | 1);
+    EXPECT_EQ(Frame.text_height, 160);
+    set_video_constants(0);
+    WRITMEM(0x9003, 40 | 1);
+    EXPECT_EQ(Frame.text_height, 260);
+    WRITMEM(0x9003, 40);
+    EXPECT_EQ(doublesize, 8);
+    EXPECT_EQ(Frame.text_height, 160);
+}
+
+TEST_F(VicTest, ColourRegistersPickDoublePixels) {
+    WRITMEM(0x900F, 0x1B);  // white background, cyan border
+    EXPECT_EQ(bordpixel, vic_colors[COLOR_CYAN].double_pixel);
+    EXPECT_EQ(backpix, vic_colors[COLOR_WHITE].double_pixel);
+    WRITMEM(0x900F, 0xEF);  // border uses three bits only
+    EXPECT_EQ(bordpixel, vic_colors[COLOR_YELLOW].double_pixel);
+    EXPECT_EQ(backpix, vic_colors[COLOR_LTBLUE].double_pixel);
+    WRITMEM(0x900E, 0xA5);
+    EXPECT_EQ(auxpix, vic_colors[COLOR_PINK].double_pixel);
+    EXPECT_EQ(memory[0x900E], 0xA5);
+}
+
+TEST_F(VicTest, SoundRegistersAreForwardedBeforeTheyAreStored) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int saved = pipefd[1];
+    pipefd[1] = fds[1];
+    soundon = 1;
+    WRITMEM(0x900B, 0x87);
+    WRITMEM(0x900A, 0x01);
+    WRITMEM(0x900C, 0x02);
+    WRITMEM(0x900D, 0x03);
+    WRITMEM(0x900E, 0x4F);
+    WRITMEM(0x9008, 0x55);  // paddles: stored only
+    soundon = 0;
+    WRITMEM(0x900B, 0x11);  // sound off: nothing sent
+    pipefd[1] = saved;
+    close(fds[1]);
+    std::vector<uint8_t> sent(32);
+    ssize_t n = read(fds[0], sent.data(), sent.size());
+    close(fds[0]);
+    sent.resize(n > 0 ? size_t(n) : 0);
+    EXPECT_EQ(sent, (std::vector<uint8_t>{2, 0x87, 1, 0x01, 3, 0x02, 4, 0x03, 0, 0x4F}));
+    EXPECT_EQ(memory[0x900B], 0x11);
+    EXPECT_EQ(memory[0x900E], 0x4F);
+    EXPECT_EQ(auxpix, vic_colors[COLOR_PURPLE].double_pixel);
+    EXPECT_EQ(memory[0x9008], 0x55);
+}
+
+// ---- reads ----------------------------------------------------------------------
+
+TEST_F(VicTest, RasterReadsGiveTheLineInNineBits) {
+    WRITMEM(0x9003, 0x2E);
+    raster = 150;
+    EXPECT_EQ(READMEM(0x9004), 75);
+    EXPECT_EQ(READMEM(0x9003), 0x2E);
+    raster = 151;
+    EXPECT_EQ(READMEM(0x9004), 75);
+    EXPECT_EQ(READMEM(0x9003), 0xAE);
+    EXPECT_EQ(memory[0x9003], 0xAE);  // the stored byte changes
+    raster = 311;
+    EXPECT_EQ(READMEM(0x9004), 155);
+    EXPECT_EQ(READMEM(0x9003), 0xAE);
+    raster = 0;
+    EXPECT_EQ(READMEM(0x9004), 0);
+    EXPECT_EQ(READMEM(0x9003), 0x2E);
+}
+
+TEST_F(VicTest, LightPenReadsLatchThePointerPosition) {
+    Vic.lightpen_x = 48;
+    Vic.lightpen_y = 37;
+    EXPECT_EQ(READMEM(0x9006), 48);
+    EXPECT_EQ(READMEM(0x9007), 37);
+    EXPECT_EQ(memory[0x9006], 48);
+    memory[0x9009] = 0x80;  // paddles are plain bytes
+    EXPECT_EQ(READMEM(0x9009), 0x80);
+}
+
+// ---- the renderer -------------------------------------------------------------------
+
+// A small screen: 2 columns at left border 8, text from line 10, screen
+// matrix at $1E00, colour RAM at $9600, characters at $8000.
+class Renderer : public VicTest {
+protected:
+    void SetUp() override {
+        VicTest::SetUp();
+        WRITMEM(0x9000, 2);     // left border 8
+        WRITMEM(0x9001, 5);     // text_top 10
+        WRITMEM(0x9005, 0xF0);
+        WRITMEM(0x9002, 0x82);  // 2 columns
+        WRITMEM(0x9003, 0x04);  // 2 rows of 8 lines
+        WRITMEM(0x900F, 0x1B);  // white background, cyan border, normal
+        WRITMEM(0x900E, 0x20);  // auxiliary red
+        std::memset(memory + 0x1E00, 0, 0x200);
+        x = y = 0;
+    }
+    static void glyph(uint16_t base, uint8_t code, std::initializer_list<uint8_t> rows, uint8_t height = 8) {
+        unsigned i = 0;
+        for (uint8_t row : rows) memory[base + code * height + i++] = row;
+    }
+};
+
+TEST_F(Renderer, LinesOutsideTheTextAreaAreAllBorder) {
+    render(9);
+    EXPECT_EQ(codes(9, 0, 260), std::string(260, '3'));
+    render(26);  // text_top + text_height
+    EXPECT_EQ(codes(26, 0, 260), std::string(260, '3'));
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+}
+
+TEST_F(Renderer, NormalCharactersUseColourRamAndBackground) {
+    memory[0x1E00] = 1;
+    memory[0x1E01] = 2;
+    glyph(0x8000, 1, {0x81});
+    glyph(0x8000, 2, {0xF0});
+    memory[0x9600] = 0xF2;  // upper bits ignored: red
+    memory[0x9601] = 0x06;  // blue
+    render(10);
+    EXPECT_EQ(codes(10, 0, 8), "33333333");
+    EXPECT_EQ(codes(10, 8, 8), "21111112");
+    EXPECT_EQ(codes(10, 16, 8), "66661111");
+    EXPECT_EQ(codes(10, 24, 236), std::string(236, '3'));
+    EXPECT_EQ(y, 1);
+}
+
+TEST_F(Renderer, ReverseModeSwapsColoursSoABlankCellIsForeground) {
+    memory[0x1E00] = 0;
+    glyph(0x8000, 0, {0x00});
+    glyph(0x8000, 1, {0x0F});
+    memory[0x1E01] = 1;
+    memory[0x9600] = 0x05;
+    memory[0x9601] = 0x00;
+    WRITMEM(0x900F, 0x13);  // bit 3 clear: reverse
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "55555555");
+    EXPECT_EQ(codes(10, 16, 8), "00001111");
+}
+
+TEST_F(Renderer, MulticolourCellsTakeTwoCellsPerBitPair) {
+    memory[0x1E00] = 3;
+    glyph(0x8000, 3, {0x1B});
+    memory[0x9600] = 0x0D;  // multicolour, green (5)
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "11335522");  // background, border, character, auxiliary
+    WRITMEM(0x900F, 0x13);                  // reverse does not touch multicolour cells
+    y = 0;
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "11335522");
+}
+
+TEST_F(Renderer, RowsAdvanceAfterEachCharacterHeight) {
+    memory[0x1E00] = 1;
+    memory[0x1E02] = 2;  // second row, first column
+    glyph(0x8000, 1, {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01});
+    glyph(0x8000, 2, {0xFF, 0, 0, 0, 0, 0, 0, 0xFF});
+    memory[0x9600] = memory[0x9602] = 0;
+    for (unsigned line = 10; line < 26; line++) render(line);
+    EXPECT_EQ(codes(10, 8, 8), "01111111");
+    EXPECT_EQ(codes(17, 8, 8), "11111110");
+    EXPECT_EQ(codes(18, 8, 8), "00000000");
+    EXPECT_EQ(codes(19, 8, 8), "11111111");
+    EXPECT_EQ(codes(25, 8, 8), "00000000");
+    EXPECT_EQ(x, 4);
+    EXPECT_EQ(y, 0);
+}
+
+TEST_F(Renderer, DoubleHeightCharactersUseSixteenLines) {
+    WRITMEM(0x9003, 0x03);  // one row of 16 lines
+    memory[0x1E00] = 1;
+    memory[0x9600] = 0;
+    for (unsigned i = 0; i < 16; i++) memory[0x8000 + 16 + i] = uint8_t(i < 8 ? 0x80 >> i : 0x01 << (i - 8));
+    memory[0x8000 + 8] = 0xFF;  // code 1 of an 8-line set: must not be used
+    for (unsigned line = 10; line < 26; line++) render(line);
+    EXPECT_EQ(codes(10, 8, 8), "01111111");
+    EXPECT_EQ(codes(17, 8, 8), "11111110");
+    EXPECT_EQ(codes(18, 8, 8), "11111110");
+    EXPECT_EQ(codes(25, 8, 8), "01111111");
+    EXPECT_EQ(x, 2);
+    EXPECT_EQ(y, 0);
+    render(26);
+    EXPECT_EQ(codes(26, 8, 8), "33333333");
+}
+
+TEST_F(Renderer, CharacterFetchesFollowTheVicAddressWrap) {
+    WRITMEM(0x9005, 0xFF);  // characters from $1C00, screen at $1E00 still
+    memory[0x1E00] = 255;
+    memory[0x9600] = 0;
+    memory[0x23F8] = 0x00;
+    memory[0x83F8] = 0xAA;  // $1C00 + $7F8 = $23F8 is seen at $83F8
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "01010101");
+
+    WRITMEM(0x9005, 0xF8);  // characters from $0000: code 255 at $07F8
+    memory[0x07F8] = 0x0F;
+    y = 0;
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "11110000");
+
+    WRITMEM(0x9003, 0x03);  // 16-line characters at $8000: code 255 ends at $8FFF
+    WRITMEM(0x9005, 0xF0);
+    x = 0;
+    y = 15;
+    memory[0x8FFF] = 0xC0;
+    render(10);
+    EXPECT_EQ(codes(10, 8, 8), "00111111");
+}
+
+TEST_F(Renderer, WrapTableMatchesTheTwoStepRule) {
+    // Fetches through the renderer from every 4 KB block: $2000-$7FFF gain
+    // $6000, and whatever then lies above $9FFF gains $6000 more.
+    WRITMEM(0x9003, 0x03);  // 16-line characters so that y reaches far
+    memory[0x9600] = 0;
+    for (uint32_t charbase : {0x0000u, 0x8000u}) {
+        WRITMEM(0x9005, charbase ? 0xF0 : 0xF8);
+        for (uint32_t target = 0; target < 0x10000; target += 0x1000) {
+            // code * 16 + y reaches target - charbase with code <= 255 and any y
+            uint32_t offset = (target - charbase) & 0xFFFF;
+            uint16_t code = uint16_t(offset / 16 > 255 ? 255 : offset / 16);
+            uint16_t yy = uint16_t(offset - code * 16u);
+            uint32_t a = (charbase + yy + 16u * code) & 0xFFFF;
+            uint32_t expect = a;
+            if (expect >= 0x2000 && expect <= 0x7FFF) expect += 0x6000;
+            if (expect > 0x9FFF) expect = (expect + 0x6000) & 0xFFFF;
+            if (expect == 0x1E00 || (expect >= 0x9600 && expect < 0x9700)) continue;  // screen or colour
+            memory[0x1E00] = uint8_t(code);
+            uint8_t saved = memory[expect];
+            memory[expect] = 0x3C;
+            x = 0;
+            y = yy;
+            render(10);
+            memory[expect] = saved;
+            EXPECT_EQ(codes(10, 8, 8), "11000011") << std::hex << "fetch at $" << a << " via $" << expect;
+        }
+    }
+}
+
+// ---- clipping ----------------------------------------------------------------------
+
+TEST_F(Renderer, RightBorderFillsUpToCellTwoHundredFiftyNine) {
+    WRITMEM(0x9000, 1);     // left border 4
+    WRITMEM(0x9002, 0xA0);  // 32 columns: text ends exactly at cell 259
+    std::memset(memory + 0x1E00, 0, 32);
+    std::memset(memory + 0x9600, 0, 32);
+    glyph(0x8000, 0, {0x01});
+    render(10);
+    EXPECT_EQ(codes(10, 0, 4), "3333");
+    EXPECT_EQ(code_at(10, 259), 0);
+    EXPECT_EQ(code_at(10, 258), 1);
+}
+
+TEST_F(Renderer, WideLinesAreClippedAtTheLastCellOnEveryLine) {
+    for (uint8_t timing : {1, 0}) {
+        set_video_constants(timing);
+        WRITMEM(0x9000, 0x7F);  // left border 240
+        WRITMEM(0x9001, 1);     // text from line 2...
+        WRITMEM(0x9002, 0xFF);  // ...as many columns as allowed...
+        WRITMEM(0x9003, 0x7F);  // ...and 16-line characters, cut to last_line: down to the last line
+        ASSERT_GT(Frame.left_border + Frame.text_width, 260);
+        ASSERT_EQ(Frame.text_height, last_line);
+        std::memset(memory + 0x9600, 0x02, 0x600);  // red characters wherever the rows reach
+        std::memset(memory + 0x8000, 0xFF, 0x1000);  // every glyph solid
+        std::memset(memory + 0x1E00, 0, 0x200);
+
+        const uint8_t SENTINEL = 0xEE;
+        std::memset(frame_image, SENTINEL, FRAME_ALLOC_BYTES);
+        x = y = 0;
+        for (unsigned line = 0; line <= last_line; line++) {
+            render(line);
+            if (line < 2) {
+                ASSERT_EQ(codes(line, 0, 260), std::string(260, '3')) << "line " << line;
+            } else {
+                ASSERT_EQ(codes(line, 0, 240), std::string(240, '3')) << "line " << line;
+                ASSERT_EQ(codes(line, 240, 20), std::string(20, '2')) << "line " << line;
+            }
+            // nothing spilled into the next line, which is not drawn yet
+            const uint8_t* next = frame_image + (line + 1) * FRAME_LINE_BYTES;
+            ASSERT_EQ(count_bytes(next, next + FRAME_LINE_BYTES, SENTINEL), FRAME_LINE_BYTES) << "line " << line;
+        }
+        const uint8_t* past = frame_image + FRAME_LINES * FRAME_LINE_BYTES;
+        EXPECT_EQ(count_bytes(past, frame_image + FRAME_ALLOC_BYTES, SENTINEL),
+                  FRAME_ALLOC_BYTES - FRAME_LINES * FRAME_LINE_BYTES);
+    }
+}
+
+TEST_F(Renderer, LinesBeyondTheImageAreNotDrawn) {
+    std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
+    render(FRAME_LINES);  // no such line in the image
+    EXPECT_EQ(count_bytes(frame_image, frame_image + FRAME_ALLOC_BYTES, 0xEE), FRAME_ALLOC_BYTES);
+}
+
+}  // namespace
