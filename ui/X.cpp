@@ -1,0 +1,341 @@
+// The X display: toolkit start, main window, colours, the shared-memory frame
+// image, frame output, window resizing, event polling and tear-down.
+#include "X.h"
+
+#include <Xm/DrawingA.h>
+#include <Xm/MainW.h>
+#include <Xm/RowColumn.h>
+#include <X11/cursorfont.h>
+#include <X11/Shell.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../core/host.h"
+#include "../core/tarvikon.h"
+#include "../core/vic.h"
+
+XtAppContext context;
+Widget toplevel;
+Widget MainWindow, gmenu_bar, drawing_area;
+Dimension menu_height;
+
+Display* TKDisplay;
+Window TKWindow;
+int TKScreen;
+Colormap TKCmap;
+Visual* TKVisual;
+int TKDepth;
+Cursor TKCursor;
+GC TKGC;
+XImage* TKImage;
+XShmSegmentInfo TKShm = {0, -1, nullptr, False};
+XEvent TKEvent;
+
+uint8_t* frame_image;
+
+namespace {
+
+// What close_X_client may release: a failed start can stop at any step.
+bool display_open = false;
+bool server_attached = false;
+
+// Image line lengths of the two window sizes; the renderer always writes
+// FRAME_LINE_BYTES per raster line from the start of the segment.
+constexpr unsigned DOUBLED_LINE_BYTES = 2 * FRAME_LINE_BYTES;
+
+void say(const char* text) {
+    if (verbose) fputs(text, stdout);
+}
+
+// Failures of start_X_client: the message, then the whole shut-down.
+[[noreturn]] void give_up(const char* text) {
+    fputs(text, stdout);
+    shut_down_tarvikon();
+    exit(-1);
+}
+
+// The toolkit cannot go on after its own errors (a display that does not
+// open, in the first place): say so plainly and leave.
+[[noreturn]] void toolkit_error(String name, String type, String klass, String defaultp, String* params,
+                                Cardinal* num_params) {
+    (void)name, (void)type, (void)klass;
+    char text[1024];
+    String p[10] = {};
+    Cardinal n = num_params ? *num_params : 0;
+    for (Cardinal i = 0; i < n && i < 10; i++) p[i] = params[i];
+    std::snprintf(text, sizeof text, defaultp ? defaultp : "unknown error", p[0], p[1], p[2], p[3], p[4], p[5],
+                  p[6], p[7], p[8], p[9]);
+    fprintf(stdout, "X Toolkit error: %s\n", text);
+    fflush(stdout);
+    exit(-1);
+}
+
+// An asynchronous X error during the shared-memory attach is recorded here
+// instead of ending the program.
+bool x_error_seen = false;
+int note_x_error(Display*, XErrorEvent*) {
+    x_error_seen = true;
+    return 0;
+}
+
+struct ColorRecord {
+    VicColorCode code;
+    const char* name;
+    uint16_t red, green, blue;
+};
+
+// Allocation order: three groups, each filled in before its allocations.
+constexpr ColorRecord COLOR_GROUPS[3][8] = {
+    {{COLOR_BLUE, "blue", 10000, 20000, 60000},
+     {COLOR_RED, "red", 65535, 12000, 12000},
+     {COLOR_GREEN, "green", 0, 57000, 0},
+     {COLOR_CYAN, "cyan", 0, 56000, 56000},
+     {COLOR_PURPLE, "purple", 65535, 10000, 65535},
+     {COLOR_BLACK, "black", 0, 0, 0},
+     {COLOR_WHITE, "white", 59000, 59000, 59000},
+     {COLOR_YELLOW, "yellow", 62000, 62000, 0}},
+    {{COLOR_ORANGE, "orange", 65535, 20000, 10000},
+     {COLOR_LTORANGE, "ltorange", 65535, 35000, 25000},
+     {COLOR_PINK, "pink", 65535, 25000, 25000},
+     {COLOR_LTCYAN, "ltcyan", 15000, 65535, 65535},
+     {COLOR_LTPURPLE, "ltpurple", 65535, 35000, 55000},
+     {COLOR_LTGREEN, "ltgreen", 0, 65535, 25000},
+     {COLOR_LTBLUE, "ltblue", 45000, 50000, 65535},
+     {COLOR_LTYELLOW, "ltyellow", 65535, 65535, 0}},
+    {{COLOR_GREY, "grey", 53000, 53000, 53000},
+     {COLOR_WHITE2, "white2", 65535, 65535, 65535}},
+};
+constexpr unsigned COLOR_GROUP_SIZES[3] = {8, 8, 2};
+
+void allocate_colors() {
+    for (unsigned g = 0; g < 3; g++) {
+        for (unsigned i = 0; i < COLOR_GROUP_SIZES[g]; i++) {
+            const ColorRecord& c = COLOR_GROUPS[g][i];
+            vic_colors[c.code].red = c.red;
+            vic_colors[c.code].green = c.green;
+            vic_colors[c.code].blue = c.blue;
+        }
+        for (unsigned i = 0; i < COLOR_GROUP_SIZES[g]; i++) {
+            const ColorRecord& c = COLOR_GROUPS[g][i];
+            VicColor& v = vic_colors[c.code];
+            if (verbose) printf("%s..", c.name);
+            XColor cell{};
+            cell.red = v.red;
+            cell.green = v.green;
+            cell.blue = v.blue;
+            cell.flags = DoRed | DoGreen | DoBlue;
+            if (!XAllocColor(TKDisplay, TKCmap, &cell)) give_up("failed\n");
+            v.pixel = uint32_t(cell.pixel);
+            v.double_pixel = uint32_t(cell.pixel << 8 | cell.pixel);
+        }
+    }
+}
+
+void create_frame_image(unsigned s) {
+    say("Checking for MIT-Shared memory extension support...");
+    if (!XShmQueryExtension(TKDisplay))
+        give_up("failed\nTarvikon needs MIT-Shared memory. Please check your system installation !\n");
+    say("OK\n");
+
+    say("Allocating image...");
+    TKImage = XShmCreateImage(TKDisplay, TKVisual, unsigned(TKDepth), ZPixmap, nullptr, &TKShm,
+                              FRAME_LINE_BYTES * s, FRAME_LINES * s);
+    if (!TKImage || unsigned(TKImage->bytes_per_line) != FRAME_LINE_BYTES * s) give_up("failed\n");
+    say("OK\n");
+
+    say("Allocating shared memory...");
+    TKShm.shmid = shmget(IPC_PRIVATE, size_t(FRAME_LINES * s) * size_t(TKImage->bytes_per_line), IPC_CREAT | 0777);
+    if (TKShm.shmid == -1) give_up("failed\n");
+    say("OK\n");
+
+    say("Attaching shared memory...");
+    void* address = shmat(TKShm.shmid, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) give_up("failed\n");
+    TKShm.shmaddr = static_cast<char*>(address);
+    TKImage->data = TKShm.shmaddr;
+    TKShm.readOnly = False;
+    frame_image = reinterpret_cast<uint8_t*>(address);
+    say("OK\n");
+
+    say("Attaching shared memory to X server...");
+    x_error_seen = false;
+    XErrorHandler previous = XSetErrorHandler(note_x_error);
+    Status attached = XShmAttach(TKDisplay, &TKShm);
+    XSync(TKDisplay, False);
+    XSetErrorHandler(previous);
+    if (!attached || x_error_seen) give_up("failed\n");
+    server_attached = true;
+    // Both sides hold the segment now; marking it for removal lets the system
+    // reclaim it even if the process dies without shutting down.
+    shmctl(TKShm.shmid, IPC_RMID, nullptr);
+    say("OK\n");
+}
+
+}  // namespace
+
+// ---- pure helpers -------------------------------------------------------------------
+
+void expand_frame(uint8_t* image, unsigned lines_last) {
+    for (unsigned line = lines_last; line >= 1; line--) {
+        for (unsigned col = FRAME_LINE_BYTES - 1; col >= 1; col--) {
+            uint8_t b = image[line * FRAME_LINE_BYTES + col];
+            uint8_t* upper = image + (2 * line - 1) * DOUBLED_LINE_BYTES + 2 * col;
+            uint8_t* lower = image + 2 * line * DOUBLED_LINE_BYTES + 2 * col;
+            upper[-1] = b;
+            upper[0] = b;
+            lower[-1] = b;
+            lower[0] = b;
+        }
+    }
+}
+
+AreaSize drawing_area_size(unsigned visible_width, unsigned lines_last, unsigned top_overscan, unsigned scale_factor) {
+    unsigned s = scale_factor + 1;
+    return {2 * s * visible_width, (lines_last - top_overscan) * s};
+}
+
+// ---- host interface -------------------------------------------------------------------
+
+void host_init(int* argc, char** argv) {
+    XtSetErrorMsgHandler(toolkit_error);
+    toplevel = XtAppInitialize(&context, "", nullptr, 0, argc, argv, nullptr, nullptr, 0);
+    XtAppSetErrorMsgHandler(context, toolkit_error);
+}
+
+void start_X_client() {
+    unsigned s = scale + 1u;
+
+    MainWindow = XtCreateManagedWidget("MainWindow", xmMainWindowWidgetClass, toplevel, nullptr, 0);
+
+    gmenu_bar = XmCreateMenuBar(MainWindow, const_cast<char*>("gmenu_bar"), nullptr, 0);
+    XtManageChild(gmenu_bar);
+    create_menus(gmenu_bar);
+    XtVaGetValues(gmenu_bar, XmNheight, &menu_height, nullptr);
+
+    AreaSize area = drawing_area_size(screen_width, last_line, overscan, scale);
+    Dimension shell_w = Dimension(area.width), shell_h = Dimension(area.height + menu_height);
+    Position at = Position(150 - 150 * scale);
+    XtVaSetValues(toplevel, XmNtitle, WINDOW_TITLE, XmNminHeight, shell_h, XmNmaxHeight, shell_h, XmNminWidth,
+                  shell_w, XmNmaxWidth, shell_w, XmNx, at, XmNy, at, nullptr);
+
+    drawing_area = create_drawingarea(MainWindow, "drawing_area");
+    XmMainWindowSetAreas(MainWindow, gmenu_bar, nullptr, nullptr, nullptr, drawing_area);
+
+    create_file_dialogs();
+    memory_dialog = create_memory_dialog(toplevel);
+    speed_dialog = create_speed_dialog(toplevel);
+    about_window = create_about_dialog(toplevel);
+    video_dialog = create_video_dialog(toplevel);
+    cart_start_dialog = create_information_dialog(toplevel, "You must reset the VIC 20 to start cartridge !");
+    save_config_dialog = create_information_dialog(toplevel, "Configuration saved !");
+    clear_rom_dialog = create_information_dialog(toplevel, "Cartridge ROM has been removed");
+    halt_dialog = create_error_dialog(toplevel,
+                                      "HLT instruction executed ! VIC 20 has crashed,\n"
+                                      "this might be a bug in Tarvikon,\n"
+                                      "please report it to : \n"
+                                      "the Tarvikon maintainers (see the project's issue tracker)");
+    unexp_dialog = create_error_dialog(
+        toplevel, "Program needs no expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
+    k3_dialog = create_error_dialog(
+        toplevel, "Program needs 3 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
+    k8_dialog = create_error_dialog(
+        toplevel, "Program needs 8 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
+    k16_dialog = create_error_dialog(
+        toplevel, "Program needs 16 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
+    k24_dialog = create_error_dialog(
+        toplevel, "Program needs 24 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
+    save_error_dialog = create_error_dialog(toplevel, "No BASIC program in memory !");
+
+    XtRealizeWidget(toplevel);
+    XtVaSetValues(toplevel, XmNheight, shell_h, XmNwidth, shell_w, nullptr);
+
+    TKDisplay = XtDisplay(drawing_area);
+    display_open = true;
+    TKWindow = XtWindow(drawing_area);
+    TKScreen = DefaultScreen(TKDisplay);
+    TKCmap = DefaultColormap(TKDisplay, TKScreen);
+    TKVisual = DefaultVisual(TKDisplay, TKScreen);
+
+    TKCursor = XCreateFontCursor(TKDisplay, XC_tcross);
+    XDefineCursor(TKDisplay, TKWindow, TKCursor);
+
+    say("Checking color depth of display...");
+    TKDepth = DefaultDepth(TKDisplay, TKScreen);
+    if (TKDepth != 8) {
+        printf("%d Bit...must be 8 bit (256 colors) !\n", TKDepth);
+        give_up("");
+    }
+    if (verbose) printf("%d Bit...", TKDepth);
+    say("OK\n");
+    say("Allocating colors..");
+    allocate_colors();
+    say("OK\n");
+    bordpixel = vic_colors[COLOR_BLACK].double_pixel;
+
+    create_frame_image(s);
+
+    TKGC = XCreateGC(TKDisplay, TKWindow, 0, nullptr);
+}
+
+void put_frame() {
+    unsigned s = scale + 1u;
+    if (scale == 1) expand_frame(frame_image, last_line);
+    XShmPutImage(TKDisplay, TKWindow, TKGC, TKImage, int(2 * s * Frame.view_left), int(s * overscan), 0, 0,
+                 2 * s * screen_width, (last_line - overscan - 1) * s, False);
+    XFlush(TKDisplay);
+}
+
+void resize_main_window(unsigned cycles_per_line, unsigned new_overscan) {
+    bool ntsc = cycles_per_line == NTSC_SCANLINE;
+    AreaSize area = drawing_area_size(ntsc ? NTSC_SCREEN_WIDTH : PAL_SCREEN_WIDTH,
+                                      ntsc ? NTSC_LAST_LINE : PAL_LAST_LINE, new_overscan, scale);
+    Dimension w = Dimension(area.width), h = Dimension(area.height + menu_height);
+    XtVaSetValues(toplevel, XmNmaxHeight, h, XmNminHeight, h, XmNminWidth, w, XmNmaxWidth, w, XmNheight, h,
+                  XmNwidth, w, nullptr);
+}
+
+void close_X_client() {
+    say("Detaching shared memory...");
+    if (server_attached) {
+        XShmDetach(TKDisplay, &TKShm);
+        server_attached = false;
+    }
+    if (display_open) {
+        XCloseDisplay(TKDisplay);
+        display_open = false;
+    }
+    say("OK\n");
+    say("Deallocating image...");
+    say("OK\n");
+    if (TKImage) {
+        TKImage->data = nullptr;  // the segment is not the image's to free
+        XDestroyImage(TKImage);
+        TKImage = nullptr;
+    }
+    if (TKShm.shmaddr) {
+        shmdt(TKShm.shmaddr);
+        TKShm.shmaddr = nullptr;
+        frame_image = nullptr;
+    }
+    if (TKShm.shmid != -1) {
+        shmctl(TKShm.shmid, IPC_RMID, nullptr);
+        TKShm.shmid = -1;
+    }
+}
+
+void poll_event() {
+    XtInputMask pending = XtAppPending(context);
+    if (!pending) return;
+    if (pending & XtIMXEvent) {
+        XtAppNextEvent(context, &TKEvent);
+        XtDispatchEvent(&TKEvent);
+    } else {
+        // Only a timer or other input is due: handle it without waiting, so
+        // that a blinking text cursor in an open dialog never stalls the machine.
+        XtAppProcessEvent(context, pending);
+    }
+}

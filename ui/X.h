@@ -1,0 +1,150 @@
+// The X user interface: display and frame image (X.cpp), callbacks for keys,
+// pointer, menus and dialogs (XCB.cpp) and the widget builders (XCW.cpp).
+//
+// Everything is global; widgets are held in globals named like their widget
+// names. The pure helpers at the end (key table, light pen, frame doubling,
+// window geometry) need no display, so tests can call them directly.
+#pragma once
+
+#include <X11/Intrinsic.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+#include <Xm/Xm.h>
+
+#include <cstdint>
+
+// ---- toolkit and display ------------------------------------------------------
+
+extern XtAppContext context;
+extern Widget toplevel;
+extern Widget MainWindow, gmenu_bar, drawing_area;
+extern Dimension menu_height;
+
+extern Display* TKDisplay;
+extern Window TKWindow;
+extern int TKScreen;
+extern Colormap TKCmap;
+extern Visual* TKVisual;
+extern int TKDepth;
+extern Cursor TKCursor;
+extern GC TKGC;
+extern XImage* TKImage;
+extern XShmSegmentInfo TKShm;
+extern XEvent TKEvent;
+
+constexpr const char* WINDOW_TITLE = "Tarvikon for Linux V0.8";
+
+// Tag of every compound string the interface makes (Motif's default tag).
+extern XmStringCharSet char_set;
+
+// ---- menus and dialogs ----------------------------------------------------------
+
+extern Widget file_menu, options_menu, about_menu;
+extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, save_config_item, quit_item;
+extern Widget memory_item, speed_item, video_item, reset_item, about_item;
+
+extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
+extern Widget about_window;
+extern Widget cart_start_dialog, save_config_dialog, clear_rom_dialog;
+extern Widget halt_dialog, unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog, save_error_dialog;
+
+// Settings dialogs and their children.
+extern Widget memory_dialog, memory_label, memory_scale, memory_value_label, sep1, ram_label, ram_toggle, sep2,
+    button, button2;
+extern Widget speed_dialog, speed_label, speed_scale, frame_value_label, sep3, speed_label2, delay_scale,
+    delay_value_label, sep4, button3, button4;
+extern Widget video_dialog, video_label, video_radio_box, ntsc_toggle, pal_toggle, sep5, overscan_label,
+    overscan_radio_box, small_toggle, large_toggle, sep6, button5, button6;
+
+// Speed settings as they were when the speed dialog was opened.
+extern uint8_t interrupt_old;
+extern uint16_t delay_old;
+
+// Client data of the menu items, dialog buttons, scales and input handlers.
+enum ClientData : intptr_t {
+    MENU_LOAD_BASIC = 0, MENU_SAVE_BASIC = 1, MENU_LOAD_CART = 2, MENU_EXIT = 3, MENU_MEMORY = 4,
+    MENU_SPEED = 5, MENU_VIDEO = 6, MENU_RESET = 7, MENU_SAVE_CONFIG = 8, MENU_REMOVE_CART = 9,
+    MENU_ABOUT = 30,
+    DIALOG_OK = 20, DIALOG_CANCEL = 21,
+    INPUT_PRESS = 100, INPUT_RELEASE = 101,
+    SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
+};
+
+// Names of the expansion indices, as the memory dialog shows them.
+extern const char* const EXPANSION_NAMES[5];
+// The name of an index; an index beyond 4 (possible from a hand-made
+// configuration file) has none.
+const char* expansion_name(uint32_t index);
+
+// ---- callbacks (XCB.cpp) ------------------------------------------------------------
+
+void KeyboardCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
+void MouseCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
+void menuCB(Widget w, XtPointer client_data, XtPointer call_data);
+void dialogCB(Widget w, XtPointer client_data, XtPointer call_data);
+void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data);
+void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data);
+void dialog3CB(Widget w, XtPointer client_data, XtPointer call_data);
+void memoryCB(Widget w, XtPointer client_data, XtPointer call_data);
+void memvalCB(Widget w, XtPointer client_data, XtPointer call_data);
+void speedCB(Widget w, XtPointer client_data, XtPointer call_data);
+void speedvalCB(Widget w, XtPointer client_data, XtPointer call_data);
+void videoCB(Widget w, XtPointer client_data, XtPointer call_data);
+
+// Shows save_error_dialog when the BASIC program is empty, else save_basic_dialog.
+void check_basic_program();
+
+// ---- widget builders (XCW.cpp) -------------------------------------------------------
+
+void create_menus(Widget menu_bar);
+void create_file_dialogs();
+Widget create_about_dialog(Widget parent);
+Widget create_information_dialog(Widget parent, const char* text);
+Widget create_error_dialog(Widget parent, const char* text);
+Widget create_memory_dialog(Widget parent);
+Widget create_speed_dialog(Widget parent);
+Widget create_video_dialog(Widget parent);
+Widget create_drawingarea(Widget parent, const char* name);
+
+// Sets a label's text as a compound string.
+void set_label(Widget label, const char* text);
+
+// ---- pure helpers, usable without a display -----------------------------------------
+
+// What a host key does, found by its unshifted key symbol.
+enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
+enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
+enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
+enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT };
+
+struct KeyBinding {
+    KeySym sym;
+    KeyKind kind;
+    uint8_t a;  // matrix: port A bit (row); otherwise the line, move or command
+    uint8_t b;  // matrix: port B bit (column)
+};
+extern const KeyBinding KEY_TABLE[];
+extern const unsigned KEY_TABLE_SIZE;
+
+// The binding of a key symbol, or nullptr for a key without an action.
+const KeyBinding* find_key(KeySym sym);
+
+// Applies a key press or release to the matrix, joystick lines and paddles and
+// runs the command keys. Returns false for a key without an action.
+bool handle_key(KeySym sym, bool press);
+
+// The light-pen latch for a pointer position in the drawing area.
+struct PenPosition {
+    uint8_t x, y;
+};
+PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned top_overscan);
+
+// Doubles the 520-byte raster lines 1..lines_last at the start of image into
+// 1040-byte lines in place (each byte becomes a 2 x 2 block).
+void expand_frame(uint8_t* image, unsigned lines_last);
+
+// Window geometry: drawing area width and height for a video mode.
+struct AreaSize {
+    unsigned width, height;
+};
+AreaSize drawing_area_size(unsigned visible_width, unsigned lines_last, unsigned top_overscan, unsigned scale_factor);

@@ -1,0 +1,412 @@
+// Callbacks: host keys and pointer onto the VIC 20's keyboard matrix, joystick,
+// paddles and light pen; the menu items; the file, message and settings dialogs.
+#include "X.h"
+
+#include <Xm/FileSB.h>
+#include <Xm/Scale.h>
+#include <Xm/ToggleB.h>
+#include <X11/keysym.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "../core/host.h"
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "../core/via.h"
+#include "../core/vic.h"
+#include "../files/fileio.h"
+
+uint8_t interrupt_old;
+uint16_t delay_old;
+
+const char* const EXPANSION_NAMES[5] = {"unexpanded", "3 KB expansion", "8 KB expansion", "16 KB expansion",
+                                        "24 KB expansion"};
+
+const char* expansion_name(uint32_t index) { return index < 5 ? EXPANSION_NAMES[index] : ""; }
+
+// ---- key table ------------------------------------------------------------------------
+
+namespace {
+constexpr KeyBinding matrix(KeySym sym, uint8_t row, uint8_t col) { return {sym, KEY_MATRIX, row, col}; }
+constexpr KeyBinding joy(KeySym sym, JoystickLine line) { return {sym, KEY_JOYSTICK, line, 0}; }
+constexpr KeyBinding paddle(KeySym sym, PaddleMove move) { return {sym, KEY_PADDLE, move, 0}; }
+constexpr KeyBinding command(KeySym sym, KeyCommand cmd) { return {sym, KEY_COMMAND, cmd, 0}; }
+}  // namespace
+
+// Host keys by their unshifted symbol (US layout). Matrix entries give the
+// VIC 20 key's port A bit (row) and port B bit (column) on the second VIA.
+const KeyBinding KEY_TABLE[] = {
+    // column 0
+    matrix(XK_1, 0, 0), matrix(XK_3, 1, 0), matrix(XK_5, 2, 0), matrix(XK_7, 3, 0), matrix(XK_9, 4, 0),
+    matrix(XK_equal, 5, 0) /* + */, matrix(XK_Insert, 6, 0) /* pound */, matrix(XK_BackSpace, 7, 0) /* DEL */,
+    matrix(XK_Delete, 7, 0),
+    // column 1
+    matrix(XK_grave, 0, 1) /* left arrow */, matrix(XK_w, 1, 1), matrix(XK_r, 2, 1), matrix(XK_y, 3, 1),
+    matrix(XK_i, 4, 1), matrix(XK_p, 5, 1), matrix(XK_bracketright, 6, 1) /* * */, matrix(XK_Return, 7, 1),
+    // column 2
+    matrix(XK_Control_L, 0, 2), matrix(XK_a, 1, 2), matrix(XK_d, 2, 2), matrix(XK_g, 3, 2), matrix(XK_j, 4, 2),
+    matrix(XK_l, 5, 2), matrix(XK_semicolon, 6, 2), matrix(XK_Prior, 7, 2) /* CRSR RIGHT */,
+    // column 3
+    matrix(XK_Tab, 0, 3) /* RUN/STOP */, matrix(XK_Shift_L, 1, 3), matrix(XK_x, 2, 3), matrix(XK_v, 3, 3),
+    matrix(XK_n, 4, 3), matrix(XK_comma, 5, 3), matrix(XK_slash, 6, 3), matrix(XK_Next, 7, 3) /* CRSR DOWN */,
+    // column 4
+    matrix(XK_space, 0, 4), matrix(XK_z, 1, 4), matrix(XK_c, 2, 4), matrix(XK_b, 3, 4), matrix(XK_m, 4, 4),
+    matrix(XK_period, 5, 4), matrix(XK_Shift_R, 6, 4), matrix(XK_F1, 7, 4),
+    // column 5
+    matrix(XK_Alt_L, 0, 5) /* C= */, matrix(XK_s, 1, 5), matrix(XK_f, 2, 5), matrix(XK_h, 3, 5),
+    matrix(XK_k, 4, 5), matrix(XK_apostrophe, 5, 5) /* : */, matrix(XK_backslash, 6, 5) /* = */,
+    matrix(XK_F3, 7, 5),
+    // column 6
+    matrix(XK_q, 0, 6), matrix(XK_e, 1, 6), matrix(XK_t, 2, 6), matrix(XK_u, 3, 6), matrix(XK_o, 4, 6),
+    matrix(XK_bracketleft, 5, 6) /* @ */, matrix(XK_End, 6, 6) /* up arrow */, matrix(XK_F5, 7, 6),
+    // column 7
+    matrix(XK_2, 0, 7), matrix(XK_4, 1, 7), matrix(XK_6, 2, 7), matrix(XK_8, 3, 7), matrix(XK_0, 4, 7),
+    matrix(XK_minus, 5, 7), matrix(XK_Home, 6, 7), matrix(XK_F7, 7, 7),
+
+    // joystick (the paddles' fire buttons are the left and right lines)
+    joy(XK_Up, JOY_UP), joy(XK_KP_8, JOY_UP), joy(XK_Down, JOY_DOWN), joy(XK_KP_2, JOY_DOWN),
+    joy(XK_Left, JOY_LEFT), joy(XK_KP_4, JOY_LEFT), joy(XK_Right, JOY_RIGHT), joy(XK_KP_6, JOY_RIGHT),
+    joy(XK_Control_R, JOY_FIRE),
+
+    // paddles
+    paddle(XK_KP_1, PADDLE_X_UP), paddle(XK_KP_3, PADDLE_X_DOWN), paddle(XK_KP_7, PADDLE_Y_UP),
+    paddle(XK_KP_9, PADDLE_Y_DOWN),
+
+    // machine commands
+    command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
+    command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT),
+};
+const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
+
+const KeyBinding* find_key(KeySym sym) {
+    for (const KeyBinding& k : KEY_TABLE)
+        if (k.sym == sym) return &k;
+    return nullptr;
+}
+
+namespace {
+
+void press_matrix(uint8_t row, uint8_t col, bool press) {
+    if (press) {
+        keyrow[7 - col] &= uint8_t(~(1u << row));
+        keycol[row] &= uint8_t(~(1u << col));
+        keycount++;
+    } else {
+        keyrow[7 - col] |= uint8_t(1u << row);
+        keycol[row] |= uint8_t(1u << col);
+        if (--keycount < 0) keycount = 0;
+    }
+}
+
+struct LineMask {
+    uint16_t* lines;
+    uint16_t press_and;
+    uint16_t release_or;
+};
+
+void move_joystick(JoystickLine line, bool press) {
+    static const LineMask LINES[] = {
+        {&joystick2, 0x00FB, 0x04},  // up
+        {&joystick2, 0x00F7, 0x08},  // down
+        {&joystick2, 0x00EF, 0x10},  // left
+        {&joystick, 0x007F, 0x00FF},  // right: the release sets the whole byte
+        {&joystick2, 0x00DF, 0x20},  // fire
+    };
+    const LineMask& m = LINES[line];
+    if (press)
+        *m.lines &= m.press_and;
+    else if (line == JOY_RIGHT)
+        *m.lines = m.release_or;
+    else
+        *m.lines |= m.release_or;
+}
+
+// A paddle register moves by 4 per press and stops at 0 and 255.
+void move_paddle(PaddleMove move) {
+    uint8_t& reg = memory[VIC_BASE + (move == PADDLE_X_UP || move == PADDLE_X_DOWN ? VIC_PADDLE_X : VIC_PADDLE_Y)];
+    if (move == PADDLE_X_UP || move == PADDLE_Y_UP) {
+        if (reg > 251) reg = 251;
+        reg = uint8_t(reg + 4);
+    } else {
+        if (reg < 4) reg = 4;
+        reg = uint8_t(reg - 4);
+    }
+}
+
+void run_command(KeyCommand cmd) {
+    switch (cmd) {
+    case CMD_LOAD_BASIC:
+        XtManageChild(load_basic_dialog);
+        break;
+    case CMD_SAVE_BASIC:
+        check_basic_program();
+        break;
+    case CMD_RESET:
+        reset_tarvikon();
+        break;
+    case CMD_RESTORE:
+        memory[VIA1_BASE + VIA_IFR] |= IFR_CA1;
+        break;
+    case CMD_EXIT:
+        shut_down_tarvikon();
+        exit(0);
+    }
+}
+
+uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
+
+void show(Widget dialog) {
+    if (dialog) XtManageChild(dialog);
+}
+
+// A scale refuses values outside its range (a configuration file may hold
+// any number), so the shown value is kept inside it.
+void set_scale(Widget scale_widget, int value) {
+    int lowest = 0, highest = 0;
+    XtVaGetValues(scale_widget, XmNminimum, &lowest, XmNmaximum, &highest, nullptr);
+    XtVaSetValues(scale_widget, XmNvalue, value < lowest ? lowest : value > highest ? highest : value, nullptr);
+}
+
+void set_number_label(Widget label, const char* format, unsigned value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    set_label(label, text);
+}
+
+// The chosen name of a file dialog as plain text; free it with XtFree.
+char* chosen_file(XtPointer call_data) {
+    auto* cbs = static_cast<XmFileSelectionBoxCallbackStruct*>(call_data);
+    char* name = nullptr;
+    if (!cbs || !XmStringGetLtoR(cbs->value, char_set, &name)) return nullptr;
+    return name;
+}
+
+}  // namespace
+
+bool handle_key(KeySym sym, bool press) {
+    const KeyBinding* k = find_key(sym);
+    if (!k) return false;
+    switch (k->kind) {
+    case KEY_MATRIX:
+        press_matrix(k->a, k->b, press);
+        break;
+    case KEY_JOYSTICK:
+        move_joystick(JoystickLine(k->a), press);
+        break;
+    case KEY_PADDLE:
+        if (press) move_paddle(PaddleMove(k->a));
+        break;
+    case KEY_COMMAND:
+        if (press) run_command(KeyCommand(k->a));
+        break;
+    }
+    return true;
+}
+
+PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned top_overscan) {
+    int s = int(scale_factor) + 1;
+    int pen_x = px / (4 * s) + 23;
+    int pen_y = py / (2 * s) + (top_overscan == 9 ? 2 : 12);
+    return {uint8_t(pen_x & 0xFF), uint8_t(pen_y & 0xFF)};
+}
+
+void check_basic_program() {
+    uint16_t start = word_at(0x2B), end = word_at(0x2D);
+    show(end == uint16_t(start + 2) ? save_error_dialog : save_basic_dialog);
+}
+
+// ---- input handlers -------------------------------------------------------------------
+
+void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
+    if (event->type != KeyPress && event->type != KeyRelease) return;
+    handle_key(XLookupKeysym(&event->xkey, 0), event->type == KeyPress);
+}
+
+void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
+    if (event->type == ButtonPress) {
+        joystick2 &= 0x00DF;
+    } else if (event->type == ButtonRelease) {
+        joystick2 |= 0x20;
+        PenPosition pen = lightpen_position(event->xbutton.x, event->xbutton.y, scale, overscan);
+        Vic.lightpen_x = pen.x;
+        Vic.lightpen_y = pen.y;
+    }
+}
+
+// ---- menus and message dialogs ------------------------------------------------------------
+
+void menuCB(Widget, XtPointer client_data, XtPointer) {
+    switch (reinterpret_cast<intptr_t>(client_data)) {
+    case MENU_LOAD_BASIC:
+        show(load_basic_dialog);
+        break;
+    case MENU_SAVE_BASIC:
+        check_basic_program();
+        break;
+    case MENU_LOAD_CART:
+        show(load_cart_dialog);
+        break;
+    case MENU_REMOVE_CART:
+        remove_rom_memory();
+        show(clear_rom_dialog);
+        reset_tarvikon();
+        break;
+    case MENU_SAVE_CONFIG:
+        save_config();
+        show(save_config_dialog);
+        XtSetSensitive(save_config_item, False);
+        break;
+    case MENU_EXIT:
+        shut_down_tarvikon();
+        exit(0);
+    case MENU_MEMORY:
+        show(memory_dialog);
+        break;
+    case MENU_SPEED:
+        interrupt_old = uint8_t(interrupt);
+        delay_old = delay_loop;
+        show(speed_dialog);
+        break;
+    case MENU_VIDEO:
+        show(video_dialog);
+        break;
+    case MENU_RESET:
+        reset_tarvikon();
+        break;
+    case MENU_ABOUT:
+        show(about_window);
+        break;
+    default:
+        break;
+    }
+}
+
+void dialogCB(Widget w, XtPointer, XtPointer) { XtUnmanageChild(w); }
+
+void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    intptr_t which = reinterpret_cast<intptr_t>(client_data);
+    if (which == DIALOG_OK) {
+        if (char* name = chosen_file(call_data)) {
+            readbasic(name);
+            XtFree(name);
+        }
+        XtUnmanageChild(w);
+    } else if (which == DIALOG_CANCEL) {
+        XtUnmanageChild(w);
+    }
+}
+
+void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    intptr_t which = reinterpret_cast<intptr_t>(client_data);
+    if (which == DIALOG_OK) {
+        if (char* name = chosen_file(call_data)) {
+            writebasic(name);
+            XtFree(name);
+        }
+        XtUnmanageChild(w);
+    } else if (which == DIALOG_CANCEL) {
+        XtUnmanageChild(w);
+    }
+}
+
+void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
+    if (reinterpret_cast<intptr_t>(client_data) == DIALOG_OK) {
+        if (char* name = chosen_file(call_data)) {
+            load_game_cartridge(name);
+            show(cart_start_dialog);
+            XtFree(name);
+        }
+    }
+    XtUnmanageChild(load_cart_dialog);
+}
+
+void show_halt_dialog() { show(halt_dialog); }
+
+void show_wrongmemory_dialog(int expansion) {
+    Widget dialogs[5] = {unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog};
+    if (expansion >= 0 && expansion < 5) show(dialogs[expansion]);
+}
+
+// ---- settings dialogs -------------------------------------------------------------------
+
+void memvalCB(Widget, XtPointer, XtPointer call_data) {
+    int value = static_cast<XmScaleCallbackStruct*>(call_data)->value;
+    if (value < 0 || value > 4 || uint32_t(value) == memexp) return;
+    memexp = uint32_t(value);
+    set_label(memory_value_label, expansion_name(memexp));
+}
+
+void memoryCB(Widget, XtPointer client_data, XtPointer) {
+    switch (reinterpret_cast<intptr_t>(client_data)) {
+    case DIALOG_OK:
+        if (memexp != memdef) {
+            config = 1;
+            XtSetSensitive(save_config_item, True);
+            reset_tarvikon();
+        }
+        if (XmToggleButtonGetState(ram_toggle)) {
+            ram |= RAM_AT_A000;
+            rombank[10] = rombank[11] = BLOCK_RAM;
+        } else {
+            ram &= uint8_t(~RAM_AT_A000);
+            rombank[10] = rombank[11] = BLOCK_ROM;
+        }
+        break;
+    case DIALOG_CANCEL:
+        memexp = memdef;
+        set_label(memory_value_label, expansion_name(memexp));
+        set_scale(memory_scale, int(memexp));
+        break;
+    default:
+        break;
+    }
+}
+
+void speedvalCB(Widget, XtPointer client_data, XtPointer call_data) {
+    int value = static_cast<XmScaleCallbackStruct*>(call_data)->value;
+    switch (reinterpret_cast<intptr_t>(client_data)) {
+    case SCALE_FRAME_RATE:
+        if (value >= 1 && uint32_t(value) != interrupt) {
+            interrupt = uint32_t(value);
+            set_number_label(frame_value_label, "1/%d", interrupt);
+        }
+        break;
+    case SCALE_DELAY:
+        if (value >= 0 && value != delay_loop) {
+            delay_loop = uint16_t(value);
+            set_number_label(delay_value_label, "%d cycles", delay_loop);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void speedCB(Widget, XtPointer client_data, XtPointer) {
+    switch (reinterpret_cast<intptr_t>(client_data)) {
+    case DIALOG_OK:
+        if (interrupt != interrupt_old || delay_loop != delay_old) XtSetSensitive(save_config_item, True);
+        break;
+    case DIALOG_CANCEL:
+        interrupt = interrupt_old;
+        delay_loop = delay_old;
+        set_number_label(delay_value_label, "%d cycles", delay_loop);
+        set_number_label(frame_value_label, "1/%d", interrupt);
+        set_scale(speed_scale, int(interrupt));
+        set_scale(delay_scale, delay_loop);
+        break;
+    default:
+        break;
+    }
+}
+
+void videoCB(Widget, XtPointer client_data, XtPointer) {
+    if (reinterpret_cast<intptr_t>(client_data) != DIALOG_OK) return;
+    vid_new = XmToggleButtonGetState(ntsc_toggle) ? 0 : 1;
+    overscan_set = XmToggleButtonGetState(small_toggle) ? 9 : 28;
+    if (vid_new == vid_time && overscan_set == overscan) return;
+    XtSetSensitive(save_config_item, True);
+    config = 1;
+    reset_tarvikon();
+}
