@@ -85,9 +85,11 @@ void allocate_memory() {
         exit(-1);
     }
     say_verbose("OK\n");
-    // RAM and the cartridge area start as $FF; the ROM images and the chip
-    // set-up write the rest.
+    // RAM and the cartridge area start as $FF; the ROM images write
+    // $8000-$8FFF and $C000-$FFFF. The I/O page starts at 0, as after a
+    // reset, so that no chip register begins with whatever malloc left.
     std::memset(memory, 0xFF, 0x9000);
+    std::memset(memory + 0x9000, 0, 0x1000);
     std::memset(memory + 0xA000, 0xFF, 0x2000);
 }
 

@@ -15,10 +15,10 @@
 #include "files/fileio.h"
 #include "files/startup.h"
 #include "files_support.h"
+#include "startup_support.h"
 
 namespace {
 
-const std::string BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
 const std::string USAGE =
     "\nUSAGE :\nTarvikon [-h][-verbose][-ram][-nocfg][-nosound][-tvsound][-joy][-highres][ROM.crt][ROM.x0  "
     "...][ROM.prg...]\n"
@@ -72,35 +72,6 @@ const std::string USAGE =
 const std::string MISSING_CONFIG_VERBOSE =
     "Reading configuration from tarvikon.rc...\nCan't find configuration, using defaults, please save config...OK\n";
 
-// The globals as a freshly started program has them.
-void program_defaults() {
-    ram = 0;
-    scale = 0;
-    verbose = 0;
-    joystick_fd = -1;
-    tvsound = 0;
-    soundon = 1;
-    config = 0;
-    DUMP = 0;
-    memexp = 0;
-    memdef = 0;
-    vid_time = vid_new = 0;
-    std::free(memory);
-    memory = nullptr;
-    starting_up = false;
-}
-
-struct Args {
-    std::vector<std::string> words;
-    std::vector<char*> argv;
-    explicit Args(std::initializer_list<std::string> list) : words{"tarvikon"} {
-        words.insert(words.end(), list);
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-    }
-    int argc() const { return int(words.size()); }
-};
-
 struct Outcome {
     int status;  // exit status, or -1 when the child did not exit normally
     std::string out;
@@ -126,15 +97,6 @@ Outcome start_in_child(const std::string& dir, std::initializer_list<std::string
     int status = 0;
     waitpid(child, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path)};
-}
-
-// Start-up in this process (it must return), with its output.
-std::string start_here(std::initializer_list<std::string> list) {
-    program_defaults();
-    Args args(list);
-    std::string out = capture_stdout([&] { start_tarvikon(args.argc(), args.argv.data()); });
-    EXPECT_FALSE(starting_up);
-    return out;
 }
 
 // Stand-in system ROMs of the right sizes, each with its own contents.
@@ -225,6 +187,7 @@ TEST(StartUp, StepsInTheirOrder) {
     EXPECT_TRUE(memory_holds(memory, 0x8000, roms.chargen));
     EXPECT_TRUE(memory_holds(memory, 0x0000, std::string(0x8000, '\xFF')));
     EXPECT_TRUE(memory_holds(memory, 0xA000, std::string(0x2000, '\xFF')));
+    EXPECT_TRUE(memory_holds(memory, 0x9000, std::string(0x1000, '\0')));
     EXPECT_EQ(scanline, NTSC_SCANLINE);
     EXPECT_EQ(last_line, NTSC_LAST_LINE);
     EXPECT_EQ(config, 1);  // no tarvikon.rc
@@ -330,23 +293,6 @@ TEST(StartUp, MissingOrShortSystemRomsEndTheProcess) {
     o = start_in_child(short_chargen.path, {"-nosound", "-nocfg"});
     EXPECT_EQ(o.status, 255);
     EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\nUsing defaults...100 failed !\n");
-}
-
-TEST(StartUpWithRoms, RealRomsReachTheResetRoutine) {
-    REQUIRE_ROMS();
-    TempDir dir;
-    link_roms(dir.path);
-    InDir in(dir.path);
-    EXPECT_EQ(start_here({"-nosound"}), BANNER + "Starting Tarvikon...\n");
-    std::string kernal = read_file(shared_path("roms/kernel.ntsc"));
-    ASSERT_EQ(kernal.size(), 8192u);
-    EXPECT_TRUE(memory_holds(memory, 0xE000, kernal.substr(0, 0x43C)));
-    EXPECT_TRUE(memory_holds(memory, 0xE43C, "TARVIKON 0.8"));
-    EXPECT_TRUE(memory_holds(memory, 0xE448, kernal.substr(0x448)));
-    EXPECT_TRUE(memory_holds(memory, 0xC000, read_file(shared_path("roms/basic.rom"))));
-    EXPECT_TRUE(memory_holds(memory, 0x8000, read_file(shared_path("roms/chargen.rom"))));
-    machine_start();
-    EXPECT_EQ(Register.PC, 0xFD22);
 }
 
 }  // namespace
