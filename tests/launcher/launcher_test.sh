@@ -1,0 +1,586 @@
+#!/bin/bash
+# Tests of the launcher, scripts/tarvikon: launcher_test.sh <case>
+#
+# Most cases run it against fake-emulator, which writes down its arguments,
+# working directory, display depth and size, MIT-SHM, LD_PRELOAD and whether
+# /dev/dsp opens, and exits with FAKE_STATUS. Displays are private Xvfb
+# servers (depth 8 or 24), sound servers private PulseAudio daemons. The
+# "emulator" case runs the real program inside a nested Xephyr and reads the
+# BASIC start screen back from it.
+#
+# Set by CTest: LAUNCHER, FAKE, BUILD_DIR, EMULATOR, HAS_X (1 when the program
+# has its X user interface), SCREEN_TEXT, SHARED (holds roms/), SOURCE_DIR.
+# Exit status 77 means skipped.
+set -u
+case_name=${1:?usage: launcher_test.sh <case>}
+
+T=$(mktemp -d "${TMPDIR:-/tmp}/tarvikon-launcher-test.XXXXXX")
+server_pids=()
+pulse_run=""
+failures=0
+checks=0
+
+cleanup() {
+    local pid
+    [ -n "$pulse_run" ] && XDG_RUNTIME_DIR=$pulse_run pulseaudio --kill 2>/dev/null
+    for pid in "${server_pids[@]}"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$T"
+}
+trap cleanup EXIT
+
+skip() {
+    echo "SKIP: $1"
+    exit 77
+}
+
+need() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
+    done
+}
+
+pass() {
+    checks=$((checks + 1))
+    echo "ok   $1"
+}
+
+fail() {
+    checks=$((checks + 1))
+    failures=$((failures + 1))
+    echo "FAIL $1"
+}
+
+# expect <description> <expected> <actual>
+expect() {
+    if [ "$2" = "$3" ]; then
+        pass "$1"
+    else
+        fail "$1"
+        echo "  expected: $(printf '%q' "$2")"
+        echo "  actual:   $(printf '%q' "$3")"
+    fi
+}
+
+finish() {
+    echo "$((checks - failures)) passed, $failures failed"
+    [ "$failures" = 0 ]
+    exit $?
+}
+
+# ---- servers ----------------------------------------------------------------------
+
+# start_xvfb <depth>: a private X server; its name goes into $xdisplay.
+start_xvfb() {
+    local n="" i
+    need Xvfb
+    : >"$T/xvfb.$1"
+    Xvfb -displayfd 3 -screen 0 "1024x768x$1" -nolisten tcp 3>"$T/xvfb.$1" >/dev/null 2>&1 &
+    server_pids+=($!)
+    for i in $(seq 100); do
+        read -r n <"$T/xvfb.$1"
+        [ -n "$n" ] && break
+        sleep 0.1
+    done
+    [ -n "$n" ] || skip "Xvfb at depth $1 did not start"
+    xdisplay=:$n
+}
+
+# A private PulseAudio daemon with a null sink; the launcher finds it through
+# XDG_RUNTIME_DIR.
+start_pulse() {
+    local i
+    need pulseaudio pactl
+    pulse_run=$T/pulse-run
+    mkdir -m 700 "$pulse_run"
+    export XDG_RUNTIME_DIR=$pulse_run
+    unset PULSE_SERVER
+    pulseaudio -n -F /dev/null --load="module-null-sink sink_name=nul" \
+        --load="module-native-protocol-unix" --exit-idle-time=-1 --daemonize=yes >/dev/null 2>&1 ||
+        skip "pulseaudio did not start"
+    for i in $(seq 50); do
+        pactl info >/dev/null 2>&1 && return
+        sleep 0.1
+    done
+    skip "the PulseAudio daemon does not answer"
+}
+
+# No sound server anywhere the launcher could look.
+no_pulse() {
+    mkdir -m 700 "$T/empty-run"
+    export XDG_RUNTIME_DIR=$T/empty-run
+    unset PULSE_SERVER
+}
+
+pulsedsp_lib() {
+    find /usr/lib /usr/lib64 -name libpulsedsp.so 2>/dev/null | head -n 1
+}
+
+# ---- fixtures -------------------------------------------------------------------
+
+# make_roms <dir>: ROM images of the sizes the emulator reads, zero-filled.
+make_roms() {
+    mkdir -p "$1/roms"
+    head -c 8192 /dev/zero >"$1/roms/kernel.ntsc"
+    head -c 8192 /dev/zero >"$1/roms/kernel.pal"
+    head -c 8192 /dev/zero >"$1/roms/basic.rom"
+    head -c 4096 /dev/zero >"$1/roms/chargen.rom"
+}
+
+# A PATH with links to the commands the launcher and the fake use, less the
+# ones named.
+restricted_path() {
+    local tool path
+    mkdir -p "$T/bin"
+    for tool in dirname readlink wc awk grep xdpyinfo xwininfo env mktemp seq sleep rm timeout \
+        gcc uname nproc dd cat head tail Xephyr pactl; do
+        case " $* " in *" $tool "*) continue ;; esac
+        path=$(command -v "$tool") && ln -sf "$path" "$T/bin/$tool"
+    done
+    echo "$T/bin"
+}
+
+# run_launcher <args...>: runs it in $W with the fake emulator; its status goes
+# into $status, its output into $T/out and $T/err, the fake's into $T/report.
+run_launcher() {
+    rm -f "$T/report"
+    (cd "$W" && TARVIKON_BIN=${TARVIKON_BIN-$FAKE} FAKE_REPORT=$T/report "$LAUNCHER" "$@" >"$T/out" 2>"$T/err")
+    status=$?
+}
+
+report() {
+    [ -f "$T/report" ] && cat "$T/report"
+}
+
+# The arguments the fake received, one per line.
+report_args() {
+    report | sed -n 's/^arg=//p'
+}
+
+report_value() {
+    report | sed -n "s/^$1=//p"
+}
+
+display_free() {
+    [ ! -e "/tmp/.X11-unix/X${1#:}" ] && [ ! -e "/tmp/.X${1#:}-lock" ]
+}
+
+unset LD_PRELOAD FAKE_STATUS FAKE_OPEN_DSP TARVIKON_BIN TARVIKON_DSP TARVIKON_XMESSAGE DISPLAY
+W=$T/work
+mkdir -p "$W" "$T/tmp"
+export TMPDIR=$T/tmp
+
+# ---- cases -----------------------------------------------------------------------
+
+case_roms() {
+    run_launcher -verbose
+    expect "no roms/: status 2" 2 "$status"
+    expect "no roms/: every image named, and where they go" \
+        "tarvikon: missing roms/kernel.ntsc (the NTSC kernal image, 8192 bytes)
+tarvikon: missing roms/kernel.pal (the PAL kernal image, 8192 bytes)
+tarvikon: missing roms/basic.rom (the BASIC image, 8192 bytes)
+tarvikon: missing roms/chargen.rom (the character generator image, 4096 bytes)
+tarvikon: the VIC 20 ROM images kernel.ntsc, kernel.pal, basic.rom and chargen.rom go into $W/roms/
+tarvikon: put them there, or start tarvikon from the directory that holds roms/" "$(cat "$T/err")"
+    expect "no roms/: nothing on standard output" "" "$(cat "$T/out")"
+    expect "no roms/: the emulator is not started" "" "$(report)"
+
+    make_roms "$W"
+    rm "$W/roms/kernel.pal"
+    head -c 100 /dev/zero >"$W/roms/basic.rom"
+    head -c 8192 /dev/zero >"$W/roms/chargen.rom"
+    run_launcher
+    expect "one image missing, one short: status 2" 2 "$status"
+    expect "one image missing, one short: just those two named" \
+        "tarvikon: missing roms/kernel.pal (the PAL kernal image, 8192 bytes)
+tarvikon: roms/basic.rom is too short: 100 bytes, the BASIC image has 8192
+tarvikon: the VIC 20 ROM images kernel.ntsc, kernel.pal, basic.rom and chargen.rom go into $W/roms/
+tarvikon: put them there, or start tarvikon from the directory that holds roms/" "$(cat "$T/err")"
+    expect "one image missing, one short: the emulator is not started" "" "$(report)"
+
+    mkdir "$W/roms/kernel.pal"
+    head -c 8192 /dev/zero >"$W/roms/basic.rom"
+    run_launcher
+    expect "a directory in place of an image counts as missing" \
+        "tarvikon: missing roms/kernel.pal (the PAL kernal image, 8192 bytes)" "$(head -n 1 "$T/err")"
+
+    rmdir "$W/roms/kernel.pal"
+    head -c 8192 /dev/zero >"$W/roms/kernel.pal"
+    run_launcher
+    expect "complete ROMs (one longer than needed) pass to the display check: status 3" 3 "$status"
+}
+
+case_display() {
+    make_roms "$W"
+    run_launcher
+    expect "DISPLAY unset: status 3" 3 "$status"
+    expect "DISPLAY unset: says so" \
+        "tarvikon: no X display: DISPLAY is not set; start tarvikon from a terminal of your X desktop" "$(cat "$T/err")"
+    expect "DISPLAY unset: the emulator is not started" "" "$(report)"
+
+    local n=600
+    while ! display_free ":$n"; do n=$((n + 1)); done
+    DISPLAY=:$n run_launcher
+    expect "no server at DISPLAY: status 3" 3 "$status"
+    expect "no server at DISPLAY: says so" "tarvikon: cannot open the X display :$n" "$(cat "$T/err")"
+
+    rm -rf "$W/roms"
+    run_launcher -h
+    expect "-h without ROMs still needs a display" 3 "$status"
+    expect "-h without ROMs: no ROM complaint" \
+        "tarvikon: no X display: DISPLAY is not set; start tarvikon from a terminal of your X desktop" "$(cat "$T/err")"
+}
+
+case_direct() {
+    start_xvfb 8
+    make_roms "$W"
+    : >"$T/dsp"
+    export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
+    FAKE_STATUS=7 run_launcher -verbose "two words" "" "*" -Verbose --help x.prg
+    expect "8-bit display: the emulator's status is the launcher's" 7 "$status"
+    expect "8-bit display: every argument unchanged, in order" "[-verbose]
+[two words]
+[]
+[*]
+[-Verbose]
+[--help]
+[x.prg]" "$(report_args)"
+    expect "8-bit display: runs on it directly" "$xdisplay" "$(report_value display)"
+    expect "8-bit display: depth seen by the emulator" 8 "$(report_value depth)"
+    expect "8-bit display: the caller's working directory" "$W" "$(report_value cwd)"
+    expect "8-bit display and a sound device: nothing to say" "" "$(cat "$T/err")"
+    expect "8-bit display and a sound device: nothing preloaded" "" "$(report_value preload)"
+
+    FAKE_STATUS=255 run_launcher
+    expect "status 255 (a start-up failure) passes through" 255 "$status"
+    FAKE_STATUS=0 run_launcher
+    expect "status 0 passes through" 0 "$status"
+    expect "no arguments stay no arguments" "" "$(report_args)"
+}
+
+case_nested() {
+    need Xephyr xdpyinfo
+    start_xvfb 24
+    make_roms "$W"
+    : >"$T/dsp"
+    export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
+    local n
+
+    FAKE_STATUS=42 run_launcher -verbose
+    n=$(report_value display)
+    expect "24-bit display: the emulator's status is the launcher's" 42 "$status"
+    expect "24-bit display: says it nests one" \
+        "tarvikon: the display $xdisplay has 24-bit colour; running the emulator on the nested 8-bit display $n (Xephyr)" \
+        "$(cat "$T/err")"
+    [ -n "$n" ] && [ "$n" != "$xdisplay" ] && pass "24-bit display: the emulator gets another display" ||
+        fail "24-bit display: the emulator gets another display ($n)"
+    expect "24-bit display: the nested one is 8-bit" 8 "$(report_value depth)"
+    expect "24-bit display: the nested one has MIT-SHM" yes "$(report_value mitshm)"
+    expect "24-bit display: room for the window at (150, 150)" 660x500 "$(report_value size)"
+    expect "24-bit display: arguments unchanged" "[-verbose]" "$(report_args)"
+    [ -n "$n" ] && display_free "$n" && ! xdpyinfo -display "$n" >/dev/null 2>&1 &&
+        pass "24-bit display: the nested server is gone afterwards" ||
+        fail "24-bit display: the nested server is gone afterwards"
+    expect "24-bit display: no temporary files left" "" "$(ls -A "$T/tmp")"
+
+    run_launcher -highres
+    expect "-highres: a nested screen for the doubled window" 1000x700 "$(report_value size)"
+
+    rm -rf "$W/roms"
+    run_launcher -h
+    expect "-h: runs without ROMs on the 24-bit display itself" "$xdisplay 24" \
+        "$(report_value display) $(report_value depth)"
+    expect "-h: nothing to say" "" "$(cat "$T/err")"
+
+    make_roms "$W"
+    (unset DISPLAY && run_launcher -display "$xdisplay" && echo "$status" >"$T/status")
+    expect "-display names the display: no nesting, DISPLAY left alone" \
+        "[-display]
+[$xdisplay]
+display=" "$(report_args)
+display=$(report_value display)"
+    expect "-display: the emulator's status" 0 "$(cat "$T/status")"
+}
+
+case_nested_failure() {
+    need xdpyinfo
+    start_xvfb 24
+    make_roms "$W"
+    : >"$T/dsp"
+    export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
+    local path
+    path=$(restricted_path Xephyr)
+
+    PATH=$path run_launcher
+    expect "no Xephyr: status 4" 4 "$status"
+    expect "no Xephyr: says what to install" \
+        "tarvikon: the display $xdisplay has 24-bit colour; the emulator needs an 8-bit display with MIT-SHM
+tarvikon: install Xephyr (package xserver-xephyr) to run it in a nested 8-bit window" "$(cat "$T/err")"
+    expect "no Xephyr: the emulator is not started" "" "$(report)"
+
+    mkdir "$T/broken"
+    printf '#!/bin/sh\necho "Xephyr: cannot open host display" >&2\nexit 1\n' >"$T/broken/Xephyr"
+    chmod +x "$T/broken/Xephyr"
+    PATH=$T/broken:$PATH run_launcher
+    expect "Xephyr fails: status 4" 4 "$status"
+    expect "Xephyr fails: its own words, then the launcher's" \
+        "Xephyr: cannot open host display
+tarvikon: the display $xdisplay has 24-bit colour, and the nested 8-bit X server (Xephyr) did not start" \
+        "$(cat "$T/err")"
+    expect "Xephyr fails: the emulator is not started" "" "$(report)"
+    expect "Xephyr fails: no temporary files left" "" "$(ls -A "$T/tmp")"
+}
+
+case_sound() {
+    start_xvfb 8
+    make_roms "$W"
+    export TARVIKON_DSP=$T/no-dsp DISPLAY=$xdisplay FAKE_OPEN_DSP=1
+    local lib path
+
+    no_pulse
+    run_launcher -verbose x.prg
+    expect "no device, no server: -nosound in front of the arguments" "[-nosound]
+[-verbose]
+[x.prg]" "$(report_args)"
+    expect "no device, no server: says why" \
+        "tarvikon: no $T/no-dsp and no PulseAudio or PipeWire sound server is reachable: starting with -nosound" \
+        "$(cat "$T/err")"
+    expect "no device, no server: nothing preloaded" "" "$(report_value preload)"
+
+    path=$(restricted_path pactl)
+    PATH=$path run_launcher
+    expect "no pactl: says why" \
+        "tarvikon: no $T/no-dsp and no pactl to look for a PulseAudio server (package pulseaudio-utils): starting with -nosound" \
+        "$(cat "$T/err")"
+    expect "no pactl: -nosound" "[-nosound]" "$(report_args)"
+
+    : >"$T/dsp"
+    TARVIKON_DSP=$T/dsp run_launcher
+    expect "a sound device: nothing added, nothing said" "" "$(report_args)$(cat "$T/err")$(report_value preload)"
+
+    start_pulse
+    lib=$(pulsedsp_lib)
+    [ -n "$lib" ] || skip "libpulsedsp.so is not installed"
+    FAKE_STATUS=3 run_launcher -tvsound
+    expect "a sound server: says where the sound goes" \
+        "tarvikon: no $T/no-dsp: the sound goes to the PulseAudio server through $lib" "$(cat "$T/err")"
+    expect "a sound server: PulseAudio's OSS emulation preloaded" "$lib" "$(report_value preload)"
+    expect "a sound server: /dev/dsp opens in the emulator" opened "$(report_value dsp)"
+    expect "a sound server: arguments unchanged" "[-tvsound]" "$(report_args)"
+    expect "a sound server: the emulator's status" 3 "$status"
+
+    LD_PRELOAD=libm.so.6 run_launcher
+    expect "the caller's LD_PRELOAD is kept behind it" "$lib libm.so.6" "$(report_value preload)"
+
+    run_launcher -nosound
+    expect "-nosound given: no preload, nothing added, nothing said" "[-nosound]||" \
+        "$(report_args)|$(report_value preload)|$(cat "$T/err")"
+    run_launcher -NOSOUND
+    expect "-NOSOUND given: the same" "[-NOSOUND]||" "$(report_args)|$(report_value preload)|$(cat "$T/err")"
+
+    # The check itself must be able to fail: without the preload the device is missing.
+    FAKE_REPORT=$T/report FAKE_OPEN_DSP=1 "$FAKE"
+    expect "without the preload /dev/dsp does not open here" refused "$(report_value dsp)"
+}
+
+case_install() {
+    need cmake groff
+    start_xvfb 8
+    local prefix=$T/prefix
+    cmake --install "$BUILD_DIR" --prefix "$prefix" >"$T/install.log" 2>&1 ||
+        { cat "$T/install.log"; fail "cmake --install"; finish; }
+    local f
+    for f in bin/tarvikon libexec/tarvikon/tarvikon; do
+        [ -x "$prefix/$f" ] && pass "installed: $f" || fail "installed: $f"
+    done
+    for f in share/man/man6/tarvikon.6 share/applications/tarvikon.desktop; do
+        [ -f "$prefix/$f" ] && pass "installed: $f" || fail "installed: $f"
+    done
+    expect "the installed launcher differs only in where it finds the binary" \
+        "< installed_bin='@TARVIKON_INSTALLED_BIN@'
+---
+> installed_bin='../libexec/tarvikon/tarvikon'" \
+        "$(diff "$LAUNCHER" "$prefix/bin/tarvikon" | grep -v '^[0-9]')"
+
+    make_roms "$W"
+    : >"$T/dsp"
+    export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
+    cp "$FAKE" "$prefix/libexec/tarvikon/tarvikon"
+    mkdir "$T/link"
+    ln -s "$prefix/bin/tarvikon" "$T/link/tarvikon"
+    for f in "$prefix/bin/tarvikon" "$T/link/tarvikon"; do
+        rm -f "$T/report"
+        (cd "$W" && FAKE_REPORT=$T/report FAKE_STATUS=9 "$f" -ram >"$T/out" 2>"$T/err")
+        expect "installed launcher ($f) starts the installed binary" "9 [-ram] $W" \
+            "$? $(report_args) $(report_value cwd)"
+        expect "installed launcher ($f) builds nothing and says nothing" "" "$(cat "$T/out" "$T/err")"
+    done
+    rm "$prefix/libexec/tarvikon/tarvikon"
+    (cd "$W" && "$prefix/bin/tarvikon" >"$T/out" 2>"$T/err")
+    expect "installed binary missing: status 5" 5 "$?"
+    expect "installed binary missing: says where it should be" \
+        "tarvikon: the emulator is missing from $prefix/bin/../libexec/tarvikon/tarvikon; install tarvikon again" \
+        "$(cat "$T/err")"
+
+    local man=$prefix/share/man/man6/tarvikon.6
+    expect "the manual page formats without warnings" "" "$(LC_ALL=C.UTF-8 groff -t -man -ww -z "$man" 2>&1)"
+    LC_ALL=C.UTF-8 MANWIDTH=100 man -l "$man" 2>/dev/null | col -b >"$T/man.txt"
+    local missing="" word
+    for word in NAME SYNOPSIS OPTIONS LAUNCHER KEYS FILES ENVIRONMENT DIAGNOSTICS \
+        -h -verbose -ram -ver -nocfg -nosound -tvsound -joy -highres \
+        roms/kernel.ntsc roms/kernel.pal roms/basic.rom roms/chargen.rom tarvikon.rc dump.txt TARVIKON_DUMP=1 \
+        Tab Control_L Alt_L BackSpace Delete Home "Page Down" "Page Up" End grave Insert equal \
+        bracketright bracketleft apostrophe backslash F1 F2 F3 F4 F5 F7 F11 F12 Escape \
+        "Up, KP_8" "Down, KP_2" "Left, KP_4" "Right, KP_6" Control_R "KP_1 / KP_3" "KP_7 / KP_9" \
+        "Bit...must be 8 bit (256 colors) !" "Error opening /dev/dsp, you won't get sound !" \
+        "failed, no joystick...use keys"; do
+        grep -qF -- "$word" "$T/man.txt" || missing="$missing [$word]"
+    done
+    expect "the manual page documents options, keys, files, environment and messages" "" "$missing"
+
+    local desktop=$prefix/share/applications/tarvikon.desktop
+    expect "the desktop entry starts the launcher" "Exec=env TARVIKON_XMESSAGE=1 tarvikon %F" \
+        "$(grep '^Exec=' "$desktop")"
+    if command -v desktop-file-validate >/dev/null 2>&1; then
+        expect "the desktop entry is valid" "" "$(desktop-file-validate "$desktop" 2>&1)"
+    else
+        echo "skip desktop-file-validate is not installed"
+    fi
+}
+
+case_checkout() {
+    need cmake
+    make_roms "$W"
+    export DISPLAY=:0 TARVIKON_DSP=/
+    unset TARVIKON_BIN
+    mkdir "$T/badbuild"
+    echo "not a cache" >"$T/badbuild/CMakeCache.txt"
+    (cd "$W" && TARVIKON_BUILD_DIR=$T/badbuild "$LAUNCHER" >"$T/out" 2>"$T/err")
+    expect "a build that fails: status 5" 5 "$?"
+    expect "a build that fails: says where the log is" \
+        "tarvikon: building the emulator failed; the whole log is in $T/badbuild/launcher-build.log" \
+        "$(tail -n 1 "$T/err")"
+    grep -q "not a cache" "$T/badbuild/launcher-build.log" && pass "a build that fails: the log holds the error" ||
+        fail "a build that fails: the log holds the error"
+
+    [ "$HAS_X" = 1 ] || { finish; }
+    # The checkout's own build directory is up to date: the launcher builds
+    # nothing more and runs it; -h needs a display but no ROMs.
+    start_xvfb 8
+    rm -rf "$W/roms"
+    (cd "$W" && DISPLAY=$xdisplay TARVIKON_BUILD_DIR=$BUILD_DIR timeout 60 "$LAUNCHER" -h >"$T/out" 2>"$T/err")
+    expect "checkout: the built emulator prints its usage and ends with 0" 0 "$?"
+    grep -qF -- "-nosound : Disable sound emulation" "$T/out" && pass "checkout: the usage text" ||
+        { fail "checkout: the usage text"; cat "$T/out" "$T/err"; }
+}
+
+# ---- the real program -----------------------------------------------------------------
+
+kill_tree() {
+    local child
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do kill_tree "$child"; done
+    kill "$1" 2>/dev/null
+}
+
+# wait_for <seconds> <command...>: true once the command succeeds.
+wait_for() {
+    local limit=$(($1 * 10)) i
+    shift
+    for ((i = 0; i < limit; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+screen_shows_ready() {
+    DISPLAY=$nested xwd -root -silent >"$T/screen.xwd" 2>/dev/null &&
+        "$SCREEN_TEXT" "$T/screen.xwd" "$SHARED/roms/chargen.rom" >"$T/screen.txt" &&
+        grep -qx "READY." "$T/screen.txt"
+}
+
+case_emulator() {
+    [ "$HAS_X" = 1 ] || skip "the program is built without its X user interface"
+    local f
+    for f in kernel.ntsc kernel.pal basic.rom chargen.rom; do
+        [ -f "$SHARED/roms/$f" ] || skip "VIC 20 ROM images not found in $SHARED/roms"
+    done
+    need Xephyr xdotool xwd
+    start_xvfb 24
+    mkdir "$W/roms"
+    for f in kernel.ntsc kernel.pal basic.rom chargen.rom; do ln -s "$SHARED/roms/$f" "$W/roms/$f"; done
+    export DISPLAY=$xdisplay TARVIKON_DSP=$T/no-dsp
+    local sound=0
+    if command -v pulseaudio >/dev/null 2>&1 && [ -n "$(pulsedsp_lib)" ]; then
+        start_pulse
+        sound=1
+    else
+        no_pulse
+    fi
+    # A sanitizer build must accept the preloaded library in front of its runtime.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0
+
+    : >"$T/err"
+    (cd "$W" && exec env TARVIKON_BIN="$EMULATOR" "$LAUNCHER" -verbose -nocfg >"$T/out" 2>"$T/err") &
+    local lpid=$!
+    nested=""
+    wait_for 15 grep -q "nested 8-bit display" "$T/err"
+    nested=$(sed -n 's/.*nested 8-bit display \(:[0-9]*\) .*/\1/p' "$T/err")
+    [ -n "$nested" ] && pass "the launcher nests an 8-bit display" ||
+        { fail "the launcher nests an 8-bit display"; cat "$T/err"; kill_tree "$lpid"; finish; }
+
+    local win=""
+    wait_for 30 sh -c 'DISPLAY=$0 xdotool search --name "^Tarvikon for Linux V0.8\$" >"$1" 2>/dev/null' \
+        "$nested" "$T/win" && win=$(head -n 1 "$T/win")
+    [ -n "$win" ] && pass "the window \"Tarvikon for Linux V0.8\" appears on $nested" ||
+        { fail "the window appears"; cat "$T/out" "$T/err"; kill_tree "$lpid"; finish; }
+
+    if wait_for 60 screen_shows_ready; then
+        pass "the BASIC start screen is read back from $nested"
+    else
+        fail "the BASIC start screen is read back"
+    fi
+    expect "the start screen's text" "**** TARVIKON 0.8 ****
+3583 BYTES FREE
+READY." "$(cat "$T/screen.txt")"
+
+    local sound_line="tarvikon: no $T/no-dsp and no PulseAudio or PipeWire sound server is reachable: starting with -nosound"
+    [ "$sound" = 1 ] && sound_line="tarvikon: no $T/no-dsp: the sound goes to the PulseAudio server through $(pulsedsp_lib)"
+    expect "the launcher's messages, and nothing else on standard error" \
+        "tarvikon: the display $xdisplay has 24-bit colour; running the emulator on the nested 8-bit display $nested (Xephyr)
+$sound_line" "$(cat "$T/err")"
+    if [ "$sound" = 1 ]; then
+        grep -q "Soundprocess sucessfully started" "$T/out" && ! grep -q "Error opening /dev/dsp" "$T/out" &&
+            pass "the sound process opens /dev/dsp through PulseAudio" ||
+            fail "the sound process opens /dev/dsp through PulseAudio"
+        [ -n "$(pactl list short sink-inputs 2>/dev/null)" ] && pass "the emulator plays a stream on the server" ||
+            fail "the emulator plays a stream on the server"
+    else
+        echo "skip no PulseAudio here: the emulator runs with -nosound"
+    fi
+
+    # Only the press: the emulator and its display may be gone before a release.
+    DISPLAY=$nested xdotool mousemove --window "$win" 100 100 keydown Escape 2>/dev/null
+    if wait_for 20 sh -c '! kill -0 "$0" 2>/dev/null' "$lpid"; then
+        wait "$lpid"
+        expect "Escape ends the emulator, and the launcher with its status" 0 "$?"
+    else
+        fail "Escape ends the emulator"
+        kill_tree "$lpid"
+    fi
+    grep -q "^Exiting...$" "$T/out" && pass "the emulator shut down in order" || fail "the emulator shut down in order"
+    display_free "$nested" && pass "the nested server is gone afterwards" || fail "the nested server is gone afterwards"
+}
+
+case "$case_name" in
+    roms | display | direct | nested | nested_failure | sound | install | checkout | emulator) "case_$case_name" ;;
+    *)
+        echo "unknown case $case_name"
+        exit 2
+        ;;
+esac
+[ "${KEEP_LOG:-}" ] && cat "$T/err" "$T/out"
+finish
