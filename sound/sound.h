@@ -1,28 +1,46 @@
 // The sound process and the register pipe that feeds it.
 //
 // The emulator forks a child at start-up that runs start_sound(); the VIC's
-// sound register writes reach it as two-byte messages (code, value).
+// sound register writes reach it as two-byte messages (code, value) and it
+// writes 256-sample blocks to the OSS device. At shut-down the emulator
+// closes the pipe, sends SIGUSR1 and waits for the child.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <sys/types.h>
 
-extern int pipefd[2];   // register pipe: emulator writes [1], sound process reads [0]
+extern int pipefd[2];   // register pipe: emulator writes [1] (non-blocking), sound process reads [0]
 extern int pipefd2[2];  // status pipe: one byte from the sound process
-extern pid_t pid;       // the sound process
+extern pid_t pid;       // the sound process, 0 when there is none
 extern uint8_t soundbuf[2];
+extern int fd;          // the sound device, in the sound process
 
-// Base frequencies of soprano, alto, bass and noise for the video standard.
+// Base frequencies of soprano, alto, bass and noise for the video standard;
+// the sound process starts with the values these hold at the fork.
 extern int sop, mit, bas, noi;
 
 // Message codes.
 enum SoundCode : uint8_t { SND_VOLUME = 0, SND_BASS = 1, SND_ALTO = 2, SND_SOPRANO = 3, SND_NOISE = 4, SND_STANDARD = 5 };
 
-// Emulator side.
-void start_sound_process();                 // start-up: pipes, fork, status byte
-void send_sound(uint8_t code, uint8_t value);  // one message, never blocks
-void stop_sound_process();                  // shut-down: close, SIGUSR1, wait
+// ---- emulator side ----------------------------------------------------------
 
-// Sound process side.
+void start_sound_process();                    // start-up: pipes, fork, status byte
+void send_sound(uint8_t code, uint8_t value);  // one message, never blocks
+void stop_sound_process();                     // shut-down: close, SIGUSR1, wait
+
+// ---- sound process side -----------------------------------------------------
+
 [[noreturn]] void start_sound();
+
+// The device the sound process opens; tests point it elsewhere.
+extern const char* sound_device;
+
+// What the child runs after the fork: start_sound, or a stand-in in tests.
+extern void (*sound_process_body)();
+
+// SIGUSR1 only raises sound_stop; the process loop then closes the device
+// and exits through close_sound_device(), outside the signal handler.
+extern volatile sig_atomic_t sound_stop;
 void sound_sighand(int sig);
+[[noreturn]] void close_sound_device();

@@ -1,0 +1,281 @@
+// The sound process against a real sound server: a private PulseAudio
+// daemon with a null sink, the OSS device reached through PulseAudio's OSS
+// emulation library, and the sink's monitor recorded with parec. The driver
+// program stands in for the emulator and sends the register messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <glob.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr double RATE = 44100.0;
+
+std::string find_pulsedsp() {
+    glob_t found;
+    std::string path;
+    if (glob("/usr/lib*/{,*/}pulseaudio/libpulsedsp.so", GLOB_BRACE, nullptr, &found) == 0 && found.gl_pathc > 0)
+        path = found.gl_pathv[0];
+    globfree(&found);
+    return path;
+}
+
+// Runs argv with extra environment entries; its standard output goes to
+// out_fd. Standard error is kept for diagnostics.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out_fd) {
+    const pid_t child = fork();
+    if (child != 0) return child;
+    dup2(out_fd, 1);
+    for (const std::string& e : env) putenv(strdup(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+int quiet_system(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+// utime + stime of a process, in clock ticks.
+long cpu_ticks(pid_t p) {
+    const std::string stat = read_file("/proc/" + std::to_string(p) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    char state;
+    long utime, stime;
+    if (sscanf(stat.c_str() + close + 2, "%c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &state, &utime,
+               &stime) != 3)
+        return -1;
+    return utime + stime;
+}
+
+// True once the process has ended (gone, or a zombie nobody reaped yet).
+bool process_ended(pid_t p) {
+    const std::string stat = read_file("/proc/" + std::to_string(p) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
+
+class SoundServer : public testing::Test {
+protected:
+    TempDir runtime;
+    std::string pulsedsp;
+    bool server_up = false;
+    pid_t parec = -1;
+    std::string driver_output;
+    int driver_status = -1;
+    pid_t sound_pid = 0;
+
+    void SetUp() override {
+        pulsedsp = find_pulsedsp();
+        if (pulsedsp.empty()) GTEST_SKIP() << "no libpulsedsp.so (package pulseaudio-utils): sound server test skipped";
+        // Everything of the server (socket, cookie) stays in the temporary directory.
+        setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
+        setenv("HOME", runtime.path.c_str(), 1);
+        if (quiet_system("pulseaudio -n -F /dev/null --load='module-null-sink sink_name=nul' "
+                         "--load=module-native-protocol-unix --exit-idle-time=20 --daemonize=yes") != 0)
+            GTEST_SKIP() << "PulseAudio could not start (packages pulseaudio, pulseaudio-utils): test skipped";
+        server_up = true;
+        const auto deadline = Clock::now() + 5s;
+        while (access(runtime.file("pulse/native").c_str(), F_OK) != 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        if (quiet_system("pactl info") != 0) GTEST_SKIP() << "PulseAudio does not answer: test skipped";
+    }
+
+    void TearDown() override {
+        stop_recording();
+        if (server_up) quiet_system("pulseaudio --kill");
+    }
+
+    void start_recording() {
+        const int out = open(runtime.file("capture.raw").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        parec = spawn({"parec", "-d", "nul.monitor", "--format=u8", "--channels=1", "--rate=44100"}, {}, out);
+        close(out);
+        std::this_thread::sleep_for(300ms);
+    }
+
+    std::vector<uint8_t> stop_recording() {
+        if (parec > 0) {
+            kill(parec, SIGTERM);
+            waitpid(parec, nullptr, 0);
+            parec = -1;
+        }
+        const std::string raw = read_file(runtime.file("capture.raw"));
+        return std::vector<uint8_t>(raw.begin(), raw.end());
+    }
+
+    // Runs the driver with the OSS library preloaded. on_started runs once
+    // the sound process is up, with its id, while the driver goes on.
+    void run_driver(const std::vector<std::string>& args, const std::function<void(pid_t)>& on_started = {}) {
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        std::vector<std::string> argv{SOUND_DRIVER};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const char* asan = getenv("ASAN_OPTIONS");
+        // The sanitizer runtime must not insist on being loaded first.
+        const std::string asan_options = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0";
+        const pid_t driver = spawn(argv, {"LD_PRELOAD=" + pulsedsp, asan_options}, out[1]);
+        close(out[1]);
+        const auto deadline = Clock::now() + 20s;
+        bool started = false;
+        char buf[512];
+        for (;;) {
+            pollfd p{out[0], POLLIN, 0};
+            if (Clock::now() > deadline) {
+                kill(driver, SIGKILL);
+                ADD_FAILURE() << "the driver did not finish";
+                break;
+            }
+            if (poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            driver_output.append(buf, size_t(n));
+            const size_t at = driver_output.find("pid ");
+            if (!started && at != std::string::npos && driver_output.find('\n', at) != std::string::npos) {
+                started = true;
+                sound_pid = pid_t(std::stoi(driver_output.substr(at + 4)));
+                if (on_started && sound_pid > 0) on_started(sound_pid);
+            }
+        }
+        close(out[0]);
+        waitpid(driver, &driver_status, 0);
+    }
+};
+
+// Positions where the recorded wave rises to its high level.
+std::vector<size_t> rising_edges(const std::vector<uint8_t>& d, uint8_t high) {
+    std::vector<size_t> rises;
+    for (size_t i = 1; i < d.size(); i++)
+        if (d[i] == high && d[i - 1] != high) rises.push_back(i);
+    return rises;
+}
+
+size_t median(std::vector<size_t> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+TEST_F(SoundServer, SopranoToneFollowsTheStandardAndVolumeZeroIsSilent) {
+    start_recording();
+    double cpu_share = -1;
+    // POKE 36878,15:POKE 36876,240 in NTSC, then the PAL standard, then volume 0.
+    run_driver({"-verbose", "0:15", "3:240", "sleep:2500", "5:71", "sleep:1200", "0:0", "sleep:800", "stop"},
+               [&](pid_t sound) {
+                   std::this_thread::sleep_for(300ms);
+                   const long before = cpu_ticks(sound);
+                   const auto t0 = Clock::now();
+                   std::this_thread::sleep_for(2000ms);
+                   const long after = cpu_ticks(sound);
+                   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+                   if (before >= 0 && after >= 0) cpu_share = double(after - before) / double(sysconf(_SC_CLK_TCK)) / seconds;
+               });
+    std::this_thread::sleep_for(300ms);
+    const std::vector<uint8_t> d = stop_recording();
+
+    ASSERT_TRUE(WIFEXITED(driver_status) && WEXITSTATUS(driver_status) == 0) << driver_output;
+    EXPECT_EQ(driver_output, "Opening pipe...OK\nStarting soundprocess...\n"
+                             "Initialising sound device...unsigned 8 bit...mono...44100 Hz...256 bytes buffer...OK\n"
+                             "Soundprocess sucessfully started\n"
+                             "soundon 1 pid " + std::to_string(sound_pid) + "\n"
+                             "Closing pipe...OK\nWaiting for soundprocess...closing sound device...OK\n"
+                             "\nsoundon 1\n");
+    EXPECT_TRUE(process_ended(sound_pid));
+
+    // One voice at volume 15 moves the output 29 steps either side of 128.
+    for (size_t i = 0; i < d.size(); i++) ASSERT_TRUE(d[i] == 99 || d[i] == 128 || d[i] == 157) << i << ": " << int(d[i]);
+
+    const std::vector<size_t> rises = rising_edges(d, 157);
+    ASSERT_GT(rises.size(), 100u) << "no tone recorded (" << d.size() << " samples)";
+    std::vector<size_t> periods;
+    for (size_t i = 1; i < rises.size(); i++) periods.push_back(rises[i] - rises[i - 1]);
+    // Divisor 15: 15980 / 15 = 1065 Hz, 41 samples; PAL 17320 / 15 = 1154 Hz, 38 samples.
+    const size_t split = size_t(std::find(periods.begin(), periods.end(), 38u) - periods.begin());
+    ASSERT_LT(split, periods.size()) << "the standard message changed nothing";
+    const std::vector<size_t> ntsc(periods.begin(), periods.begin() + long(split));
+    const std::vector<size_t> pal(periods.begin() + long(split), periods.end());
+    const double f_ntsc = RATE * double(ntsc.size()) / double(rises[split] - rises[0]);
+    const double f_pal = RATE * double(pal.size()) / double(rises.back() - rises[split]);
+    EXPECT_NEAR(f_ntsc, RATE / 41, RATE / 41 * 0.03);
+    EXPECT_NEAR(f_pal, RATE / 38, RATE / 38 * 0.03);
+    EXPECT_EQ(median(ntsc), 41u);
+    EXPECT_EQ(median(pal), 38u);
+    EXPECT_GT(double(rises[split] - rises[0]) / RATE, 0.8);  // what remains after the server's start
+    EXPECT_NEAR(double(rises.back() - rises[split]) / RATE, 1.2, 0.3);
+
+    // Volume 0 goes quiet at once and stays quiet.
+    const size_t tone_end = rises.back() + 38;
+    ASSERT_LT(tone_end, d.size());
+    size_t silent = 0;
+    for (size_t i = tone_end; i < d.size(); i++) silent += d[i] == 128;
+    EXPECT_EQ(silent, d.size() - tone_end);
+    EXPECT_GT(double(silent) / RATE, 0.5);
+
+    // Pacing on the device: far from a spinning core.
+    ASSERT_GE(cpu_share, 0.0);
+    EXPECT_LT(cpu_share, 0.25);
+    printf("measured: NTSC %.1f Hz (rule %.1f), PAL %.1f Hz (rule %.1f), sound process CPU %.1f %%\n", f_ntsc,
+           RATE / 41, f_pal, RATE / 38, cpu_share * 100);
+}
+
+TEST_F(SoundServer, TvSoundHissesWhenSilentAndPlaysTriangles) {
+    start_recording();
+    run_driver({"-tvsound", "0:0", "sleep:2000", "0:15", "3:240", "sleep:800", "stop"});
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> d = stop_recording();
+    ASSERT_TRUE(WIFEXITED(driver_status) && WEXITSTATUS(driver_status) == 0) << driver_output;
+
+    const auto loud = std::find_if(d.begin(), d.end(), [](uint8_t v) { return std::abs(v - 128) > 9; });
+    ASSERT_NE(loud, d.end()) << "no tone recorded";
+    const std::vector<uint8_t> quiet(d.begin(), loud);
+    const size_t moving = size_t(std::count_if(quiet.begin(), quiet.end(), [](uint8_t v) { return v != 128; }));
+    EXPECT_GT(moving, 4000u) << "no hiss or hum while the VIC is silent";
+    for (uint8_t v : quiet) ASSERT_LE(std::abs(v - 128), 8);
+
+    // A triangle passes through many levels where a square has two.
+    const std::vector<uint8_t> tone(loud, loud + std::min<long>(22050, d.end() - loud));
+    std::vector<bool> seen(256);
+    for (uint8_t v : tone) seen[v] = true;
+    EXPECT_GT(std::count(seen.begin(), seen.end(), true), 30);
+    // Soprano $F0: period 41, from 29 steps below the middle to 32 above it
+    // (an odd period overshoots the peak), and hiss and hum on top.
+    const auto [lo, hi] = std::minmax_element(tone.begin(), tone.end());
+    EXPECT_GE(*lo, 128 - 29 - 8);
+    EXPECT_LE(*hi, 128 + 32 + 8);
+    EXPECT_GT(*hi, 128 + 29);
+}
+
+TEST_F(SoundServer, SoundProcessEndsWhenTheEmulatorVanishes) {
+    // The driver leaves without shut-down, as a crashed emulator would.
+    run_driver({"0:15", "3:240", "sleep:300", "exit"});
+    ASSERT_GT(sound_pid, 0);
+    const auto gone_by = Clock::now() + 4s;
+    while (!process_ended(sound_pid) && Clock::now() < gone_by) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(process_ended(sound_pid));
+    if (!process_ended(sound_pid)) kill(sound_pid, SIGKILL);
+}
+
+TEST_F(SoundServer, EmulatorOutlivesACrashedSoundProcess) {
+    run_driver({"0:15", "3:240", "sleep:300", "kill", "sleep:100", "3:200", "3:100", "0:0", "stop"});
+    ASSERT_TRUE(WIFEXITED(driver_status) && WEXITSTATUS(driver_status) == 0) << driver_output;
+    EXPECT_EQ(driver_output, "soundon 1 pid " + std::to_string(sound_pid) + "\n\nsoundon 0\n");
+}
+
+}  // namespace
