@@ -48,6 +48,13 @@ inline void set_word(uint8_t* low, uint8_t* high, uint16_t value) {
     *low = uint8_t(value);
     *high = uint8_t(value >> 8);
 }
+// A counter's two bytes are adjacent, so the compiler can make one 16-bit
+// access of them on the per-step path.
+inline uint16_t pair(const uint8_t* low) { return uint16_t(low[0] | low[1] << 8); }
+inline void set_pair(uint8_t* low, uint16_t value) {
+    low[0] = uint8_t(value);
+    low[1] = uint8_t(value >> 8);
+}
 
 // Handshake flags that a port access clears: in the independent-interrupt
 // modes only the CB1/CA1 flag, otherwise CB2/CA2 as well.
@@ -216,39 +223,48 @@ void init_timers(Via& via) {
     *via.sr = 0xFF;
 }
 
-inline void count_timer1(Via& via, uint16_t c) {
-    uint16_t n = word(via.t1cl, via.t1ch);
-    if (c < n) {
-        n = uint16_t(n - c);
-    } else {
-        uint16_t d = uint16_t(c - n);
-        n = uint16_t(word(via.t1ll, via.t1lh) - d + T1_RELOAD_CYCLES);
-        if (via.t1_armed) {
-            if (*via.acr & *via.ddrb & PB7) {
-                *via.orb ^= PB7;
-                fputs(PB7_TEXT[chip_number(via)], stdout);
-            }
-            *via.ifr |= IFR_T1;
-            if (!(*via.acr & ACR_T1_FREE_RUN)) {
-                via.t1_armed = 0;
-                n = uint16_t(~d);  // rolls over from $FFFF
-            }
+// The timers run after every instruction: the common case (no underflow)
+// stays small and inline, the rest is out of line.
+[[gnu::cold, gnu::noinline]] void timer1_underflow(Via& via, uint16_t c, uint16_t n) {
+    uint16_t d = uint16_t(c - n);
+    n = uint16_t(word(via.t1ll, via.t1lh) - d + T1_RELOAD_CYCLES);
+    if (via.t1_armed) {
+        if (*via.acr & *via.ddrb & PB7) {
+            *via.orb ^= PB7;
+            fputs(PB7_TEXT[chip_number(via)], stdout);
+        }
+        *via.ifr |= IFR_T1;
+        if (!(*via.acr & ACR_T1_FREE_RUN)) {
+            via.t1_armed = 0;
+            n = uint16_t(~d);  // rolls over from $FFFF
         }
     }
     set_word(via.t1cl, via.t1ch, n);
 }
 
+[[gnu::cold, gnu::noinline]] void timer2_pulse_counting(const Via& via) { fputs(PULSE_COUNT_TEXT[chip_number(via)], stdout); }
+
+[[gnu::cold, gnu::noinline]] void timer2_underflow(Via& via) {
+    *via.ifr |= IFR_T2;
+    via.t2_armed = 0;
+}
+
+inline void count_timer1(Via& via, uint16_t c) {
+    uint8_t* counter = via.t1cl;
+    uint16_t n = pair(counter);
+    if (c < n) set_pair(counter, uint16_t(n - c));
+    else timer1_underflow(via, c, n);
+}
+
 inline void count_timer2(Via& via, uint16_t c) {
     if (*via.acr & ACR_T2_PULSE_COUNT) {
-        fputs(PULSE_COUNT_TEXT[chip_number(via)], stdout);
+        timer2_pulse_counting(via);
         return;
     }
-    uint16_t n = word(via.t2cl, via.t2ch);
-    if (c >= n && via.t2_armed) {
-        *via.ifr |= IFR_T2;
-        via.t2_armed = 0;
-    }
-    set_word(via.t2cl, via.t2ch, uint16_t(n - c));  // no reload: rolls over
+    uint8_t* counter = via.t2cl;
+    uint16_t n = pair(counter);
+    if (c >= n && via.t2_armed) timer2_underflow(via);
+    set_pair(counter, uint16_t(n - c));  // no reload: rolls over
 }
 
 inline uint8_t interrupt_line(Via& via) {

@@ -3,7 +3,6 @@
 #include "vic.h"
 
 #include <cstring>
-#include <utility>
 
 #include "host.h"
 #include "memory.h"
@@ -53,16 +52,14 @@ const PatternMasks pattern_masks;
 
 inline uint64_t broadcast(uint32_t double_pixel) { return uint64_t(uint16_t(double_pixel)) * 0x0001000100010001ull; }
 
-// Writes one character's eight cells from `cell` on, never past the line's last cell.
-inline void put_cells(uint8_t* line, unsigned cell, const uint16_t (&cells)[8]) {
-    if (cell + 8 <= FRAME_CELLS) std::memcpy(line + 2 * cell, cells, sizeof cells);
-    else if (cell < FRAME_CELLS) std::memcpy(line + 2 * cell, cells, 2 * (FRAME_CELLS - cell));
-}
-
+// Fills cells [from, to) of a line, eight cells per store where it can.
 inline void fill_cells(uint8_t* line, unsigned from, unsigned to, uint32_t double_pixel) {
-    uint16_t value = uint16_t(double_pixel);
     if (to > FRAME_CELLS) to = FRAME_CELLS;
-    for (unsigned k = from; k < to; k++) std::memcpy(line + 2 * k, &value, 2);
+    const uint64_t four = broadcast(double_pixel);
+    const uint64_t eight[2] = {four, four};
+    unsigned k = from;
+    for (; k + 8 <= to; k += 8) std::memcpy(line + 2 * k, eight, 16);
+    for (; k < to; k++) std::memcpy(line + 2 * k, &four, 2);
 }
 
 void decode_columns(uint8_t v) {
@@ -149,58 +146,105 @@ void install_vic_handlers() {
     for (uint8_t reg : WRITE_HANDLED) io_write[VIC_BASE + reg - IO_BASE] = vic_write;
 }
 
+// What drawing one line of a character row needs, read once per line: the
+// frame image stores could otherwise alias the globals and force a reload
+// per character.
+struct TextLine {
+    const uint8_t* mem;
+    uint16_t screen, colors, glyph_row;
+    unsigned shift;
+    bool one_stretch;
+    const uint8_t* glyphs;
+    uint64_t bg, invert;
+    uint64_t diff[8];  // foreground XOR background, per character colour
+    uint16_t multi[4];
+
+    TextLine() {
+        mem = memory;
+        screen = uint16_t(vidpoint + x);
+        colors = uint16_t(colpoint + x);
+        glyph_row = uint16_t(charaddr + y);
+        shift = doublesize == 16 ? 4 : 3;
+        // When the whole set lies in one stretch that the VIC sees unfolded
+        // (the usual case), the patterns are read through one pointer. A set
+        // spans at most two 4 KB blocks, and blocks with the same offset fold
+        // onto adjacent ones.
+        unsigned set_end = glyph_row + (255u << shift);
+        one_stretch = doublesize == (1u << shift) && set_end <= 0xFFFF &&
+                      VIC_WRAP[glyph_row >> 12] == VIC_WRAP[set_end >> 12];
+        glyphs = mem + vic_address(glyph_row);
+        bg = broadcast(backpix);
+        invert = (*Vic.reg[VIC_COLORS] & COLORS_NORMAL) ? 0 : ~uint64_t(0);
+        for (unsigned code = 0; code < 8; code++) diff[code] = broadcast(color_pixel(code)) ^ bg;
+        multi[0] = uint16_t(backpix);
+        multi[1] = uint16_t(bordpixel);
+        multi[2] = 0;  // the character colour, per cell
+        multi[3] = uint16_t(auxpix);
+    }
+
+    // The eight cells of column c, as 16 bytes.
+    void cells(unsigned c, uint8_t* out) const {
+        uint8_t code = mem[uint16_t(screen + c)];
+        uint8_t pattern = one_stretch ? glyphs[code << shift]
+                                      : mem[vic_address(uint16_t(glyph_row + doublesize * code))];
+        uint8_t color = mem[uint16_t(colors + c)];
+        if (!(color & COLOR_MULTI)) {
+            // Foreground where a cell's mask is set, background elsewhere
+            // (the other way round in reverse mode).
+            uint64_t mask[2];
+            std::memcpy(mask, pattern_masks.cells[pattern], sizeof mask);
+            const uint64_t d = diff[color & 7];
+            const uint64_t result[2] = {bg ^ (d & (mask[0] ^ invert)), bg ^ (d & (mask[1] ^ invert))};
+            std::memcpy(out, result, sizeof result);
+            return;
+        }
+        uint16_t pair_color[4] = {multi[0], multi[1], uint16_t(diff[color & 7] ^ bg), multi[3]};
+        uint16_t result[8];
+        for (unsigned pair = 0; pair < 4; pair++)
+            result[2 * pair] = result[2 * pair + 1] = pair_color[(pattern >> (6 - 2 * pair)) & 3];
+        std::memcpy(out, result, sizeof result);
+    }
+};
+
 // The text area's cells run past cell 259 when the left border and the text
 // width add up to more than a line holds; those cells are clipped, so that
 // no line writes into the next one or, on the last line, past the image.
 void render_line() {
-    unsigned r = raster;
+    const unsigned r = raster;
     if (r >= FRAME_LINES) return;
-    uint8_t* line = frame_image + r * FRAME_LINE_BYTES;
+    uint8_t* const line = frame_image + r * FRAME_LINE_BYTES;
+    const uint32_t border = bordpixel;
 
     if (r < Frame.text_top || r >= unsigned(Frame.text_top) + Frame.text_height) {
-        fill_cells(line, 0, FRAME_CELLS, bordpixel);
+        fill_cells(line, 0, FRAME_CELLS, border);
         return;
     }
 
-    unsigned left = Frame.left_border;
-    fill_cells(line, 0, left, bordpixel);
+    const unsigned left = Frame.left_border;
+    const unsigned columns = Frame.columns;
+    fill_cells(line, 0, left, border);
 
-    uint64_t fg[8];
-    for (unsigned code = 0; code < 8; code++) fg[code] = broadcast(color_pixel(code));
-    const uint64_t bg = broadcast(backpix);
-    const uint16_t multi[4] = {uint16_t(backpix), uint16_t(bordpixel), 0, uint16_t(auxpix)};
-    const bool normal = *Vic.reg[VIC_COLORS] & COLORS_NORMAL;
-
-    unsigned columns = Frame.columns;
-    if (left >= FRAME_CELLS) columns = 0;
-    else if (columns > (FRAME_CELLS - left + 7) / 8) columns = (FRAME_CELLS - left + 7) / 8;  // the rest is clipped
-
-    for (unsigned c = 0; c < columns; c++) {
-        uint16_t code = memory[uint16_t(vidpoint + x + c)];
-        uint8_t pattern = memory[vic_address(uint16_t(charaddr + y + doublesize * code))];
-        uint8_t color = memory[uint16_t(colpoint + x + c)];
-        uint16_t cells[8];
-        if (color & COLOR_MULTI) {
-            uint16_t pair_color[4] = {multi[0], multi[1], uint16_t(fg[color & 7]), multi[3]};
-            for (unsigned pair = 0; pair < 4; pair++)
-                cells[2 * pair] = cells[2 * pair + 1] = pair_color[(pattern >> (6 - 2 * pair)) & 3];
-        } else {
-            uint64_t on = fg[color & 7], off = bg;
-            if (!normal) std::swap(on, off);
-            uint64_t mask[2];
-            std::memcpy(mask, pattern_masks.cells[pattern], sizeof mask);
-            uint64_t out[2] = {(mask[0] & on) | (~mask[0] & off), (mask[1] & on) | (~mask[1] & off)};
-            std::memcpy(cells, out, sizeof cells);
-        }
-        put_cells(line, left + 8 * c, cells);
+    unsigned whole = 0, partial = 0;  // columns drawn with all eight cells, and the clipped one's cells
+    if (left < FRAME_CELLS) {
+        whole = (FRAME_CELLS - left) / 8;
+        partial = (FRAME_CELLS - left) % 8;
+        if (whole >= columns) whole = columns, partial = 0;
+    }
+    const TextLine text;
+    uint8_t* out = line + 2 * left;
+    for (unsigned c = 0; c < whole; c++, out += 16) text.cells(c, out);
+    if (partial) {
+        uint8_t last[16];
+        text.cells(whole, last);
+        std::memcpy(out, last, 2 * partial);
     }
 
     y++;
     if (y == doublesize) {
-        x = uint16_t(x + Frame.columns);
+        x = uint16_t(x + columns);
         y = 0;
     }
 
     unsigned end = left + Frame.text_width;
-    if (end <= FRAME_CELLS - 1) fill_cells(line, end, FRAME_CELLS, bordpixel);
+    if (end <= FRAME_CELLS - 1) fill_cells(line, end, FRAME_CELLS, border);
 }
