@@ -66,6 +66,10 @@ expect() {
 }
 
 finish() {
+    if [ "$failures" != 0 ]; then
+        echo "--- the last launcher run's standard error, then its standard output:"
+        cat "$T/err" "$T/out" 2>/dev/null
+    fi
     echo "$((checks - failures)) passed, $failures failed"
     [ "$failures" = 0 ]
     exit $?
@@ -456,15 +460,25 @@ case_checkout() {
     make_roms "$W"
     export DISPLAY=:0 TARVIKON_DSP=/
     unset TARVIKON_BIN
+    # A build directory whose cache is broken: first configuring fails, then,
+    # with a build file present, building.
     mkdir "$T/badbuild"
     echo "not a cache" >"$T/badbuild/CMakeCache.txt"
     (cd "$W" && TARVIKON_BUILD_DIR=$T/badbuild "$LAUNCHER" >"$T/out" 2>"$T/err")
-    expect "a build that fails: status 5" 5 "$?"
-    expect "a build that fails: says where the log is" \
+    expect "configuring fails: status 5" 5 "$?"
+    expect "configuring fails: says where the log is" \
+        "tarvikon: configuring the build failed; the whole log is in $T/badbuild/launcher-build.log" \
+        "$(tail -n 1 "$T/err")"
+    grep -q "not a cache" "$T/err" && pass "configuring fails: the end of the log is shown" ||
+        fail "configuring fails: the end of the log is shown"
+    expect "configuring fails: the emulator is not started" "" "$(report)"
+
+    : >"$T/badbuild/build.ninja"
+    (cd "$W" && TARVIKON_BUILD_DIR=$T/badbuild "$LAUNCHER" >"$T/out" 2>"$T/err")
+    expect "building fails: status 5" 5 "$?"
+    expect "building fails: says where the log is" \
         "tarvikon: building the emulator failed; the whole log is in $T/badbuild/launcher-build.log" \
         "$(tail -n 1 "$T/err")"
-    grep -q "not a cache" "$T/badbuild/launcher-build.log" && pass "a build that fails: the log holds the error" ||
-        fail "a build that fails: the log holds the error"
 
     [ "$HAS_X" = 1 ] || { finish; }
     # The checkout's own build directory is up to date: the launcher builds
@@ -582,5 +596,4 @@ case "$case_name" in
         exit 2
         ;;
 esac
-[ "${KEEP_LOG:-}" ] && cat "$T/err" "$T/out"
 finish
