@@ -29,9 +29,10 @@ constexpr uint8_t COLOR_MULTI = 0x08;                          // colour RAM bit
 // Sound message code of each sound register, $900A-$900E.
 constexpr uint8_t SOUND_CODE[5] = {1, 2, 3, 4, 0};
 
-// The VIC sees its own 16 KB: $2000-$7FFF and $A000-$FFFF of the processor's
-// map fold onto $8000-$9FFF and $0000-$5FFF. Adding these per-block offsets
-// is the same as adding $6000, then $6000 again when above $9FFF.
+// The VIC sees its own 16 KB: of the processor's map, $2000-$3FFF folds onto
+// $8000-$9FFF, $4000-$7FFF onto $0000-$3FFF and $A000-$FFFF onto $0000-$5FFF.
+// Adding these per-block offsets is the same as adding $6000 to $2000-$7FFF,
+// then $6000 again to whatever is above $9FFF.
 constexpr uint16_t VIC_WRAP[16] = {0,      0,      0x6000, 0x6000, 0xC000, 0xC000, 0xC000, 0xC000,
                                    0,      0,      0x6000, 0x6000, 0x6000, 0x6000, 0x6000, 0x6000};
 inline uint16_t vic_address(uint16_t a) { return uint16_t(a + VIC_WRAP[a >> 12]); }
@@ -152,26 +153,25 @@ void install_vic_handlers() {
 struct TextLine {
     const uint8_t* mem;
     uint16_t screen, colors, glyph_row;
-    unsigned shift;
-    bool one_stretch;
+    bool direct;  // screen, colours and patterns each in one unfolded stretch
     const uint8_t* glyphs;
     uint64_t bg, invert;
     uint64_t diff[8];  // foreground XOR background, per character colour
     uint16_t multi[4];
 
-    TextLine() {
+    TextLine(unsigned columns) {
         mem = memory;
         screen = uint16_t(vidpoint + x);
         colors = uint16_t(colpoint + x);
         glyph_row = uint16_t(charaddr + y);
-        shift = doublesize == 16 ? 4 : 3;
-        // When the whole set lies in one stretch that the VIC sees unfolded
-        // (the usual case), the patterns are read through one pointer. A set
-        // spans at most two 4 KB blocks, and blocks with the same offset fold
-        // onto adjacent ones.
-        unsigned set_end = glyph_row + (255u << shift);
-        one_stretch = doublesize == (1u << shift) && set_end <= 0xFFFF &&
-                      VIC_WRAP[glyph_row >> 12] == VIC_WRAP[set_end >> 12];
+        // Usually the row's codes and colours do not run past $FFFF and the
+        // whole character set lies in one stretch that the VIC sees unfolded,
+        // so that plain pointers reach them. A set spans at most two 4 KB
+        // blocks, and blocks with the same offset fold onto adjacent ones.
+        unsigned set_end = glyph_row + 255u * doublesize;
+        direct = (doublesize == 8 || doublesize == 16) && set_end <= 0xFFFF &&
+                 VIC_WRAP[glyph_row >> 12] == VIC_WRAP[set_end >> 12] && screen + columns <= 0x10000 &&
+                 colors + columns <= 0x10000;
         glyphs = mem + vic_address(glyph_row);
         bg = broadcast(backpix);
         invert = (*Vic.reg[VIC_COLORS] & COLORS_NORMAL) ? 0 : ~uint64_t(0);
@@ -182,15 +182,11 @@ struct TextLine {
         multi[3] = uint16_t(auxpix);
     }
 
-    // The eight cells of column c, as 16 bytes.
-    void cells(unsigned c, uint8_t* out) const {
-        uint8_t code = mem[uint16_t(screen + c)];
-        uint8_t pattern = one_stretch ? glyphs[code << shift]
-                                      : mem[vic_address(uint16_t(glyph_row + doublesize * code))];
-        uint8_t color = mem[uint16_t(colors + c)];
+    // Eight cells as 16 bytes: foreground where the pattern bit is set,
+    // background elsewhere (the other way round in reverse mode), or in
+    // multicolour two cells per bit pair.
+    void draw(uint8_t pattern, uint8_t color, uint8_t* out) const {
         if (!(color & COLOR_MULTI)) {
-            // Foreground where a cell's mask is set, background elsewhere
-            // (the other way round in reverse mode).
             uint64_t mask[2];
             std::memcpy(mask, pattern_masks.cells[pattern], sizeof mask);
             const uint64_t d = diff[color & 7];
@@ -198,11 +194,27 @@ struct TextLine {
             std::memcpy(out, result, sizeof result);
             return;
         }
-        uint16_t pair_color[4] = {multi[0], multi[1], uint16_t(diff[color & 7] ^ bg), multi[3]};
+        const uint16_t pair_color[4] = {multi[0], multi[1], uint16_t(diff[color & 7] ^ bg), multi[3]};
         uint16_t result[8];
         for (unsigned pair = 0; pair < 4; pair++)
             result[2 * pair] = result[2 * pair + 1] = pair_color[(pattern >> (6 - 2 * pair)) & 3];
         std::memcpy(out, result, sizeof result);
+    }
+
+    // Column c with every address folded and wrapped as the VIC does.
+    void draw_column(unsigned c, uint8_t* out) const {
+        uint8_t code = mem[uint16_t(screen + c)];
+        uint8_t pattern = mem[vic_address(uint16_t(glyph_row + doublesize * code))];
+        draw(pattern, mem[uint16_t(colors + c)], out);
+    }
+
+    // Columns 0 to count - 1 through the plain pointers; HEIGHT_SHIFT is
+    // log2 of the character height.
+    template <unsigned HEIGHT_SHIFT>
+    void draw_direct(unsigned count, uint8_t* out) const {
+        const uint8_t* codes = mem + screen;
+        const uint8_t* color = mem + colors;
+        for (unsigned c = 0; c < count; c++, out += 16) draw(glyphs[unsigned(codes[c]) << HEIGHT_SHIFT], color[c], out);
     }
 };
 
@@ -230,13 +242,19 @@ void render_line() {
         partial = (FRAME_CELLS - left) % 8;
         if (whole >= columns) whole = columns, partial = 0;
     }
-    const TextLine text;
+    const TextLine text(columns);
     uint8_t* out = line + 2 * left;
-    for (unsigned c = 0; c < whole; c++, out += 16) text.cells(c, out);
+    if (!text.direct) {
+        for (unsigned c = 0; c < whole; c++) text.draw_column(c, out + 16 * c);
+    } else if (doublesize == 8) {
+        text.draw_direct<3>(whole, out);
+    } else {
+        text.draw_direct<4>(whole, out);
+    }
     if (partial) {
         uint8_t last[16];
-        text.cells(whole, last);
-        std::memcpy(out, last, 2 * partial);
+        text.draw_column(whole, last);
+        std::memcpy(out + 16 * whole, last, 2 * partial);
     }
 
     y++;
