@@ -275,13 +275,19 @@ TEST_F(SoundProcess, FullPipeLosesMessagesButNeverBlocks) {
     capture_stdout(stop_sound_process);
 }
 
+rlimit saved_limit;
+
 // Start-up with every descriptor number taken, so that no pipe can be made.
+// The limit comes back before the exit tears the test program down (the
+// sanitizer runtime needs a pipe or two of its own then).
 void start_without_descriptors() {
     dup2(2, 1);  // the message, where the death test can see it
     const int lowest_free = dup(0);
     close(lowest_free);
-    rlimit limit;
-    limit.rlim_cur = limit.rlim_max = rlim_t(lowest_free);
+    getrlimit(RLIMIT_NOFILE, &saved_limit);
+    atexit([] { setrlimit(RLIMIT_NOFILE, &saved_limit); });
+    rlimit limit = saved_limit;
+    limit.rlim_cur = rlim_t(lowest_free);
     setrlimit(RLIMIT_NOFILE, &limit);
     start_sound_process();
 }
