@@ -379,15 +379,13 @@ void run() {
     }
 }
 
-using Handler = void (*)();
-
 template <size_t... I>
-constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
+constexpr std::array<InstructionHandler, 256> make_handlers(std::index_sequence<I...>) {
     return {&run<OPCODES[I].op, OPCODES[I].mode, OPCODES[I].access, OPCODES[I].cycles>...};
 }
 
-constexpr std::array<Handler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
+constexpr std::array<InstructionHandler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
 
 }  // namespace
 
-void execute_instruction() { HANDLERS[memory[Register.PC]](); }
+extern constexpr std::array<InstructionHandler, 256> instruction_handlers = HANDLERS;

@@ -4,12 +4,17 @@
 // and Flags and assigns `cycles`. Interrupt entry is the main loop's job.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "memory.h"
 #include "tarvikon.h"
 
-void execute_instruction();
+// One handler per opcode, generated from the opcode table in cpu.cpp.
+using InstructionHandler = void (*)();
+extern const std::array<InstructionHandler, 256> instruction_handlers;
+
+inline void execute_instruction() { instruction_handlers[memory[Register.PC]](); }
 
 // The stack is page 1 of memory, reached directly and wrapping silently.
 inline void push_byte(uint8_t value) {
