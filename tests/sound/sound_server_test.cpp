@@ -39,11 +39,12 @@ std::string find_pulsedsp() {
 }
 
 // Runs argv with extra environment entries; its standard output goes to
-// out_fd. Standard error is kept for diagnostics.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out_fd) {
+// out_fd, its standard error to err_fd (kept for diagnostics by default).
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out_fd, int err_fd = 2) {
     const pid_t child = fork();
     if (child != 0) return child;
     dup2(out_fd, 1);
+    dup2(err_fd, 2);
     for (const std::string& e : env) putenv(strdup(e.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -52,7 +53,14 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     _exit(127);
 }
 
-int quiet_system(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+int quiet_system(const std::string& command) { return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()); }
+
+// The sanitizer runtime must not insist on being loaded before the
+// preloaded library.
+std::string asan_options() {
+    const char* given = getenv("ASAN_OPTIONS");
+    return std::string(given ? given : "") + ":verify_asan_link_order=0";
+}
 
 // utime + stime of a process, in clock ticks.
 long cpu_ticks(pid_t p) {
@@ -135,10 +143,7 @@ protected:
         ASSERT_EQ(pipe(out), 0);
         std::vector<std::string> argv{SOUND_DRIVER};
         argv.insert(argv.end(), args.begin(), args.end());
-        const char* asan = getenv("ASAN_OPTIONS");
-        // The sanitizer runtime must not insist on being loaded first.
-        const std::string asan_options = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0";
-        const pid_t driver = spawn(argv, {"LD_PRELOAD=" + pulsedsp, asan_options}, out[1]);
+        const pid_t driver = spawn(argv, {"LD_PRELOAD=" + pulsedsp, "ASAN_OPTIONS=" + asan_options()}, out[1]);
         close(out[1]);
         const auto deadline = Clock::now() + 20s;
         bool started = false;
@@ -308,6 +313,101 @@ TEST_F(SoundServer, EmulatorOutlivesACrashedSoundProcess) {
     run_driver({"0:15", "3:240", "sleep:300", "kill", "sleep:100", "3:200", "3:100", "0:0", "stop"});
     ASSERT_TRUE(WIFEXITED(driver_status) && WEXITSTATUS(driver_status) == 0) << driver_output;
     EXPECT_EQ(driver_output, "soundon 1 pid " + std::to_string(sound_pid) + "\n\nsoundon 0\n");
+}
+
+// The whole program: a cartridge that starts by itself at reset sets the
+// volume to 15 and the soprano to $F0 and loops; the sound reaches the
+// server, and the quit key ends the sound process with the emulator.
+TEST_F(SoundServer, EmulatorPlaysTheToneOfACartridge) {
+    REQUIRE_ROMS();
+    const std::string program = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
+    if (access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << program << " built";
+    if (quiet_system("command -v Xvfb && command -v xdotool") != 0)
+        GTEST_SKIP() << "Xvfb or xdotool missing (packages xvfb, xdotool): test skipped";
+
+    // An 8-bit display on the first free number.
+    int display_pipe[2];
+    ASSERT_EQ(pipe(display_pipe), 0);
+    const int null = open("/dev/null", O_WRONLY);
+    const pid_t xvfb = spawn({"Xvfb", "-displayfd", std::to_string(display_pipe[1]), "-screen", "0", "1024x768x8",
+                              "-nolisten", "tcp"},
+                             {}, null, null);
+    close(display_pipe[1]);
+    char number[16] = {};
+    pollfd p{display_pipe[0], POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0 || read(display_pipe[0], number, sizeof number - 1) <= 0) {
+        close(display_pipe[0]);
+        kill(xvfb, SIGTERM);
+        waitpid(xvfb, nullptr, 0);
+        GTEST_SKIP() << "Xvfb did not start: test skipped";
+    }
+    close(display_pipe[0]);
+    setenv("DISPLAY", (":" + std::to_string(atoi(number))).c_str(), 1);
+
+    // LDA #$0F, STA $900E, LDA #$F0, STA $900C, JMP to itself.
+    std::string cartridge(8192, '\0');
+    const std::string head = "\x09\xA0\x09\xA0"
+                             "A0\xC3\xC2\xCD"
+                             "\xA9\x0F\x8D\x0E\x90\xA9\xF0\x8D\x0C\x90\x4C\x13\xA0";
+    cartridge.replace(0, head.size(), head);
+    write_file(runtime.file("tone.a0"), cartridge);
+    ASSERT_EQ(symlink(shared_path("roms").c_str(), runtime.file("roms").c_str()), 0);
+
+    start_recording();
+    const int out = open(runtime.file("emulator.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const pid_t emulator = fork();
+    if (emulator == 0) {
+        if (chdir(runtime.path.c_str()) != 0) _exit(126);
+        dup2(out, 1);
+        dup2(open((runtime.path + "/emulator.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        setenv("LD_PRELOAD", pulsedsp.c_str(), 1);
+        // The X toolkit keeps allocations to the end, which the leak check would count.
+        setenv("ASAN_OPTIONS", (asan_options() + ":detect_leaks=0").c_str(), 1);
+        execl(program.c_str(), "tarvikon", "-verbose", "-nocfg", "tone.a0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out);
+    std::this_thread::sleep_for(4s);
+    quiet_system("xdotool search --onlyvisible --name 'Tarvikon for Linux' mousemove --window %1 200 140 "
+                 "sleep 0.2 key Escape");
+    int status = -1;
+    const auto deadline = Clock::now() + 5s;
+    while (waitpid(emulator, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(emulator, SIGKILL);
+            waitpid(emulator, &status, 0);
+            ADD_FAILURE() << "the emulator did not end on the quit key";
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    const std::vector<uint8_t> d = stop_recording();
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    close(null);
+
+    const std::string said = read_file(runtime.file("emulator.out"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said << read_file(runtime.file("emulator.err"));
+    const size_t start = said.find("Opening pipe...OK\nStarting soundprocess...\n"
+                                   "Initialising sound device...unsigned 8 bit...mono...44100 Hz...256 bytes buffer...OK\n"
+                                   "Soundprocess sucessfully started\n");
+    const size_t end = said.find("Closing pipe...OK\nWaiting for soundprocess...closing sound device...OK\n");
+    EXPECT_NE(start, std::string::npos) << said;
+    EXPECT_NE(end, std::string::npos) << said;
+    EXPECT_LT(start, end);
+
+    const std::vector<size_t> rises = rising_edges(d, 157);
+    ASSERT_GT(rises.size(), 500u) << "no tone recorded";
+    size_t periods = 0, samples = 0;
+    for (size_t i = 1; i < rises.size(); i++) {
+        const auto from = d.begin() + long(rises[i - 1]), to = d.begin() + long(rises[i]);
+        if (std::find(from, to, 128) != to) continue;  // the server ran dry here
+        periods++;
+        samples += rises[i] - rises[i - 1];
+    }
+    EXPECT_NEAR(RATE * double(periods) / double(samples), RATE / 41, RATE / 41 * 0.03);
+    for (uint8_t v : d) ASSERT_TRUE(v == 99 || v == 128 || v == 157) << int(v);
 }
 
 }  // namespace
