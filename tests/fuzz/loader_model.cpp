@@ -1,0 +1,183 @@
+#include "loader_model.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/memory.h"
+#include "core/tarvikon.h"
+#include "fuzz_support.h"
+#include "ui/headless.h"
+
+namespace {
+
+constexpr uint8_t ROM = 2;
+
+// Copies up to `limit` bytes of the file from `offset` on to `address`,
+// stopping at the end of the file and of the image; the count copied.
+int copy_in(ModelMachine& m, const std::vector<uint8_t>& bytes, size_t offset, uint16_t address, size_t limit) {
+    size_t available = offset < bytes.size() ? bytes.size() - offset : 0;
+    size_t n = std::min({limit, available, size_t(0x10000 - address)});
+    std::copy_n(bytes.begin() + long(offset), n, m.mem.begin() + address);
+    return int(n);
+}
+
+uint16_t word(const ModelMachine& m, unsigned addr) { return uint16_t(m.mem[addr] | m.mem[addr + 1] << 8); }
+
+bool usable(const ModelFile& f) { return f.kind == FileKind::REGULAR && !f.bytes.empty(); }
+
+int refuse(ModelMachine& m, uint32_t needed) {
+    m.memexp = needed;
+    m.dialogs++;
+    m.last_dialog = int(needed);
+    m.config = 1;
+    return -1;
+}
+
+void mark_image_block(ModelMachine& m, unsigned block) {
+    static const bool CARTRIDGE_OR_EXPANSION[16] = {1, 0, 1, 1, 1, 1, 1, 1, 0, 0, 1, 1, 0, 0, 0, 0};
+    if (block < 16 && CARTRIDGE_OR_EXPANSION[block]) m.bank[block] = ROM;
+}
+
+}  // namespace
+
+ModelMachine model_capture() {
+    ModelMachine m;
+    m.mem.assign(memory, memory + MEMORY_SIZE);
+    std::memcpy(m.bank, rombank, 16);
+    m.memdef = memdef;
+    m.memexp = memexp;
+    m.config = config;
+    m.dialogs = int(headless.wrongmemory_dialogs);
+    m.last_dialog = headless.last_wrongmemory;
+    return m;
+}
+
+int model_readfile(ModelMachine& m, const ModelFile& f, uint16_t default_address) {
+    if (!usable(f)) return -1;
+    size_t length = f.bytes.size();
+    if (length == 4098 || length == 8194) return copy_in(m, f.bytes, 2, uint16_t(f.bytes[1] << 8), 16384);
+    return copy_in(m, f.bytes, 0, default_address, 16384);
+}
+
+int model_readcrt(ModelMachine& m, const ModelFile& f) {
+    if (!usable(f)) return -1;
+    size_t length = f.bytes.size();
+    size_t offset = 0;
+    uint16_t address = 0xA000;
+    if (length == 4098 || length == 8193 || length == 8194) {
+        address = uint16_t(f.bytes[1] << 8);
+        offset = 2;
+        length -= 2;
+    }
+    if (length > 8192) {  // 16 KB image: the first half at $6000
+        offset += size_t(copy_in(m, f.bytes, offset, 0x6000, 8192));
+        m.bank[6] = m.bank[7] = ROM;
+        address = 0xA000;
+    }
+    int n = copy_in(m, f.bytes, offset, address, 8192);
+    m.bank[10] = m.bank[11] = ROM;
+    return n;
+}
+
+int model_readbasic(ModelMachine& m, const ModelFile& f) {
+    if (f.kind != FileKind::REGULAR || f.bytes.size() < 2) return -1;
+    uint16_t start = word(m, 0x2B);
+    uint8_t low = f.bytes[0], page = f.bytes[1];
+    size_t length = f.bytes.size();
+    uint16_t address = start;
+    bool pointers = true;
+    switch (page) {
+    case 0x04:
+        if (start != 0x0401) return refuse(m, 1);
+        break;
+    case 0x10:
+        if (start != 0x1001) return refuse(m, 0);
+        break;
+    case 0x12:
+        if (start != 0x1201) return refuse(m, length <= 11773 ? 2 : length <= 19965 ? 3 : 4);
+        if (length > 19965 && m.memdef != 4) return refuse(m, 4);
+        if (length > 11773 && length <= 19965 && m.memdef != 3 && m.memdef != 4) return refuse(m, 3);
+        break;
+    case 0xA0:
+        address = 0xA000;
+        m.bank[10] = m.bank[11] = ROM;
+        m.config = 1;
+        break;
+    default:
+        address = uint16_t(page << 8 | low);
+        mark_image_block(m, page >> 4);
+        mark_image_block(m, (page >> 4) + 1u);
+        pointers = false;
+        break;
+    }
+    int n = copy_in(m, f.bytes, 2, address, 25000);
+    if (pointers) {
+        uint16_t end = uint16_t(address + n);
+        for (unsigned p : {0x2Du, 0x2Fu, 0x31u, 0xAEu, 0x35u}) {
+            m.mem[p] = uint8_t(end);
+            m.mem[p + 1] = uint8_t(end >> 8);
+        }
+    }
+    m.mem[0xBA] = 1;
+    return n;
+}
+
+void model_load_game_cartridge(ModelMachine& m, const std::string& name, const ModelFile& f, bool starting_up) {
+    m.memdef = 0;
+    if (starting_up && m.memexp != 0) m.config = 1;
+    // Raw image: mark the first block, load, mark the second one if more
+    // than 4 KB arrived.
+    auto raw = [&](uint16_t address, int first, int second) {
+        m.bank[first] = ROM;
+        if (model_readfile(m, f, address) > 4096 && second >= 0) m.bank[second] = ROM;
+    };
+    size_t dot = name.find('.');
+    if (dot == std::string::npos) return raw(0xA000, 10, 11);
+    char c1 = dot + 1 < name.size() ? name[dot + 1] : '\0';
+    char c2 = dot + 2 < name.size() ? name[dot + 2] : '\0';
+    bool r = c2 == 'r' || c2 == 'R';
+    switch (c1) {
+    case '2': return raw(0x2000, 2, 3);
+    case '6': return raw(0x6000, 6, 7);
+    case 'a': case 'A': return raw(0xA000, 10, 11);
+    case 'b': case 'B': return raw(0xB000, 11, -1);
+    case 'c': case 'C':
+        if (r) {
+            model_readcrt(m, f);
+            return;
+        }
+        break;
+    case 'p': case 'P':
+        if (r) {
+            model_readbasic(m, f);
+            return;
+        }
+        break;
+    default: break;
+    }
+    raw(0xA000, 10, 11);
+}
+
+bool model_writebasic(const ModelMachine& m, std::vector<uint8_t>& file) {
+    unsigned start = word(m, 0x2B), end = word(m, 0x2D);
+    if (end == start + 2 || end < start) return false;
+    file.assign({m.mem[0x2B], m.mem[0x2C]});
+    file.insert(file.end(), m.mem.begin() + start, m.mem.begin() + end);
+    return true;
+}
+
+void model_expect(const ModelMachine& m, const char* after) {
+    long at = fuzz_first_difference(m.mem.data(), memory, 0, MEMORY_SIZE);
+    FUZZ_CHECK_AT(at < 0, "%s: $%04lx holds $%02x, expected $%02x", after, at, memory[at], m.mem[size_t(at)]);
+    for (unsigned block = 0; block < 16; block++) {
+        FUZZ_CHECK_AT(rombank[block] <= 2, "%s: block %u in state %u", after, block, rombank[block]);
+        FUZZ_CHECK_AT(rombank[block] == m.bank[block], "%s: block %u in state %u, expected %u", after, block,
+                      rombank[block], m.bank[block]);
+    }
+    FUZZ_CHECK_AT(memdef == m.memdef, "%s: memdef %u, expected %u", after, memdef, m.memdef);
+    FUZZ_CHECK_AT(memexp == m.memexp, "%s: memexp %u, expected %u", after, memexp, m.memexp);
+    FUZZ_CHECK_AT(config == m.config, "%s: config %u, expected %u", after, config, m.config);
+    FUZZ_CHECK_AT(int(headless.wrongmemory_dialogs) == m.dialogs && headless.last_wrongmemory == m.last_dialog,
+                  "%s: %u expansion dialogs (last %d), expected %d (last %d)", after, headless.wrongmemory_dialogs,
+                  headless.last_wrongmemory, m.dialogs, m.last_dialog);
+}
