@@ -2,7 +2,6 @@
 // without the emulated kernal, and the debug dump.
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "../core/host.h"
@@ -125,7 +124,7 @@ int writebasic(const char* name) {
         fputs("nothing to be saved...", stdout);
         return -1;
     }
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open_for_writing(name);
     if (fd == -1) {
         fputs("failed\n", stdout);
         return -1;
@@ -144,8 +143,10 @@ int writebasic(const char* name) {
 
 void dump() {
     fputs("Dump to disk...", stdout);
-    FILE* out = fopen("dump.txt", "w");
+    int fd = open_for_writing("dump.txt");
+    FILE* out = fd == -1 ? nullptr : fdopen(fd, "w");
     if (!out) {
+        if (fd != -1) close(fd);
         fputs("failed\n", stdout);
         exit(-1);
     }

@@ -6,7 +6,6 @@
 //   offset 12 2 bytes  delay after every instruction
 //   offset 14 1 byte   skipped lines at the top (9 or 28)
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "../core/memory.h"
@@ -127,7 +126,7 @@ void read_config() {
 }
 
 int save_config() {
-    int fd = open(CONFIG_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open_for_writing(CONFIG_FILE);
     if (fd == -1) return -1;
     uint8_t bytes[15];
     put_le(bytes + 0, interrupt, 4);

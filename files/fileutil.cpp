@@ -28,6 +28,18 @@ int open_regular(const char* path) {
     return fd;
 }
 
+int open_for_writing(const char* path) {
+    // Non-blocking, so that a FIFO without a reader fails at once.
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd == -1) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 off_t file_length(int fd) {
     off_t length = lseek(fd, 0, SEEK_END);
     if (length == -1 || lseek(fd, 0, SEEK_SET) == -1) return -1;

@@ -14,6 +14,11 @@ void say_verbose(const char* text);
 // Returns the descriptor or -1.
 int open_regular(const char* path);
 
+// Creates or truncates a file for writing. A FIFO or socket in its place
+// is refused: without a reader it would keep the program waiting, and it
+// never holds the data afterwards. Returns the descriptor or -1.
+int open_for_writing(const char* path);
+
 // Length of an open file, the read position left at its start; -1 when it
 // cannot be found.
 off_t file_length(int fd);

@@ -1,8 +1,11 @@
 // The program's entry: banner, options and the fixed start-up order.
 #pragma once
 
-// Runs start-up steps 1 to 16 (everything before the machine start). Exits
-// the process after the usage text or a fatal failure.
+// Runs start-up up to the machine start: options, configuration, address
+// space, system ROMs, sound process, joystick, X client, version patch, file
+// arguments and memory layout. Exits the process after the usage text
+// (status 0) or a fatal failure (status -1). TARVIKON_DUMP=1 in the
+// environment switches on the dump at shut-down.
 void start_tarvikon(int argc, char** argv);
 
 // Prints the usage text.

@@ -118,6 +118,9 @@ TEST_F(BasicFiles, FailedSavesSayFailed) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(save("nodir/x.prg", &result), "Saving program nodir/x.prg...failed\n");
     EXPECT_EQ(result, -1);
+    mkfifo("fifo.prg", 0644);
+    EXPECT_EQ(save("fifo.prg", &result), "Saving program fifo.prg...failed\n");
+    EXPECT_EQ(result, -1);
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full not available";
     EXPECT_EQ(save("/dev/full", &result), "Saving program /dev/full...failed\n");
     EXPECT_EQ(result, -1);
@@ -265,6 +268,9 @@ TEST_F(BasicFiles, DumpWritesEveryAddress) {
 
 TEST_F(BasicFiles, DumpThatCannotBeWrittenEndsTheProcess) {
     mkdir("dump.txt", 0755);
+    EXPECT_EXIT(dump(), testing::ExitedWithCode(255), "");
+    rmdir("dump.txt");
+    mkfifo("dump.txt", 0644);
     EXPECT_EXIT(dump(), testing::ExitedWithCode(255), "");
 }
 

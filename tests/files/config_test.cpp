@@ -188,6 +188,11 @@ TEST_F(Config, FailedSavesReportMinusOne) {
     EXPECT_EQ(save_config(), -1);
     rmdir("tarvikon.rc");
 
+    // A FIFO nobody reads must not keep the program waiting.
+    mkfifo("tarvikon.rc", 0644);
+    EXPECT_EQ(save_config(), -1);
+    unlink("tarvikon.rc");
+
     // A full device takes the open but not the data.
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full not available";
     ASSERT_EQ(symlink("/dev/full", "tarvikon.rc"), 0);
