@@ -124,15 +124,10 @@ int writebasic(const char* name) {
         fputs("nothing to be saved...", stdout);
         return -1;
     }
-    int fd = open_for_writing(name);
-    if (fd == -1) {
-        fputs("failed\n", stdout);
-        return -1;
-    }
     size_t count = size_t(end - start);
-    bool written = write_all(fd, memory + BASIC_START, 2) && write_all(fd, memory + start, count);
-    // Only a successful close says the data reached the file.
-    if (close(fd) != 0 || !written) {
+    // The message below is printed only once the whole program is on disk; a
+    // save that fails keeps the file that was there.
+    if (replace_file(name, {{memory + BASIC_START, 2}, {memory + start, count}}) != 0) {
         fputs("failed\n", stdout);
         return -1;
     }

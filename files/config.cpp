@@ -126,15 +126,11 @@ void read_config() {
 }
 
 int save_config() {
-    int fd = open_for_writing(CONFIG_FILE);
-    if (fd == -1) return -1;
     uint8_t bytes[15];
     put_le(bytes + 0, interrupt, 4);
     put_le(bytes + 4, memdef, 4);
     put_le(bytes + 8, scanline == NTSC_SCANLINE ? 0 : 1, 4);
     put_le(bytes + 12, delay_loop, 2);
     put_le(bytes + 14, overscan, 1);
-    bool written = write_all(fd, bytes, sizeof bytes);
-    int closed = close(fd);
-    return written ? closed : -1;
+    return replace_file(CONFIG_FILE, {{bytes, sizeof bytes}});
 }

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,4 +75,32 @@ bool write_all(int fd, const uint8_t* src, size_t count) {
         done += size_t(n);
     }
     return true;
+}
+
+int replace_file(const char* path, std::initializer_list<FilePiece> pieces) {
+    std::string target = path;
+    mode_t mode;
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return -1;
+        char resolved[PATH_MAX];
+        if (!realpath(path, resolved)) return -1;
+        target = resolved;
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::string temp = target + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd == -1) return -1;
+    bool written = fchmod(fd, mode) == 0;
+    for (const FilePiece& piece : pieces) written = written && write_all(fd, piece.data, piece.size);
+    written = written && fsync(fd) == 0;
+    if (close(fd) != 0 || !written || rename(temp.c_str(), target.c_str()) != 0) {
+        unlink(temp.c_str());
+        return -1;
+    }
+    return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <sys/types.h>
 
 // Prints a progress piece only in verbose mode.
@@ -33,3 +34,14 @@ ssize_t read_into_memory(int fd, uint16_t address, size_t count);
 
 // Writes all `count` bytes; false on any failure or short write.
 bool write_all(int fd, const uint8_t* src, size_t count);
+
+// Replaces the file at `path` with the given pieces. They go to a new file
+// beside it first, which is renamed over the old one only once every byte is
+// written and synced, so a failed save leaves the old file as it was. A
+// symbolic link is followed; a path that is not a regular file (a directory,
+// FIFO or device) is refused. Returns 0, or -1 with nothing changed.
+struct FilePiece {
+    const uint8_t* data;
+    size_t size;
+};
+int replace_file(const char* path, std::initializer_list<FilePiece> pieces);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +127,53 @@ TEST_F(BasicFiles, FailedSavesSayFailed) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full not available";
     EXPECT_EQ(save("/dev/full", &result), "Saving program /dev/full...failed\n");
     EXPECT_EQ(result, -1);
+}
+
+// A save that cannot be completed (here the file size limit stops it half
+// way) must leave the program file that was there, byte for byte.
+TEST_F(BasicFiles, FailedSaveKeepsTheOldFile) {
+    write_file("old.prg", header(0x01, 0x10) + pattern(40));
+    write_file("tarvikon.rc", std::string(15, '\x01'));
+    basic_machine(0x1001, EXP_NONE);
+    set_word(0x2D, 0x1001 + 3000);
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 1000;
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int result = 0;
+    std::string out = save("old.prg", &result);
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int config_result = save_config();
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(out, "Saving program old.prg...failed\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(read_file("old.prg"), header(0x01, 0x10) + pattern(40));
+    EXPECT_EQ(config_result, -1);
+    EXPECT_EQ(read_file("tarvikon.rc"), std::string(15, '\x01'));
+    EXPECT_EQ(access("old.prg.tmp", F_OK), -1);
+    // Nothing but the two files is left behind.
+    int entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(".")) entries += e.is_regular_file();
+    EXPECT_EQ(entries, 2);
+}
+
+TEST_F(BasicFiles, SaveKeepsTheFilesPermissions) {
+    write_file("perm.prg", "xx");
+    chmod("perm.prg", 0640);
+    basic_machine(0x1001, EXP_NONE);
+    set_word(0x2D, 0x1100);
+    int result = 0;
+    save("perm.prg", &result);
+    EXPECT_EQ(result, 0xFF);
+    struct stat st;
+    ASSERT_EQ(stat("perm.prg", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_size, 2 + 0xFF);
 }
 
 TEST_F(BasicFiles, ProgramsNeedTheirExpansion) {
