@@ -163,6 +163,7 @@ def config_seeds():
     s["long-file"] = [0] + list(rc()) + [1, 2, 3, 4, 5]
     s["nocfg"] = [1] + list(rc(5))
     s["missing"] = [4]
+    s["fifo"] = [6]
     s["directory"] = [6 | 8]
     for k, v in s.items():
         write("config", k, v)

@@ -1,0 +1,180 @@
+// The program started with file arguments that are no images: a directory,
+// FIFOs, a file it may not read, empty files and 100 MB files. Start-up must
+// report each one, load the good arguments around them, lose nothing that
+// was loaded, change none of the files, and never wait on a FIFO.
+//
+// Start-up runs in a child process: it may exit, a hang ends in SIGALRM, and
+// a file that root could read anyway is read as `nobody` there.
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "../files/files_support.h"
+#include "../files/startup_support.h"
+
+namespace {
+
+constexpr off_t HUNDRED_MB = 100L * 1024 * 1024;
+constexpr unsigned HANG_SECONDS = 20;
+
+struct Outcome {
+    bool exited = false;
+    int status = -1;       // exit status, when exited
+    int signal = 0;        // terminating signal otherwise
+    std::string out;       // standard output
+    std::string image;     // the 64 KB address space after start-up
+    std::string banks;     // the 16 block states
+};
+
+// A file of `size` bytes whose first bytes are `head` (the rest a hole).
+void big_file(const std::string& path, const std::string& head, off_t size) {
+    write_file(path, head);
+    ASSERT_EQ(truncate(path.c_str(), size), 0);
+}
+
+// Runs start-up with `args` in `dir`, in a child process; as `nobody` when
+// the test runs as root and `unprivileged` is asked for.
+Outcome start_in_child(const std::string& dir, std::initializer_list<std::string> args, bool unprivileged) {
+    TempDir results;
+    std::string out_path = results.file("out"), image_path = results.file("image");
+    int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int image_fd = open(image_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Outcome o;
+    if (out_fd < 0 || image_fd < 0) {
+        ADD_FAILURE() << "cannot create the result files";
+        return o;
+    }
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(90);
+        if (unprivileged && geteuid() == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(91);
+        }
+        alarm(HANG_SECONDS);
+        dup2(out_fd, STDOUT_FILENO);
+        program_defaults();
+        Args a(args);
+        start_tarvikon(a.argc(), a.argv.data());
+        std::fflush(stdout);
+        if (write(image_fd, memory, MEMORY_SIZE) != ssize_t(MEMORY_SIZE) ||
+            write(image_fd, rombank, sizeof rombank) != ssize_t(sizeof rombank))
+            _exit(92);
+        _exit(0);
+    }
+    close(out_fd);
+    close(image_fd);
+    int status = 0;
+    waitpid(child, &status, 0);
+    o.exited = WIFEXITED(status);
+    o.status = o.exited ? WEXITSTATUS(status) : -1;
+    o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    o.out = read_file(out_path);
+    std::string all = read_file(image_path);
+    if (all.size() == MEMORY_SIZE + 16) {
+        o.image = all.substr(0, MEMORY_SIZE);
+        o.banks = all.substr(MEMORY_SIZE);
+    }
+    return o;
+}
+
+std::string loading(const std::string& name, const std::string& rest) {
+    return "Loading game cartridge " + name + rest;
+}
+
+class BadFileArguments : public ::testing::Test {
+protected:
+    TempDir dir;
+    void SetUp() override {
+        REQUIRE_ROMS();
+        link_roms(dir.path);
+        // `nobody` must reach the directory and its good files.
+        chmod(dir.path.c_str(), 0755);
+    }
+};
+
+TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
+    const std::string good60 = pattern(8192, 3), good_a0 = pattern(8192, 5), big_head = pattern(16384, 7);
+    write_file(dir.file("good.60"), good60);
+    write_file(dir.file("good.a0"), good_a0);
+    mkdir(dir.file("dir.a0").c_str(), 0755);
+    for (const char* fifo : {"pipe.a0", "pipe.prg", "pipe.crt"}) mkfifo(dir.file(fifo).c_str(), 0666);
+    write_file(dir.file("empty.a0"), "");
+    write_file(dir.file("empty.prg"), "");
+    write_file(dir.file("locked.a0"), pattern(8192, 9));
+    chmod(dir.file("locked.a0").c_str(), 0);
+    big_file(dir.file("big.20"), big_head, HUNDRED_MB);
+
+    Outcome o = start_in_child(dir.path,
+                               {"-nosound", "good.60", "dir.a0", "pipe.a0", "pipe.prg", "pipe.crt", "empty.a0",
+                                "empty.prg", "locked.a0", "big.20", "good.a0"},
+                               true);
+    ASSERT_EQ(o.signal, 0) << (o.signal == SIGALRM ? "start-up hung (a FIFO?)" : "start-up crashed") << "\n" << o.out;
+    ASSERT_TRUE(o.exited);
+    ASSERT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\n" +
+                         loading("good.60", " at $6000...got 8192 bytes \n") +
+                         loading("dir.a0", " at $a000...failed\n") +
+                         loading("pipe.a0", " at $a000...failed\n") +
+                         loading("pipe.prg", "Loading program pipe.prg...failed\n") +
+                         loading("pipe.crt", "failed\n") +
+                         loading("empty.a0", " at $a000...failed\n") +
+                         loading("empty.prg", "Loading program empty.prg...failed\n") +
+                         loading("locked.a0", " at $a000...failed\n") +
+                         loading("big.20", " at $2000...got 16384 bytes \n") +
+                         loading("good.a0", " at $a000...got 8192 bytes \n"));
+
+    ASSERT_EQ(o.image.size(), MEMORY_SIZE);
+    const uint8_t* image = reinterpret_cast<const uint8_t*>(o.image.data());
+    // What was loaded before and after the bad arguments is all there.
+    EXPECT_TRUE(memory_holds(image, 0x6000, good60));
+    EXPECT_TRUE(memory_holds(image, 0xA000, good_a0));
+    EXPECT_TRUE(memory_holds(image, 0x2000, big_head));
+    EXPECT_TRUE(memory_holds(image, 0x1000, std::string(0x1000, '\xFF')));
+    EXPECT_EQ(read_file(shared_path("roms/basic.rom")), o.image.substr(0xC000, 0x2000));
+    // Cartridge blocks marked; the unexpanded layout around them.
+    const std::string banks = o.banks;
+    ASSERT_EQ(banks.size(), 16u);
+    for (int block : {2, 3, 6, 7, 10, 11}) EXPECT_EQ(banks[block], BLOCK_ROM) << "block " << block;
+    for (int block : {0, 4, 5}) EXPECT_EQ(banks[block], BLOCK_NONE) << "block " << block;
+
+    // The loaders read; none of the files has changed.
+    EXPECT_EQ(read_file(dir.file("good.60")), good60);
+    struct stat st;
+    ASSERT_EQ(stat(dir.file("big.20").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, HUNDRED_MB);
+    ASSERT_EQ(stat(dir.file("pipe.prg").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(stat(dir.file("empty.a0").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
+TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
+    const std::string crt_head = pattern(16384, 11);
+    big_file(dir.file("big.crt"), crt_head, HUNDRED_MB);
+    const std::string program = header(0x00, 0x20) + pattern(25000, 13);
+    big_file(dir.file("big.prg"), program, HUNDRED_MB);
+
+    // The program runs from $2000 to $81A7; the cartridge then takes $6000-$7FFF.
+    Outcome o = start_in_child(dir.path, {"-nosound", "big.prg", "big.crt"}, false);
+    ASSERT_EQ(o.signal, 0) << o.out;
+    ASSERT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\n" +
+                         loading("big.prg", "Loading program big.prg...to $2000...got 25000 bytes \n") +
+                         loading("big.crt", "...16k image...at $6000...got 8192 bytes...at $a000...got 8192 bytes\n"));
+    ASSERT_EQ(o.image.size(), MEMORY_SIZE);
+    const uint8_t* image = reinterpret_cast<const uint8_t*>(o.image.data());
+    EXPECT_TRUE(memory_holds(image, 0x2000, program.substr(2, 0x4000)));
+    EXPECT_TRUE(memory_holds(image, 0x8000, program.substr(2 + 0x6000)));
+    EXPECT_TRUE(memory_holds(image, 0x6000, crt_head.substr(0, 8192)));
+    EXPECT_TRUE(memory_holds(image, 0xA000, crt_head.substr(8192)));
+}
+
+}  // namespace
