@@ -4,11 +4,15 @@
 // was loaded, change none of the files, and never wait on a FIFO.
 //
 // Start-up runs in a child process: it may exit, a hang ends in SIGALRM, and
-// a file that root could read anyway is read as `nobody` there.
+// a file that root could read anyway is read as `nobody` there. The last
+// test runs the program itself on an 8-bit Xvfb, from a terminal.
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,6 +179,118 @@ TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
     EXPECT_TRUE(memory_holds(image, 0x8000, program.substr(2 + 0x6000)));
     EXPECT_TRUE(memory_holds(image, 0x6000, crt_head.substr(0, 8192)));
     EXPECT_TRUE(memory_holds(image, 0xA000, crt_head.substr(8192)));
+}
+
+// ---- the program itself ------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point begin) {
+    return std::chrono::duration<double>(Clock::now() - begin).count();
+}
+
+bool on_path(const char* name) {
+    std::string path = getenv("PATH") ? getenv("PATH") : "";
+    size_t from = 0;
+    while (from <= path.size()) {
+        size_t to = path.find(':', from);
+        if (to == std::string::npos) to = path.size();
+        if (access((path.substr(from, to - from) + "/" + name).c_str(), X_OK) == 0) return true;
+        from = to + 1;
+    }
+    return false;
+}
+
+// An 8-bit Xvfb on a display number it picks itself; ended with the object.
+struct Xvfb8 {
+    pid_t pid = -1;
+    std::string display;
+    Xvfb8() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 3);
+            int null_fd = open("/dev/null", O_WRONLY);
+            dup2(null_fd, 1);
+            dup2(null_fd, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x8", "-nolisten", "tcp", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        auto begin = Clock::now();
+        while (number.find('\n') == std::string::npos && seconds_since(begin) < 15) {
+            pollfd p{fds[0], POLLIN, 0};
+            char c;
+            if (poll(&p, 1, 100) > 0 && read(fds[0], &c, 1) == 1) number += c;
+        }
+        close(fds[0]);
+        if (!number.empty() && number.back() == '\n') display = ":" + number.substr(0, number.size() - 1);
+    }
+    ~Xvfb8() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+TEST_F(BadFileArguments, TheProgramShowsTheMachineAfterReportingEachOne) {
+    if (!on_path("Xvfb")) GTEST_SKIP() << "Xvfb not installed";
+    std::string program = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
+    ASSERT_EQ(access(program.c_str(), X_OK), 0) << program;
+    const std::string good = pattern(8192, 5);
+    write_file(dir.file("good.a0"), good);
+    mkdir(dir.file("dir.a0").c_str(), 0755);
+    mkfifo(dir.file("pipe.prg").c_str(), 0666);
+    write_file(dir.file("empty.a0"), "");
+    write_file(dir.file("locked.a0"), pattern(100, 1));
+    chmod(dir.file("locked.a0").c_str(), 0);
+    big_file(dir.file("big.crt"), pattern(16384, 2), HUNDRED_MB);
+
+    Xvfb8 server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    // From a terminal, as a user starts it: standard output is line-buffered.
+    int terminal;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(dir.path.c_str()) != 0) _exit(90);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(91);
+        setenv("DISPLAY", server.display.c_str(), 1);
+        execl(program.c_str(), "tarvikon", "-nosound", "dir.a0", "pipe.prg", "empty.a0", "locked.a0", "big.crt",
+              "good.a0", nullptr);
+        _exit(127);
+    }
+    const std::string last = loading("good.a0", " at $a000...got 8192 bytes \r\n");
+    std::string out;
+    auto begin = Clock::now();
+    while (out.find(last) == std::string::npos && seconds_since(begin) < 20) {
+        pollfd p{terminal, POLLIN, 0};
+        char buffer[512];
+        ssize_t n = 0;
+        if (poll(&p, 1, 100) > 0 && (n = read(terminal, buffer, sizeof buffer)) <= 0) break;
+        out.append(buffer, size_t(n));
+    }
+    // Still running: the machine is up and shown.
+    usleep(500 * 1000);
+    int status = 0;
+    bool running = waitpid(child, &status, WNOHANG) == 0;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(terminal);
+
+    EXPECT_TRUE(running) << "the program ended: "
+                         << (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                               : "signal " + std::to_string(WTERMSIG(status)));
+    EXPECT_NE(out.find(loading("dir.a0", " at $a000...failed\r\n") +
+                       loading("pipe.prg", "Loading program pipe.prg...failed\r\n") +
+                       loading("empty.a0", " at $a000...failed\r\n") +
+                       loading("locked.a0", " at $a000...failed\r\n") +
+                       loading("big.crt", "...16k image...at $6000...got 8192 bytes...at $a000...got 8192 bytes\r\n") +
+                       last),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace
