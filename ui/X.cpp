@@ -286,7 +286,13 @@ void put_frame() {
     if (scale == 1) expand_frame(frame_image, last_line);
     XShmPutImage(TKDisplay, TKWindow, TKGC, TKImage, int(2 * s * Frame.view_left), int(s * overscan), 0, 0,
                  2 * s * screen_width, (last_line - overscan - 1) * s, False);
-    XFlush(TKDisplay);
+    if (scale == 1) {
+        // The next frame's raster lines go to the start of the segment, over
+        // the doubled picture: the server must have copied it before that.
+        XSync(TKDisplay, False);
+    } else {
+        XFlush(TKDisplay);
+    }
 }
 
 void resize_main_window(unsigned cycles_per_line, unsigned new_overscan) {

@@ -1,0 +1,801 @@
+// End-to-end tests of the program: started as a user starts it, with the real
+// ROMs in a temporary working directory, on a private 8-bit Xvfb display;
+// driven with xdotool and read back with xwd, the picture decoded into VIC 20
+// characters with the character generator's glyphs.
+#include "support.h"  // before the X headers, whose None would hide gtest's
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "xdriver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BINARY = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
+constexpr double START_TIMEOUT = 20;
+
+std::string missing_tools() {
+    for (const char* tool : {"Xvfb", "xdotool", "xwd", "xwininfo", "xprop"})
+        if (!have_program(tool)) return tool;
+    if (access(BINARY.c_str(), X_OK) != 0) return BINARY;
+    return "";
+}
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The configuration file: frame rate, expansion, video timing, delay, overscan.
+std::string config_bytes(uint32_t rate, uint32_t expansion, uint32_t timing, uint16_t delay, uint8_t top) {
+    std::string b;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; i++) b += char((v >> (8 * i)) & 0xFF);
+    };
+    put(rate, 4);
+    put(expansion, 4);
+    put(timing, 4);
+    put(delay, 2);
+    put(top, 1);
+    return b;
+}
+
+std::vector<uint8_t> chargen() {
+    std::string s = read_file(shared_path("roms/chargen.rom"));
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+std::vector<int> numbers_in(const std::string& text) {
+    std::vector<int> out;
+    std::regex number("-?[0-9]+");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it)
+        out.push_back(std::stoi(it->str()));
+    return out;
+}
+
+// Gives keypad keys their digit symbols at index 0 of their keycodes, as a
+// keymap does where the keypad delivers digits; Xvfb's own keymap puts the
+// cursor symbols there.
+bool map_keypad_digits(const std::string& display) {
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return false;
+    const std::pair<KeySym, KeySym> pairs[] = {{XK_KP_End, XK_KP_1}, {XK_KP_Next, XK_KP_3}, {XK_KP_Home, XK_KP_7},
+                                               {XK_KP_Prior, XK_KP_9}, {XK_KP_Up, XK_KP_8}};
+    std::vector<std::pair<KeyCode, KeySym>> codes;
+    for (auto [cursor, digit] : pairs)
+        if (KeyCode code = XKeysymToKeycode(d, cursor)) codes.push_back({code, digit});
+    for (auto [code, digit] : codes) XChangeKeyboardMapping(d, code, 1, &digit, 1);
+    XSync(d, False);
+    bool mapped = codes.size() == std::size(pairs);
+    for (auto [code, digit] : codes) {
+        int per = 0;
+        KeySym* syms = XGetKeyboardMapping(d, code, 1, &per);
+        if (!syms || per < 1 || syms[0] != digit) mapped = false;
+        if (syms) XFree(syms);
+    }
+    XCloseDisplay(d);
+    return mapped;
+}
+
+class E2E : public ::testing::Test {
+protected:
+    static inline Xvfb* server = nullptr;
+    static inline std::string skip_reason;
+    static inline bool keypad_digits = false;
+
+    static void SetUpTestSuite() {
+        skip_reason = missing_tools();
+        if (!skip_reason.empty()) {
+            skip_reason = "needs " + skip_reason;
+            return;
+        }
+        if (!roms_available()) {
+            skip_reason = "VIC 20 ROM images not found in " + shared_path("roms");
+            return;
+        }
+        server = new Xvfb;
+        if (!server->start(8)) {
+            skip_reason = "Xvfb did not start";
+            delete server;
+            server = nullptr;
+            return;
+        }
+        keypad_digits = map_keypad_digits(server->display());
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override {
+        if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+        fs::create_directories(dir.file("roms"));
+        for (const char* rom : {"kernel.ntsc", "kernel.pal", "basic.rom", "chargen.rom"})
+            fs::copy_file(shared_path(std::string("roms/") + rom), dir.file(std::string("roms/") + rom));
+        // PAL, 28 lines of overscan, every second frame drawn.
+        write_file(dir.file("tarvikon.rc"), config_bytes(2, 0, 1, 0, 28));
+        glyphs = chargen();
+    }
+
+    void TearDown() override {
+        if (program.running()) {
+            program.kill_now();
+            ADD_FAILURE() << "the program was still running; output:\n" << program.output();
+        }
+    }
+
+    std::string display() const { return server->display(); }
+
+    // Starts the program and waits for its main window and drawing area.
+    bool launch(const std::vector<std::string>& args = {"-nosound"}) {
+        if (!program.start(BINARY, dir.path, display(), args)) return false;
+        auto begin = std::chrono::steady_clock::now();
+        while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < START_TIMEOUT) {
+            if (!program.running()) break;
+            if (find_main_window()) {
+                point_at_area();
+                return true;
+            }
+            pause_ms(50);
+        }
+        ADD_FAILURE() << "no main window; output:\n" << program.output();
+        return false;
+    }
+
+    // Main window, menu bar and drawing area from the window tree.
+    bool find_main_window() {
+        auto tree = window_tree(display());
+        if (!tree) return false;
+        const XWin* top = find_window(*tree, [](const XWin& w) { return w.name == "Tarvikon for Linux V0.8"; });
+        if (!top || top->children.empty() || top->children[0].children.size() < 2) return false;
+        main_window = *top;
+        const auto& parts = top->children[0].children;
+        menu_bar = parts[0].y == 0 ? parts[0] : parts[1];
+        area = parts[0].y == 0 ? parts[1] : parts[0];
+        return area.width > 0;
+    }
+
+    std::optional<TextScreen> screen(int zoom = 1) {
+        auto picture = grab_window(display(), area.id);
+        if (!picture) return std::nullopt;
+        return decode_screen(*picture, glyphs, zoom);
+    }
+
+    // Polls the screen until it shows the text.
+    bool wait_text(const std::string& needle, double timeout = START_TIMEOUT, int zoom = 1) {
+        auto begin = std::chrono::steady_clock::now();
+        std::string last;
+        while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < timeout) {
+            if (auto s = screen(zoom)) {
+                last = s->joined();
+                if (last.find(needle) != std::string::npos) return true;
+            }
+            pause_ms(40);
+        }
+        ADD_FAILURE() << "screen never showed \"" << needle << "\"; last screen:\n" << last;
+        return false;
+    }
+
+    bool wait_gone(const std::string& needle, double timeout = START_TIMEOUT) {
+        auto begin = std::chrono::steady_clock::now();
+        while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < timeout) {
+            if (auto s = screen(); s && s->joined().find(needle) == std::string::npos) return true;
+            pause_ms(40);
+        }
+        ADD_FAILURE() << "screen kept showing \"" << needle << "\"";
+        return false;
+    }
+
+    void xdo(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"xdotool"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        run_tool(argv, display(), nullptr, 60);
+    }
+
+    void point_at_area(int px = 20, int py = 20) {
+        xdo({"mousemove", std::to_string(area.abs_x + px), std::to_string(area.abs_y + py)});
+    }
+
+    // Presses the keys of VIC 20 text, each held long enough for the keyboard
+    // scan to see it and released long enough before the next. The pointer
+    // must be over the drawing area (the focus follows it).
+    void press_keys(const std::string& text) {
+        std::vector<std::string> chain;
+        for (char c : text) {
+            std::vector<std::string> keys = keys_for(c);
+            if (keys.empty()) {
+                ADD_FAILURE() << "no key for '" << c << "'";
+                continue;
+            }
+            for (size_t i = 0; i + 1 < keys.size(); i++) chain.insert(chain.end(), {"keydown", keys[i], "sleep", "0.03"});
+            chain.insert(chain.end(), {"keydown", keys.back(), "sleep", "0.035", "keyup", keys.back(), "sleep", "0.025"});
+            for (size_t i = 0; i + 1 < keys.size(); i++) chain.insert(chain.end(), {"keyup", keys[i], "sleep", "0.03"});
+        }
+        xdo(chain);
+    }
+
+    // The screen as one string of its rows, without the blanks at the end.
+    std::string screen_tail() {
+        auto s = screen();
+        if (!s) return "";
+        std::string all;
+        for (const std::string& r : s->rows) all += r;
+        while (!all.empty() && all.back() == ' ') all.pop_back();
+        return all;
+    }
+
+    // Types a line and checks its echo at the cursor. A key that the machine
+    // missed (a press and release handled between two keyboard scans, when
+    // the host is busy) garbles the echo: the screen is then cleared and the
+    // line typed again. Then Return.
+    void type_line(const std::string& text, bool press_return = true) {
+        std::string echo;
+        for (char c : text) echo += char(std::toupper(static_cast<unsigned char>(c)));
+        for (int attempt = 0; attempt < 4; attempt++) {
+            press_keys(text);
+            bool seen = false;
+            for (int i = 0; i < 50 && !seen; i++) {
+                std::string tail = screen_tail();
+                seen = tail.size() >= echo.size() && tail.compare(tail.size() - echo.size(), echo.size(), echo) == 0;
+                if (!seen) pause_ms(20);
+            }
+            if (seen) {
+                if (press_return) xdo({"keydown", "Return", "sleep", "0.06", "keyup", "Return", "sleep", "0.03"});
+                return;
+            }
+            // CLR (shift and HOME) and wait for the empty screen.
+            xdo({"keydown", "Shift_L", "sleep", "0.03", "keydown", "Home", "sleep", "0.05", "keyup", "Home", "sleep",
+                 "0.03", "keyup", "Shift_L", "sleep", "0.03"});
+            for (int i = 0; i < 50 && !screen_tail().empty(); i++) pause_ms(20);
+        }
+        ADD_FAILURE() << "could not type \"" << text << "\"; screen:\n" << screen()->joined();
+    }
+
+    void tap(const std::string& key) { xdo({"keydown", key, "sleep", "0.04", "keyup", key, "sleep", "0.04"}); }
+
+    // Keys only repeat when told so: long holds of space and DEL then stay single.
+    void no_key_repeat() { type_line("poke650,64"); }
+
+    // A pulldown of the menu bar: 0 File, 1 Options, 2 Help; item counts
+    // from the first push button down (tear-off and separators excluded).
+    bool choose_menu(int menu, int item) {
+        std::vector<XWin> cascades = menu_bar.children;
+        std::sort(cascades.begin(), cascades.end(), [](const XWin& a, const XWin& b) { return a.x < b.x; });
+        if (cascades.size() != 3) {
+            ADD_FAILURE() << "menu bar has " << cascades.size() << " entries";
+            return false;
+        }
+        const XWin& c = cascades[size_t(menu)];
+        xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
+             "1"});
+        const size_t wanted_children[3] = {10, 6, 1};  // tear-off + items + separators
+        for (int attempt = 0; attempt < 100; attempt++) {
+            pause_ms(50);
+            auto tree = window_tree(display());
+            if (!tree) continue;
+            std::vector<const XWin*> candidates;
+            find_window(*tree, [&](const XWin& w) {
+                // A pulldown is a row column directly below the cascade button.
+                if (w.children.size() == wanted_children[menu] && w.abs_x >= c.abs_x - 5 &&
+                    w.abs_x <= c.abs_x + 5 && w.abs_y >= c.abs_y + c.height && w.abs_y <= c.abs_y + c.height + 20)
+                    candidates.push_back(&w);
+                return false;
+            });
+            for (const XWin* rc : candidates) {
+                if (!viewable(display(), rc->id)) continue;
+                std::vector<XWin> items;
+                for (const XWin& w : rc->children)
+                    if (w.height >= 15) items.push_back(w);
+                std::sort(items.begin(), items.end(), [](const XWin& a, const XWin& b) { return a.y < b.y; });
+                if (size_t(item) >= items.size()) return false;
+                const XWin& it = items[size_t(item)];
+                xdo({"mousemove", std::to_string(it.abs_x + it.width / 2), std::to_string(it.abs_y + it.height / 2),
+                     "click", "1"});
+                return true;
+            }
+        }
+        ADD_FAILURE() << "pulldown " << menu << " never appeared";
+        return false;
+    }
+
+    // A dialog shell by its title, once it is on the screen.
+    std::optional<XWin> wait_dialog(const std::string& title_regex, double timeout = 10) {
+        auto begin = std::chrono::steady_clock::now();
+        while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < timeout) {
+            for (unsigned long id : windows_named(display(), title_regex)) {
+                if (!viewable(display(), id)) continue;
+                auto tree = window_tree(display());
+                if (!tree) continue;
+                if (const XWin* w = find_window(*tree, [id](const XWin& x) { return x.id == id; })) return *w;
+            }
+            pause_ms(50);
+        }
+        return std::nullopt;
+    }
+
+    bool dialog_visible(const std::string& title_regex) {
+        for (unsigned long id : windows_named(display(), title_regex))
+            if (viewable(display(), id)) return true;
+        return false;
+    }
+
+    void click(int abs_x, int abs_y) { xdo({"mousemove", std::to_string(abs_x), std::to_string(abs_y), "click", "1"}); }
+
+    // Types a file name into a file-selection dialog and confirms it.
+    void choose_file(const XWin& dialog, const std::string& name) {
+        xdo({"mousemove", std::to_string(dialog.abs_x + dialog.width / 2), std::to_string(dialog.abs_y + 20)});
+        pause_ms(100);
+        std::vector<std::string> chain = {"type", "--delay", "20", name};
+        xdo(chain);
+        xdo({"key", "Return"});
+    }
+
+    // Children of a form dialog (the shell's only child is the form).
+    static std::vector<XWin> form_children(const XWin& dialog) {
+        return dialog.children.empty() ? std::vector<XWin>{} : dialog.children[0].children;
+    }
+
+    // Push button of a settings dialog: Apply/OK on the left, Cancel on the right.
+    static std::optional<XWin> dialog_button(const XWin& dialog, bool left) {
+        for (const XWin& w : form_children(dialog))
+            if (w.y >= dialog.height * 8 / 10 - 1 && w.height < 40 && (left ? w.x < dialog.width / 2 : w.x > dialog.width / 2))
+                return w;
+        return std::nullopt;
+    }
+
+    // Ends the program with the quit key and returns its output.
+    std::string quit() {
+        point_at_area();
+        tap("Escape");
+        if (!program.wait(20)) {
+            ADD_FAILURE() << "the program did not end on Escape";
+            program.kill_now();
+        }
+        return program.output();
+    }
+
+    // The numbers that a BASIC program prints after a clear screen.
+    std::vector<int> run_program() {
+        type_line("run");
+        // The program clears the screen first; a Return that was missed is pressed again.
+        for (int attempt = 0; attempt < 3; attempt++) {
+            bool cleared = false;
+            for (int i = 0; i < 100 && !cleared; i++) {
+                cleared = screen_tail().find("RUN") == std::string::npos;
+                if (!cleared) pause_ms(20);
+            }
+            if (cleared) break;
+            tap("Return");
+        }
+        wait_text("READY.");
+        auto s = screen();
+        if (!s) return {};
+        std::string text;
+        for (const std::string& row : s->rows) {
+            if (row.find("READY.") != std::string::npos) break;
+            text += row;
+        }
+        return numbers_in(text);
+    }
+
+    TempDir dir;
+    Program program;
+    std::vector<uint8_t> glyphs;
+    XWin main_window, menu_bar, area;
+};
+
+// ---- window and start screen ---------------------------------------------------------
+
+TEST_F(E2E, MainWindowHasTitleFixedPalGeometryAndStartScreen) {
+    ASSERT_TRUE(launch());
+    EXPECT_EQ(area.width, 458);
+    EXPECT_EQ(area.height, 283);
+    EXPECT_EQ(main_window.width, 458);
+    EXPECT_EQ(main_window.height, 283 + menu_bar.height);
+    EXPECT_EQ(main_window.abs_x, 150);
+    EXPECT_EQ(main_window.abs_y, 150);
+
+    // Minimum and maximum size equal: nothing can resize the shell.
+    std::string hints;
+    run_tool({"xprop", "-id", std::to_string(main_window.id), "WM_NORMAL_HINTS"}, display(), &hints);
+    std::string size = "458 by " + std::to_string(283 + menu_bar.height);
+    EXPECT_NE(hints.find("program specified minimum size: " + size), std::string::npos) << hints;
+    EXPECT_NE(hints.find("program specified maximum size: " + size), std::string::npos) << hints;
+
+    // Help sits at the right end of the menu bar, File and Options at the left.
+    std::vector<XWin> cascades = menu_bar.children;
+    ASSERT_EQ(cascades.size(), 3u);
+    std::sort(cascades.begin(), cascades.end(), [](const XWin& a, const XWin& b) { return a.x < b.x; });
+    EXPECT_LT(cascades[1].x + cascades[1].width, menu_bar.width / 2);
+    EXPECT_GT(cascades[2].x + cascades[2].width, menu_bar.width - 20);
+
+    ASSERT_TRUE(wait_text("**** TARVIKON 0.8 ****"));
+    auto s = screen();
+    ASSERT_TRUE(s);
+    ASSERT_GE(s->rows.size(), 5u);
+    EXPECT_EQ(s->rows.size(), 23u);
+    EXPECT_EQ(s->rows[0], "**** TARVIKON 0.8 ****");
+    EXPECT_EQ(s->rows[2].substr(0, 15), "3583 BYTES FREE");
+    EXPECT_EQ(s->rows[4].substr(0, 6), "READY.");
+    EXPECT_EQ(quit(), "\nTarvikon for Linux V0.8, Build date 21.04.98\nStarting Tarvikon...\nExiting...\n");
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, DoubledWindowShowsTheStartScreenAtTwiceTheSize) {
+    ASSERT_TRUE(launch({"-nosound", "-highres"}));
+    EXPECT_EQ(area.width, 916);
+    EXPECT_EQ(area.height, 566);
+    EXPECT_EQ(main_window.abs_x, 0);
+    EXPECT_EQ(main_window.abs_y, 0);
+    ASSERT_TRUE(wait_text("**** TARVIKON 0.8 ****", START_TIMEOUT, 2));
+    auto s = screen(2);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->rows.size(), 23u);
+    EXPECT_EQ(s->rows[2].substr(0, 15), "3583 BYTES FREE");
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+// ---- keyboard ------------------------------------------------------------------------------
+
+TEST_F(E2E, TypingPrintShowsTheSumAndShiftTwoTypesAQuote) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("print 2+3");
+    ASSERT_TRUE(wait_text("PRINT 2+3\n 5\n"));
+    // Host Shift+2 is '@' on a US keyboard; the VIC 20 makes it a quote.
+    type_line("print \"hi\"");
+    ASSERT_TRUE(wait_text("PRINT \"HI\"\nHI"));
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, ResetKeyRestartsAndVerboseRunPrintsTheWholeSequence) {
+    ASSERT_TRUE(launch({"-verbose", "-nosound"}));
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("print 6");
+    ASSERT_TRUE(wait_text("PRINT 6\n 6\n"));
+    point_at_area();
+    tap("F11");
+    ASSERT_TRUE(wait_gone("PRINT 6"));
+    ASSERT_TRUE(wait_text("READY."));
+    std::string out = quit();
+    EXPECT_EQ(program.exit_code(), 0);
+    EXPECT_EQ(out,
+              "\nTarvikon for Linux V0.8, Build date 21.04.98\n"
+              "Message mode : Verbose\n"
+              "Reading configuration from tarvikon.rc...OK\n"
+              "Allocating VIC 20 RAM...OK\n"
+              "Reading the ROMS...PAL timing...kernel.pal...basic.rom...chargen.rom...OK\n"
+              "Checking color depth of display...8 Bit...OK\n"
+              "Allocating colors..blue..red..green..cyan..purple..black..white..yellow..orange..ltorange..pink.."
+              "ltcyan..ltpurple..ltgreen..ltblue..ltyellow..grey..white2..OK\n"
+              "Checking for MIT-Shared memory extension support...OK\n"
+              "Allocating image...OK\n"
+              "Allocating shared memory...OK\n"
+              "Attaching shared memory...OK\n"
+              "Attaching shared memory to X server...OK\n"
+              "Patching ROM with Tarvikon Version...OK\n"
+              "Inserting memory expansion cartridge...OK\n"
+              "Initialising registers...OK\n"
+              "Reseting VIC 20..\n"
+              "Initializing Registers...\n"
+              "Detaching shared memory...OK\n"
+              "Deallocating image...OK\n"
+              "Deallocating VIC 20 RAM...OK\n"
+              "Exiting...\n");
+}
+
+TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
+    ASSERT_TRUE(keypad_digits) << "the keypad keys could not be given their digit symbols";
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    // Port A of the first VIA (up, down, left, fire), bit 7 of the second
+    // VIA's port B (right) read as an input, the paddles and the light pen.
+    type_line("1?chr$(147);:poke37154,127:j=peek(37152)and128:poke37154,255");
+    type_line("2?peek(37137)and60;j;peek(36872);peek(36873);peek(36870);peek(36871)");
+
+    std::vector<int> idle = run_program();
+    ASSERT_EQ(idle.size(), 6u) << screen()->joined();
+    EXPECT_EQ(idle, (std::vector<int>{60, 128, 0, 0, 0, 0}));
+
+    struct Line {
+        const char* key;
+        int port_a, right;
+    };
+    for (Line l : {Line{"Up", 56, 128}, Line{"KP_8", 56, 128}, Line{"Down", 52, 128}, Line{"Left", 44, 128},
+                   Line{"Control_R", 28, 128}, Line{"Right", 60, 0}}) {
+        // xdotool presses Control_L along with Control_R (the VIC 20's CTRL): let it go.
+        if (std::string(l.key) == "Control_R")
+            xdo({"keydown", l.key, "keyup", "Control_L"});
+        else
+            xdo({"keydown", l.key});
+        std::vector<int> v = run_program();
+        xdo({"keyup", l.key});
+        ASSERT_EQ(v.size(), 6u) << l.key;
+        EXPECT_EQ(v[0], l.port_a) << l.key;
+        EXPECT_EQ(v[1], l.right) << l.key;
+    }
+    std::vector<int> released = run_program();
+    ASSERT_EQ(released.size(), 6u);
+    EXPECT_EQ(released[0], 60);
+    EXPECT_EQ(released[1], 128);
+
+    // Paddle keys move by 4 per press and stop at 255 and 0.
+    std::vector<std::string> presses = {"key", "--delay", "5", "KP_1", "KP_1", "KP_1", "KP_3"};
+    for (int i = 0; i < 70; i++) presses.push_back("KP_7");
+    presses.push_back("KP_9");
+    xdo(presses);
+    std::vector<int> paddles = run_program();
+    ASSERT_EQ(paddles.size(), 6u);
+    EXPECT_EQ(paddles[2], 8);
+    EXPECT_EQ(paddles[3], 251);
+    xdo({"key", "--delay", "5", "KP_3", "KP_3", "KP_3"});
+    paddles = run_program();
+    ASSERT_EQ(paddles.size(), 6u);
+    EXPECT_EQ(paddles[2], 0);
+    EXPECT_EQ(paddles[3], 251);
+
+    // A held button is the fire line; its release latches the pen position.
+    point_at_area(100, 50);
+    xdo({"mousedown", "1"});
+    std::vector<int> held = run_program();
+    xdo({"mouseup", "1"});
+    ASSERT_EQ(held.size(), 6u);
+    EXPECT_EQ(held[0], 28);
+    std::vector<int> pen = run_program();
+    ASSERT_EQ(pen.size(), 6u);
+    EXPECT_EQ(pen[0], 60);
+    EXPECT_EQ(pen[4], 100 / 4 + 23);
+    EXPECT_EQ(pen[5], 50 / 2 + 12);
+    quit();
+}
+
+// ---- menus and dialogs ----------------------------------------------------------------------
+
+TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("3583 BYTES FREE"));
+    ASSERT_TRUE(choose_menu(1, 0));  // Options > Memory...
+    auto dialog = wait_dialog("^Memory Settings$");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->width, 250);
+    EXPECT_EQ(dialog->height, 200);
+    // The scale: the form's child with the scroll bar inside, above the first separator.
+    std::optional<XWin> scale;
+    for (const XWin& w : form_children(*dialog))
+        if (w.children.size() == 1 && w.y < dialog->height * 4 / 10) scale = w;
+    ASSERT_TRUE(scale);
+    // Drag the slider (at value 0, the left end) two steps of the five values.
+    const XWin& bar = scale->children[0];
+    int slider_length = 30, trough = bar.width - 4;
+    int from_x = bar.abs_x + 2 + slider_length / 2, yy = bar.abs_y + bar.height / 2;
+    int step = (trough - slider_length) / 4;
+    xdo({"mousemove", std::to_string(from_x), std::to_string(yy), "mousedown", "1"});
+    for (int dx = 4; dx <= 2 * step; dx += 4) xdo({"mousemove", std::to_string(from_x + dx), std::to_string(yy)});
+    xdo({"mousemove", std::to_string(from_x + 2 * step), std::to_string(yy), "mouseup", "1"});
+    auto apply = dialog_button(*dialog, true);
+    ASSERT_TRUE(apply);
+    click(apply->abs_x + apply->width / 2, apply->abs_y + apply->height / 2);
+    ASSERT_TRUE(wait_text("11775 BYTES FREE"));
+    EXPECT_FALSE(dialog_visible("^Memory Settings$"));
+
+    // The change made "Save config" available; saving writes the settings in effect.
+    fs::remove(dir.file("tarvikon.rc"));
+    ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
+    ASSERT_TRUE(wait_dialog("^Message$"));
+    for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
+
+    // Now it is insensitive: choosing it again writes nothing.
+    fs::remove(dir.file("tarvikon.rc"));
+    ASSERT_TRUE(choose_menu(0, 4));
+    pause_ms(500);
+    EXPECT_FALSE(fs::exists(dir.file("tarvikon.rc")));
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    ASSERT_TRUE(choose_menu(1, 2));  // Options > Video...
+    auto dialog = wait_dialog("^Video Settings$");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->width, 250);
+    EXPECT_EQ(dialog->height, 250);
+    std::vector<XWin> boxes;
+    for (const XWin& w : form_children(*dialog))
+        if (w.x > 0 && w.width > dialog->width / 2 && w.height > 15 && w.y < dialog->height * 7 / 10)
+            boxes.push_back(w);
+    std::sort(boxes.begin(), boxes.end(), [](const XWin& a, const XWin& b) { return a.y < b.y; });
+    ASSERT_EQ(boxes.size(), 2u);
+    click(boxes[0].abs_x + 20, boxes[0].abs_y + boxes[0].height / 2);  // NTSC-M (6560)
+    click(boxes[1].abs_x + 20, boxes[1].abs_y + boxes[1].height / 2);  // 9 lines
+    auto apply = dialog_button(*dialog, true);
+    ASSERT_TRUE(apply);
+    click(apply->abs_x + apply->width / 2, apply->abs_y + apply->height / 2);
+
+    for (int i = 0; i < 100; i++) {
+        if (find_main_window() && area.width == 402) break;
+        pause_ms(50);
+    }
+    EXPECT_EQ(area.width, 402);
+    EXPECT_EQ(area.height, 251);
+    EXPECT_EQ(main_window.height, 251 + menu_bar.height);
+    ASSERT_TRUE(wait_text("3583 BYTES FREE"));
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
+    // The dialogs accept only names in their file list, made when they are built.
+    write_file(dir.file("prog.prg"), "");
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("10 print \"saved\"");
+    ASSERT_TRUE(wait_text("10 PRINT \"SAVED\""));
+
+    ASSERT_TRUE(choose_menu(0, 1));  // File > Save basic...
+    auto save = wait_dialog("^Save BASIC program\\.\\.\\.$");
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->width, 400);
+    EXPECT_EQ(save->height, 400);
+    choose_file(*save, "prog.prg");
+    point_at_area();
+    std::string saved;
+    for (int i = 0; i < 100 && saved.empty(); i++) {
+        pause_ms(20);
+        saved = read_file(dir.file("prog.prg"));
+    }
+    ASSERT_GT(saved.size(), 2u);
+    EXPECT_EQ(saved.substr(0, 2), std::string("\x01\x10", 2));  // load address $1001
+    EXPECT_NE(saved.find("SAVED"), std::string::npos);
+
+    type_line("new");
+    type_line("list");
+    ASSERT_TRUE(wait_text("LIST\n\nREADY."));
+    ASSERT_TRUE(choose_menu(0, 0));  // File > Load basic...
+    auto load = wait_dialog("^Load BASIC program\\.\\.\\.$");
+    ASSERT_TRUE(load);
+    choose_file(*load, "prog.prg");
+    point_at_area();
+    type_line("run");
+    ASSERT_TRUE(wait_text("RUN\nSAVED"));
+
+    std::string out = quit();
+    std::string path = dir.file("prog.prg");
+    int bytes = int(saved.size()) - 2;
+    EXPECT_NE(out.find("Saving program " + path + "...wrote  " + std::to_string(bytes) + " bytes \n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Loading program " + path + "...got " + std::to_string(bytes) + " bytes \n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
+    write_file(dir.file("game.a0"), std::string(4096, '\xEA'));
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+
+    ASSERT_TRUE(choose_menu(0, 2));  // File > Load cart...
+    auto dialog = wait_dialog("^Load Cart program\\.\\.\\.$");
+    ASSERT_TRUE(dialog);
+    choose_file(*dialog, "game.a0");
+    EXPECT_TRUE(wait_dialog("^Message$"));
+    EXPECT_FALSE(dialog_visible("^Load Cart program\\.\\.\\.$"));
+
+    // F4 right after the start: no program, so the error message.
+    point_at_area();
+    tap("F4");
+    EXPECT_TRUE(wait_dialog("^Error Message$"));
+    EXPECT_FALSE(dialog_visible("^Save BASIC program\\.\\.\\.$"));
+    point_at_area();
+    tap("F2");
+    EXPECT_TRUE(wait_dialog("^Load BASIC program\\.\\.\\.$"));
+
+    ASSERT_TRUE(choose_menu(2, 0));  // Help > About...
+    EXPECT_TRUE(wait_dialog("^About Tarvikon for Linux$"));
+
+    std::string out = quit();
+    EXPECT_NE(out.find("Loading game cartridge " + dir.file("game.a0") + " at $a000...got 4096 bytes \n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+// ---- displays the program cannot use -----------------------------------------------------------
+
+class E2EDisplay : public E2E {
+protected:
+    static void SetUpTestSuite() {
+        skip_reason = missing_tools();
+        if (!skip_reason.empty()) skip_reason = "needs " + skip_reason;
+        else if (!roms_available()) skip_reason = "VIC 20 ROM images not found in " + shared_path("roms");
+    }
+    static void TearDownTestSuite() {}
+
+    // Runs the program to its end on a display and returns its output.
+    std::string run_on(const std::string& display_name, const std::vector<std::string>& args) {
+        EXPECT_TRUE(program.start(BINARY, dir.path, display_name, args));
+        if (!program.wait(START_TIMEOUT)) {
+            ADD_FAILURE() << "the program kept running";
+            program.kill_now();
+        }
+        return program.output();
+    }
+};
+
+TEST_F(E2EDisplay, TwentyFourBitDisplayIsRefusedWithTheDepth) {
+    Xvfb deep;
+    ASSERT_TRUE(deep.start(24));
+    std::string out = run_on(deep.display(), {"-nosound"});
+    EXPECT_EQ(out, "\nTarvikon for Linux V0.8, Build date 21.04.98\nStarting Tarvikon...\n"
+                   "24 Bit...must be 8 bit (256 colors) !\nExiting...\n");
+    EXPECT_TRUE(WIFEXITED(program.status));
+    EXPECT_EQ(program.exit_code(), 255);
+
+    std::string verbose = run_on(deep.display(), {"-nosound", "-verbose"});
+    EXPECT_NE(verbose.find("Checking color depth of display...24 Bit...must be 8 bit (256 colors) !\n"
+                           "Detaching shared memory...OK\nDeallocating image...OK\n"
+                           "Deallocating VIC 20 RAM...OK\nExiting...\n"),
+              std::string::npos)
+        << verbose;
+    EXPECT_EQ(verbose.find("Allocating colors"), std::string::npos);
+}
+
+TEST_F(E2EDisplay, DisplayWithoutSharedMemoryIsRefused) {
+    Xvfb plain;
+    ASSERT_TRUE(plain.start(8, {"-extension", "MIT-SHM"}));
+    std::string out = run_on(plain.display(), {"-nosound", "-verbose"});
+    EXPECT_NE(out.find("white2..OK\nChecking for MIT-Shared memory extension support...failed\n"
+                       "Tarvikon needs MIT-Shared memory. Please check your system installation !\n"
+                       "Detaching shared memory...OK\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(program.exit_code(), 255);
+}
+
+TEST_F(E2EDisplay, FullColormapStopsAtTheFirstColour) {
+    Xvfb server8;
+    ASSERT_TRUE(server8.start(8));
+    // Take every free cell of the default colormap for ourselves.
+    Display* d = XOpenDisplay(server8.display().c_str());
+    ASSERT_NE(d, nullptr);
+    Colormap cmap = DefaultColormap(d, DefaultScreen(d));
+    unsigned long pixel;
+    unsigned taken = 0;
+    while (taken < 256 && XAllocColorCells(d, cmap, False, nullptr, 0, &pixel, 1)) taken++;
+    XSync(d, False);
+    EXPECT_GT(taken, 0u);
+    std::string out = run_on(server8.display(), {"-nosound", "-verbose"});
+    XCloseDisplay(d);
+    EXPECT_NE(out.find("8 Bit...OK\nAllocating colors..blue..failed\nDetaching shared memory...OK\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(program.exit_code(), 255);
+}
+
+TEST_F(E2EDisplay, DisplayThatCannotBeOpenedEndsWithAMessage) {
+    // A display number that no server has: a socket path that does not exist.
+    int number = 900;
+    while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) number++;
+    std::string out = run_on(":" + std::to_string(number), {"-nosound"});
+    EXPECT_TRUE(WIFEXITED(program.status)) << "ended by a signal";
+    EXPECT_EQ(program.exit_code(), 255);
+    EXPECT_NE(out.find("Can't open display"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// The parts of the X interface that need no display: the key table as the
+// keyboard VIA scans it, joystick and paddle keys, the command keys that only
+// touch memory, the light pen, the doubled frame and the window geometry.
+#include "support.h"  // before the X headers, whose None would hide gtest's
+
+#include <X11/keysym.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/memory.h"
+#include "core/tarvikon.h"
+#include "core/via.h"
+#include "core/vic.h"
+#include "ui/X.h"
+
+namespace {
+
+class Keys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!memory) memory = static_cast<uint8_t*>(std::malloc(MEMORY_SIZE));
+        std::memset(memory, 0, MEMORY_SIZE);
+        std::memset(rombank, 0, sizeof rombank);
+        std::memset(keyrow, 0xFF, sizeof keyrow);
+        std::memset(keycol, 0xFF, sizeof keycol);
+        keycount = 0;
+        joystick = joystick2 = 0x00FF;
+        wire_vias();
+        wire_vic();
+        install_io_handlers();
+    }
+
+    // The rows the keyboard VIA reads with one column driven low.
+    static uint8_t rows_in_column(unsigned column) {
+        WRITMEM(VIA2_BASE + VIA_DDRB, 0xFF);
+        WRITMEM(VIA2_BASE + VIA_DDRA, 0x00);
+        WRITMEM(VIA2_BASE + VIA_ORB, uint8_t(~(1u << column)));
+        return READMEM(VIA2_BASE + VIA_ORA);
+    }
+    // The columns it reads the other way round, with one row driven low.
+    static uint8_t columns_in_row(unsigned row) {
+        WRITMEM(VIA2_BASE + VIA_DDRA, 0xFF);
+        WRITMEM(VIA2_BASE + VIA_DDRB, 0x00);
+        WRITMEM(VIA2_BASE + VIA_ORA, uint8_t(~(1u << row)));
+        return uint8_t(READMEM(VIA2_BASE + VIA_ORB) | 0x80);  // bit 7 also carries the joystick
+    }
+    static bool nothing_down() {
+        for (unsigned c = 0; c < 8; c++)
+            if (rows_in_column(c) != 0xFF) return false;
+        return true;
+    }
+};
+
+// The VIC 20 keyboard matrix as wired: VIC_MATRIX[column][row] is the host
+// key that stands for the VIC 20 key at port B bit `column`, port A bit `row`.
+const char* const VIC_MATRIX[8][8] = {
+    {"1", "3", "5", "7", "9", "equal", "Insert", "BackSpace"},                // 1 3 5 7 9 + pound DEL
+    {"grave", "w", "r", "y", "i", "p", "bracketright", "Return"},             // <- W R Y I P * RETURN
+    {"Control_L", "a", "d", "g", "j", "l", "semicolon", "Prior"},             // CTRL A D G J L ; CRSR-RIGHT
+    {"Tab", "Shift_L", "x", "v", "n", "comma", "slash", "Next"},              // STOP LSHIFT X V N , / CRSR-DOWN
+    {"space", "z", "c", "b", "m", "period", "Shift_R", "F1"},                 // SPACE Z C B M . RSHIFT F1
+    {"Alt_L", "s", "f", "h", "k", "apostrophe", "backslash", "F3"},           // C= S F H K : = F3
+    {"q", "e", "t", "u", "o", "bracketleft", "End", "F5"},                    // Q E T U O @ UP-ARROW F5
+    {"2", "4", "6", "8", "0", "minus", "Home", "F7"},                         // 2 4 6 8 0 - HOME F7
+};
+
+TEST_F(Keys, EveryMatrixKeyIsSeenAtItsRowAndColumnInBothScanDirections) {
+    for (unsigned column = 0; column < 8; column++)
+        for (unsigned row = 0; row < 8; row++) {
+            const char* name = VIC_MATRIX[column][row];
+            KeySym sym = XStringToKeysym(name);
+            ASSERT_NE(sym, KeySym(NoSymbol)) << name;
+            ASSERT_TRUE(handle_key(sym, true)) << name;
+            for (unsigned c = 0; c < 8; c++)
+                EXPECT_EQ(rows_in_column(c), c == column ? uint8_t(~(1u << row)) : 0xFF) << name << " column " << c;
+            for (unsigned r = 0; r < 8; r++)
+                EXPECT_EQ(columns_in_row(r), r == row ? uint8_t(~(1u << column) | 0x80) : 0xFF) << name << " row " << r;
+            EXPECT_EQ(keycount, 1) << name;
+            handle_key(sym, false);
+            EXPECT_TRUE(nothing_down()) << name;
+            EXPECT_EQ(keycount, 0) << name;
+        }
+    // DEL has a second host key.
+    handle_key(XK_Delete, true);
+    EXPECT_EQ(rows_in_column(0), 0x7F);
+    handle_key(XK_Delete, false);
+    // The example of the key table: Tab is row 0 of keyrow[4] and column 3 of keycol[0].
+    handle_key(XK_Tab, true);
+    EXPECT_EQ(keyrow[4], 0xFE);
+    EXPECT_EQ(keycol[0], 0xF7);
+}
+
+TEST_F(Keys, TableHasEachSymbolOnceAndEachMatrixPositionOnceExceptDel) {
+    int seen[8][8] = {};
+    for (unsigned i = 0; i < KEY_TABLE_SIZE; i++) {
+        for (unsigned j = i + 1; j < KEY_TABLE_SIZE; j++) EXPECT_NE(KEY_TABLE[i].sym, KEY_TABLE[j].sym) << i << " " << j;
+        if (KEY_TABLE[i].kind == KEY_MATRIX) seen[KEY_TABLE[i].b][KEY_TABLE[i].a]++;
+    }
+    for (unsigned c = 0; c < 8; c++)
+        for (unsigned r = 0; r < 8; r++) EXPECT_EQ(seen[c][r], c == 0 && r == 7 ? 2 : 1) << c << "," << r;
+}
+
+TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
+    handle_key(XK_a, true);
+    handle_key(XK_a, false);
+    handle_key(XK_a, true);
+    handle_key(XK_a, false);
+    EXPECT_EQ(keycount, 0);
+    handle_key(XK_b, false);  // a release never seen pressed
+    EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
+
+    // Shift and 2 together: both keys down, the VIC 20 makes a quote of them.
+    handle_key(XK_Shift_L, true);
+    handle_key(XK_2, true);
+    EXPECT_EQ(rows_in_column(3), 0xFD);
+    EXPECT_EQ(rows_in_column(7), 0xFE);
+    EXPECT_EQ(keycount, 2);
+    handle_key(XK_2, false);
+    handle_key(XK_Shift_L, false);
+
+    std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
+    for (KeySym sym : {XK_F6, XK_F8, XK_F9, XK_F10, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_Up, XK_A}) {
+        EXPECT_FALSE(handle_key(sym, true)) << XKeysymToString(sym);
+        EXPECT_FALSE(handle_key(sym, false)) << XKeysymToString(sym);
+    }
+    EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
+    EXPECT_EQ(joystick, 0xFF);
+    EXPECT_EQ(joystick2, 0xFF);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+}
+
+TEST_F(Keys, JoystickKeysDriveTheirLinesOnly) {
+    struct Case {
+        KeySym sym;
+        uint16_t joystick, joystick2;
+    };
+    for (Case k : {Case{XK_Up, 0xFF, 0xFB}, Case{XK_KP_8, 0xFF, 0xFB}, Case{XK_Down, 0xFF, 0xF7},
+                   Case{XK_KP_2, 0xFF, 0xF7}, Case{XK_Left, 0xFF, 0xEF}, Case{XK_KP_4, 0xFF, 0xEF},
+                   Case{XK_Right, 0x7F, 0xFF}, Case{XK_KP_6, 0x7F, 0xFF}, Case{XK_Control_R, 0xFF, 0xDF}}) {
+        handle_key(k.sym, true);
+        EXPECT_EQ(joystick, k.joystick) << XKeysymToString(k.sym);
+        EXPECT_EQ(joystick2, k.joystick2) << XKeysymToString(k.sym);
+        EXPECT_EQ(keycount, 0);
+        handle_key(k.sym, false);
+        EXPECT_EQ(joystick, 0xFF);
+        EXPECT_EQ(joystick2, 0xFF);
+    }
+    EXPECT_TRUE(nothing_down());
+
+    // Up and KP_8 share the line: releasing one releases it for both.
+    handle_key(XK_Up, true);
+    handle_key(XK_KP_8, true);
+    handle_key(XK_Up, false);
+    EXPECT_EQ(joystick2, 0xFF);
+
+    // Lines combine; the right line's release sets the whole byte.
+    handle_key(XK_Left, true);
+    handle_key(XK_Control_R, true);
+    EXPECT_EQ(joystick2, 0xCF);
+    joystick = 0x0012;
+    handle_key(XK_Right, true);
+    EXPECT_EQ(joystick, 0x0012);
+    handle_key(XK_Right, false);
+    EXPECT_EQ(joystick, 0x00FF);
+
+    // The first VIA's port A shows up, down, left and fire.
+    WRITMEM(VIA1_BASE + VIA_DDRA, 0x00);
+    EXPECT_EQ(READMEM(VIA1_BASE + VIA_ORA) & 0x3C, 0x0C);
+}
+
+TEST_F(Keys, PaddleKeysMoveByFourAndStopAtTheEnds) {
+    uint8_t& px = memory[0x9008];
+    uint8_t& py = memory[0x9009];
+    struct Case {
+        KeySym sym;
+        uint8_t* reg;
+        uint8_t from, to;
+    };
+    for (Case k : {Case{XK_KP_1, &px, 0, 4}, Case{XK_KP_1, &px, 251, 255}, Case{XK_KP_1, &px, 253, 255},
+                   Case{XK_KP_1, &px, 255, 255}, Case{XK_KP_3, &px, 2, 0}, Case{XK_KP_3, &px, 4, 0},
+                   Case{XK_KP_3, &px, 100, 96}, Case{XK_KP_7, &py, 10, 14}, Case{XK_KP_7, &py, 252, 255},
+                   Case{XK_KP_9, &py, 4, 0}, Case{XK_KP_9, &py, 3, 0}, Case{XK_KP_9, &py, 200, 196}}) {
+        px = py = 77;
+        *k.reg = k.from;
+        handle_key(k.sym, true);
+        EXPECT_EQ(*k.reg, k.to) << XKeysymToString(k.sym) << " from " << int(k.from);
+        EXPECT_EQ(k.reg == &px ? py : px, 77) << "the other paddle moved";
+        handle_key(k.sym, false);  // a release does nothing
+        EXPECT_EQ(*k.reg, k.to);
+    }
+    EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
+}
+
+TEST_F(Keys, RestoreKeyOnlyRaisesTheCa1FlagOfTheFirstVia) {
+    memory[VIA1_BASE + VIA_IFR] = 0x40;
+    memory[VIA1_BASE + VIA_IER] = 0x00;
+    std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
+    handle_key(XK_F12, true);
+    EXPECT_EQ(memory[VIA1_BASE + VIA_IFR], 0x42);
+    before[VIA1_BASE + VIA_IFR] = 0x42;
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+    handle_key(XK_F12, false);
+    EXPECT_EQ(memory[VIA1_BASE + VIA_IFR], 0x42);
+    EXPECT_EQ(keycount, 0);
+}
+
+// ---- light pen ---------------------------------------------------------------------------
+
+TEST(LightPen, PositionFollowsScaleAndOverscan) {
+    struct Case {
+        int x, y;
+        unsigned scale, overscan;
+        uint8_t pen_x, pen_y;
+    };
+    for (Case c : {Case{100, 50, 0, 28, 48, 37}, Case{100, 50, 0, 9, 48, 27}, Case{100, 50, 1, 28, 35, 24},
+                   Case{0, 0, 0, 28, 23, 12}, Case{3, 1, 0, 9, 23, 2}, Case{457, 282, 0, 28, 137, 153},
+                   Case{915, 565, 1, 9, 137, 143},
+                   // Divisions truncate toward zero; the sums wrap at 256.
+                   Case{-5, -3, 0, 28, 22, 11}, Case{-200, -100, 0, 9, 229, 208}, Case{1000, 600, 0, 28, 17, 56}}) {
+        PenPosition p = lightpen_position(c.x, c.y, c.scale, c.overscan);
+        EXPECT_EQ(p.x, c.pen_x) << c.x << "," << c.y << " scale " << c.scale;
+        EXPECT_EQ(p.y, c.pen_y) << c.x << "," << c.y << " overscan " << c.overscan;
+    }
+}
+
+TEST(LightPen, ButtonPressIsTheFireLineAndReleaseLatches) {
+    joystick2 = 0x00FF;
+    scale = 0;
+    overscan = 28;
+    Vic.lightpen_x = Vic.lightpen_y = 0;
+    XEvent e{};
+    e.type = ButtonPress;
+    e.xbutton.x = 100;
+    e.xbutton.y = 50;
+    MouseCB(nullptr, nullptr, &e, nullptr);
+    EXPECT_EQ(joystick2, 0x00DF);
+    EXPECT_EQ(Vic.lightpen_x, 0);  // nothing latched yet
+    e.type = ButtonRelease;
+    MouseCB(nullptr, nullptr, &e, nullptr);
+    EXPECT_EQ(joystick2, 0x00FF);
+    EXPECT_EQ(Vic.lightpen_x, 48);
+    EXPECT_EQ(Vic.lightpen_y, 37);
+
+    e.type = MotionNotify;  // other events are ignored
+    e.xbutton.x = 0;
+    MouseCB(nullptr, nullptr, &e, nullptr);
+    KeyboardCB(nullptr, nullptr, &e, nullptr);
+    EXPECT_EQ(Vic.lightpen_x, 48);
+    EXPECT_EQ(joystick2, 0x00FF);
+}
+
+// ---- frame doubling and geometry --------------------------------------------------------------
+
+TEST(Frame, DoublingTurnsEachByteIntoATwoByTwoBlockInPlace) {
+    for (unsigned lines_last : {311u, 260u}) {
+        std::vector<uint8_t> image(624 * 1040);
+        for (size_t i = 0; i < image.size(); i++) image[i] = uint8_t(i * 7 + i / 997);
+        std::vector<uint8_t> original = image;
+        expand_frame(image.data(), lines_last);
+        for (unsigned line = 1; line <= lines_last; line++)
+            for (unsigned col = 1; col < 520; col++) {
+                uint8_t b = original[line * 520 + col];
+                for (unsigned dy : {0u, 1u})
+                    for (unsigned dx : {0u, 1u})
+                        ASSERT_EQ(image[(2 * line - dy) * 1040 + 2 * col - dx], b) << line << "," << col;
+            }
+        // Image line 0 and column 0 are never written.
+        for (unsigned col = 0; col < 1040; col++) EXPECT_EQ(image[col], original[col]);
+        for (unsigned line = 0; line < 624; line++) EXPECT_EQ(image[line * 1040], original[line * 1040]);
+        // Nothing below the doubled picture is touched.
+        for (size_t i = size_t(2 * lines_last + 1) * 1040; i < image.size(); i++) ASSERT_EQ(image[i], original[i]);
+    }
+}
+
+TEST(Frame, DrawingAreaSizeOfEachModeAndScale) {
+    AreaSize pal = drawing_area_size(229, 311, 28, 0);
+    EXPECT_EQ(pal.width, 458u);
+    EXPECT_EQ(pal.height, 283u);
+    AreaSize ntsc = drawing_area_size(201, 260, 9, 0);
+    EXPECT_EQ(ntsc.width, 402u);
+    EXPECT_EQ(ntsc.height, 251u);
+    AreaSize doubled = drawing_area_size(229, 311, 28, 1);
+    EXPECT_EQ(doubled.width, 916u);
+    EXPECT_EQ(doubled.height, 566u);
+}
+
+TEST(Names, ExpansionNamesAndAnIndexBeyondThem) {
+    EXPECT_STREQ(expansion_name(0), "unexpanded");
+    EXPECT_STREQ(expansion_name(2), "8 KB expansion");
+    EXPECT_STREQ(expansion_name(4), "24 KB expansion");
+    EXPECT_STREQ(expansion_name(5), "");
+    EXPECT_STREQ(expansion_name(0xFFFFFFFF), "");
+}
+
+}  // namespace

@@ -1,0 +1,837 @@
+// The interface as start_X_client builds it, inspected inside the process on
+// a private 8-bit Xvfb display: window geometry, colours, the frame image and
+// its put, the menus, the dialogs with their names, texts and layout, and the
+// callbacks' effects on the settings.
+#include "support.h"  // before the X headers, whose None would hide gtest's
+
+#include <Xm/CascadeB.h>
+#include <Xm/FileSB.h>
+#include <Xm/Form.h>
+#include <Xm/Label.h>
+#include <Xm/MessageB.h>
+#include <Xm/PushB.h>
+#include <Xm/RowColumn.h>
+#include <Xm/Scale.h>
+#include <Xm/Separator.h>
+#include <Xm/ToggleB.h>
+#include <Xm/ToggleBG.h>
+#include <X11/Shell.h>
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/host.h"
+#include "core/memory.h"
+#include "core/tarvikon.h"
+#include "core/via.h"
+#include "core/vic.h"
+#include "ui/X.h"
+#include "xdriver.h"
+
+namespace {
+
+// The text of a compound string, its line separators as newlines.
+std::string text_of(XmString s) {
+    std::string out;
+    XmStringContext components;
+    if (!s || !XmStringInitContext(&components, s)) return out;
+    for (;;) {
+        unsigned int length = 0;
+        XtPointer value = nullptr;
+        XmStringComponentType type = XmStringGetNextTriple(components, &length, &value);
+        if (type == XmSTRING_COMPONENT_END) break;
+        if (type == XmSTRING_COMPONENT_TEXT || type == XmSTRING_COMPONENT_LOCALE_TEXT)
+            out.append(static_cast<char*>(value), length);
+        else if (type == XmSTRING_COMPONENT_SEPARATOR)
+            out += '\n';
+        XtFree(static_cast<char*>(value));
+    }
+    XmStringFreeContext(components);
+    return out;
+}
+
+std::string string_resource(Widget w, const char* name) {
+    XmString s = nullptr;
+    XtVaGetValues(w, name, &s, nullptr);
+    std::string out = text_of(s);
+    if (s) XmStringFree(s);
+    return out;
+}
+
+std::string label_of(Widget w) { return string_resource(w, XmNlabelString); }
+std::string title_of(Widget dialog) { return string_resource(dialog, XmNdialogTitle); }
+
+int int_resource(Widget w, const char* name) {
+    int v = 0;
+    XtVaGetValues(w, name, &v, nullptr);
+    return v;
+}
+unsigned char byte_resource(Widget w, const char* name) {
+    unsigned char v = 0;
+    XtVaGetValues(w, name, &v, nullptr);
+    return v;
+}
+Dimension dimension(Widget w, const char* name) {
+    Dimension v = 0;
+    XtVaGetValues(w, name, &v, nullptr);
+    return v;
+}
+
+std::vector<Widget> children(Widget w) {
+    WidgetList list = nullptr;
+    Cardinal n = 0;
+    XtVaGetValues(w, XmNchildren, &list, XmNnumChildren, &n, nullptr);
+    return std::vector<Widget>(list, list + n);
+}
+
+// Lets the toolkit handle what the server sent back.
+void settle() {
+    XSync(TKDisplay, False);
+    for (int i = 0; i < 200 && XtAppPending(context); i++) poll_event();
+}
+
+class Widgets : public ::testing::Test {
+protected:
+    static inline Xvfb* server = nullptr;
+    static inline std::string skip_reason;
+    static inline std::string work_dir;
+    static inline std::string start_output;
+
+    static void SetUpTestSuite() {
+        if (!have_program("Xvfb")) {
+            skip_reason = "needs Xvfb";
+            return;
+        }
+        server = new Xvfb;
+        if (!server->start(8)) {
+            skip_reason = "Xvfb did not start";
+            return;
+        }
+        // Start-up as the program does it, up to the user interface.
+        memory = static_cast<uint8_t*>(std::malloc(MEMORY_SIZE));
+        std::memset(memory, 0xFF, MEMORY_SIZE);
+        std::memset(memory + 0x9000, 0, 0x1000);
+        std::memset(rombank, 0, sizeof rombank);
+        soundon = 0;
+        verbose = 1;
+        scale = 0;
+        config = 0;
+        interrupt = 3;
+        delay_loop = 120;
+        memexp = memdef = 1;
+        vid_time = vid_new = 1;
+        overscan = overscan_set = 28;
+        set_video_constants(1);
+        wire_vias();
+        wire_vic();
+        install_io_handlers();
+
+        static std::string display_arg = server->display();
+        static char arg0[] = "ui_widget_test", arg1[] = "-display";
+        static char* argv[] = {arg0, arg1, display_arg.data(), nullptr};
+        int argc = 3;
+        host_init(&argc, argv);
+        start_output = capture_stdout([] { start_X_client(); });
+        verbose = 0;
+        settle();
+
+        char templ[] = "/tmp/tarvikon-ui-XXXXXX";
+        work_dir = mkdtemp(templ);
+        if (chdir(work_dir.c_str()) != 0) skip_reason = "no working directory";
+    }
+
+    static void TearDownTestSuite() {
+        if (server) {
+            close_X_client();
+            delete server;
+            server = nullptr;
+        }
+        if (!work_dir.empty()) std::system(("rm -rf '" + work_dir + "'").c_str());
+    }
+
+    void SetUp() override {
+        if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+    }
+};
+
+// ---- display, colours, frame image -----------------------------------------------------------
+
+TEST_F(Widgets, StartReportsEveryStepAndBuildsAnEightBitSharedImage) {
+    EXPECT_EQ(start_output,
+              "Checking color depth of display...8 Bit...OK\n"
+              "Allocating colors..blue..red..green..cyan..purple..black..white..yellow..orange..ltorange..pink.."
+              "ltcyan..ltpurple..ltgreen..ltblue..ltyellow..grey..white2..OK\n"
+              "Checking for MIT-Shared memory extension support...OK\n"
+              "Allocating image...OK\n"
+              "Allocating shared memory...OK\n"
+              "Attaching shared memory...OK\n"
+              "Attaching shared memory to X server...OK\n");
+    EXPECT_EQ(TKDepth, 8);
+    ASSERT_NE(TKImage, nullptr);
+    EXPECT_EQ(TKImage->width, 520);
+    EXPECT_EQ(TKImage->height, 312);
+    EXPECT_EQ(TKImage->bytes_per_line, 520);
+    EXPECT_EQ(TKImage->format, ZPixmap);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(TKImage->data), frame_image);
+    EXPECT_EQ(TKShm.shmaddr, TKImage->data);
+    EXPECT_FALSE(TKShm.readOnly);
+    EXPECT_EQ(TKWindow, XtWindow(drawing_area));
+}
+
+TEST_F(Widgets, ColoursAreAllocatedWithTheirIntensities) {
+    struct Expected {
+        VicColorCode code;
+        unsigned r, g, b;
+    };
+    const Expected table[] = {
+        {COLOR_BLACK, 0, 0, 0},           {COLOR_WHITE, 59000, 59000, 59000}, {COLOR_RED, 65535, 12000, 12000},
+        {COLOR_CYAN, 0, 56000, 56000},    {COLOR_PURPLE, 65535, 10000, 65535}, {COLOR_GREEN, 0, 57000, 0},
+        {COLOR_BLUE, 10000, 20000, 60000}, {COLOR_YELLOW, 62000, 62000, 0},    {COLOR_ORANGE, 65535, 20000, 10000},
+        {COLOR_LTORANGE, 65535, 35000, 25000}, {COLOR_PINK, 65535, 25000, 25000},
+        {COLOR_LTCYAN, 15000, 65535, 65535}, {COLOR_LTPURPLE, 65535, 35000, 55000},
+        {COLOR_LTGREEN, 0, 65535, 25000},  {COLOR_LTBLUE, 45000, 50000, 65535}, {COLOR_LTYELLOW, 65535, 65535, 0},
+        {COLOR_GREY, 53000, 53000, 53000}, {COLOR_WHITE2, 65535, 65535, 65535},
+    };
+    for (const Expected& e : table) {
+        const VicColor& c = vic_colors[e.code];
+        EXPECT_EQ(c.double_pixel, c.pixel << 8 | c.pixel) << int(e.code);
+        EXPECT_LT(c.pixel, 256u);
+        XColor cell{};
+        cell.pixel = c.pixel;
+        XQueryColor(TKDisplay, TKCmap, &cell);
+        // The server keeps 8 significant bits per channel.
+        EXPECT_NEAR(cell.red >> 8, e.r >> 8, 1) << int(e.code);
+        EXPECT_NEAR(cell.green >> 8, e.g >> 8, 1) << int(e.code);
+        EXPECT_NEAR(cell.blue >> 8, e.b >> 8, 1) << int(e.code);
+    }
+    EXPECT_NE(vic_colors[COLOR_WHITE].pixel, vic_colors[COLOR_WHITE2].pixel);
+    EXPECT_EQ(bordpixel, vic_colors[COLOR_BLACK].double_pixel);
+}
+
+TEST_F(Widgets, PutFrameShowsTheVisibleRectangleOfTheImage) {
+    // Every byte of the image different from its neighbours, in 16 colours.
+    for (unsigned line = 0; line < FRAME_LINES; line++)
+        for (unsigned col = 0; col < FRAME_LINE_BYTES; col++)
+            frame_image[line * FRAME_LINE_BYTES + col] = uint8_t(vic_colors[(line * 3 + col) % 16].pixel);
+    put_frame();
+    XSync(TKDisplay, False);
+    unsigned width = 2 * PAL_SCREEN_WIDTH, height = PAL_LAST_LINE - 28 - 1;
+    XImage* shown = XGetImage(TKDisplay, TKWindow, 0, 0, width, height, AllPlanes, ZPixmap);
+    ASSERT_NE(shown, nullptr);
+    unsigned wrong = 0;
+    for (unsigned py = 0; py < height; py++)
+        for (unsigned px = 0; px < width; px++) {
+            uint8_t expected = frame_image[(28 + py) * FRAME_LINE_BYTES + 2 * PAL_VIEW_LEFT + px];
+            if (XGetPixel(shown, int(px), int(py)) != expected) wrong++;
+        }
+    EXPECT_EQ(wrong, 0u);
+    XDestroyImage(shown);
+}
+
+TEST_F(Widgets, ShellHasTitleFixedSizeAndFollowsTheVideoMode) {
+    char* title = nullptr;
+    XtVaGetValues(toplevel, XmNtitle, &title, nullptr);
+    EXPECT_STREQ(title, "Tarvikon for Linux V0.8");
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 458);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 283);
+    EXPECT_GT(menu_height, 10);
+    EXPECT_EQ(menu_height, dimension(gmenu_bar, XmNheight));
+    auto fixed = [](unsigned w, unsigned h) {
+        EXPECT_EQ(int_resource(toplevel, XmNminWidth), int(w));
+        EXPECT_EQ(int_resource(toplevel, XmNmaxWidth), int(w));
+        EXPECT_EQ(int_resource(toplevel, XmNminHeight), int(h));
+        EXPECT_EQ(int_resource(toplevel, XmNmaxHeight), int(h));
+        EXPECT_EQ(dimension(toplevel, XmNwidth), w);
+        EXPECT_EQ(dimension(toplevel, XmNheight), h);
+    };
+    fixed(458, 283 + menu_height);
+    Position px = 0, py = 0;
+    XtVaGetValues(toplevel, XmNx, &px, XmNy, &py, nullptr);
+    EXPECT_EQ(px, 150);
+    EXPECT_EQ(py, 150);
+
+    resize_main_window(65, 9);
+    settle();
+    fixed(402, 251 + menu_height);
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 402);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 251);
+    resize_main_window(71, 9);
+    settle();
+    fixed(458, 302 + menu_height);
+    resize_main_window(71, 28);
+    settle();
+    fixed(458, 283 + menu_height);
+}
+
+TEST_F(Widgets, KeyEventsFromTheServerReachTheMatrix) {
+    std::memset(keyrow, 0xFF, sizeof keyrow);
+    std::memset(keycol, 0xFF, sizeof keycol);
+    keycount = 0;
+    XEvent e{};
+    e.xkey.type = KeyPress;
+    e.xkey.display = TKDisplay;
+    e.xkey.window = TKWindow;
+    e.xkey.keycode = XKeysymToKeycode(TKDisplay, XK_a);
+    e.xkey.state = ShiftMask;  // the unshifted symbol is what counts
+    XSendEvent(TKDisplay, TKWindow, True, KeyPressMask, &e);
+    settle();
+    EXPECT_EQ(keyrow[7 - 2], 0xFD);
+    EXPECT_EQ(keycol[1], 0xFB);
+    EXPECT_EQ(keycount, 1);
+    e.xkey.type = KeyRelease;
+    XSendEvent(TKDisplay, TKWindow, True, KeyReleaseMask, &e);
+    settle();
+    EXPECT_EQ(keyrow[5], 0xFF);
+    EXPECT_EQ(keycount, 0);
+}
+
+// ---- menus ---------------------------------------------------------------------------------------
+
+TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
+    struct Menu {
+        Widget menu;
+        const char* name;
+        std::vector<std::string> items;
+        bool tear_off;
+    };
+    const Menu menus[] = {
+        {file_menu, "File",
+         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "sep", "Save config", "sep",
+          "Exit           ESC"},
+         true},
+        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11"}, true},
+        {about_menu, "Help", {"About..."}, false},
+    };
+    std::vector<Widget> bar = children(gmenu_bar);
+    ASSERT_EQ(bar.size(), 3u);
+    for (size_t m = 0; m < 3; m++) {
+        const Menu& menu = menus[m];
+        SCOPED_TRACE(menu.name);
+        EXPECT_STREQ(XtName(menu.menu), menu.name);
+        EXPECT_STREQ(XtName(bar[m]), menu.name);
+        EXPECT_EQ(label_of(bar[m]), menu.name);
+        Widget sub = nullptr;
+        XtVaGetValues(bar[m], XmNsubMenuId, &sub, nullptr);
+        EXPECT_EQ(sub, menu.menu);
+        EXPECT_EQ(byte_resource(menu.menu, XmNtearOffModel), menu.tear_off ? XmTEAR_OFF_ENABLED : XmTEAR_OFF_DISABLED);
+        if (menu.tear_off) {
+            EXPECT_EQ(string_resource(menu.menu, XmNtearOffTitle), menu.name);
+        }
+        std::vector<std::string> items;
+        for (Widget w : children(menu.menu)) {
+            if (XtIsSubclass(w, xmPushButtonWidgetClass)) {
+                items.push_back(XtName(w));
+                EXPECT_EQ(label_of(w), XtName(w));
+                EXPECT_TRUE(XtIsManaged(w));
+            } else if (XtIsSubclass(w, xmSeparatorWidgetClass)) {
+                items.push_back(XtName(w));
+            }
+        }
+        EXPECT_EQ(items, menu.items);
+    }
+    Widget help = nullptr;
+    XtVaGetValues(gmenu_bar, XmNmenuHelpWidget, &help, nullptr);
+    EXPECT_EQ(help, bar[2]);
+    // Started with the settings of the configuration file: nothing to save.
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+    for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, quit_item, memory_item,
+                        speed_item, video_item, reset_item, about_item})
+        EXPECT_TRUE(XtIsSensitive(item)) << XtName(item);
+}
+
+TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
+    struct Case {
+        Widget item;
+        Widget dialog;
+    };
+    // An empty program: end pointer two above the start.
+    memory[0x2B] = 0x01, memory[0x2C] = 0x10, memory[0x2D] = 0x03, memory[0x2E] = 0x10;
+    for (Case c : {Case{load_basic_item, load_basic_dialog}, Case{save_basic_item, save_error_dialog},
+                   Case{load_cart_item, load_cart_dialog}, Case{memory_item, memory_dialog},
+                   Case{speed_item, speed_dialog}, Case{video_item, video_dialog}, Case{about_item, about_window}}) {
+        EXPECT_FALSE(XtIsManaged(c.dialog)) << XtName(c.item);
+        XtCallCallbacks(c.item, XmNactivateCallback, nullptr);
+        EXPECT_TRUE(XtIsManaged(c.dialog)) << XtName(c.item);
+        XtUnmanageChild(c.dialog);
+    }
+    // With a program in memory the save dialog itself.
+    memory[0x2D] = 0x20;
+    XtCallCallbacks(save_basic_item, XmNactivateCallback, nullptr);
+    EXPECT_TRUE(XtIsManaged(save_basic_dialog));
+    EXPECT_FALSE(XtIsManaged(save_error_dialog));
+    XtUnmanageChild(save_basic_dialog);
+    // F2 and F4 do the same.
+    handle_key(XK_F2, true);
+    EXPECT_TRUE(XtIsManaged(load_basic_dialog));
+    XtUnmanageChild(load_basic_dialog);
+    memory[0x2D] = 0x03;
+    handle_key(XK_F4, true);
+    EXPECT_TRUE(XtIsManaged(save_error_dialog));
+    XtUnmanageChild(save_error_dialog);
+
+    // Speed... remembers the settings as they were.
+    interrupt = 4;
+    delay_loop = 33;
+    XtCallCallbacks(speed_item, XmNactivateCallback, nullptr);
+    EXPECT_EQ(interrupt_old, 4);
+    EXPECT_EQ(delay_old, 33);
+    XtUnmanageChild(speed_dialog);
+    // Any other client data does nothing.
+    menuCB(nullptr, reinterpret_cast<XtPointer>(intptr_t(10)), nullptr);
+    menuCB(nullptr, reinterpret_cast<XtPointer>(intptr_t(29)), nullptr);
+}
+
+TEST_F(Widgets, SaveConfigWritesTheFileAndTurnsItselfOff) {
+    XtSetSensitive(save_config_item, True);
+    unlink("tarvikon.rc");
+    interrupt = 3;
+    memdef = 2;
+    delay_loop = 300;
+    overscan = 9;
+    scanline = PAL_SCANLINE;
+    XtCallCallbacks(save_config_item, XmNactivateCallback, nullptr);
+    EXPECT_EQ(read_file("tarvikon.rc"), std::string("\x03\0\0\0\x02\0\0\0\x01\0\0\0\x2c\x01\x09", 15));
+    EXPECT_TRUE(XtIsManaged(save_config_dialog));
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+    XtUnmanageChild(save_config_dialog);
+    overscan = 28;
+    memdef = 1;
+}
+
+TEST_F(Widgets, ResetAndRemoveCartItemsResetTheMachine) {
+    rombank[10] = rombank[11] = BLOCK_ROM;
+    memory[0xA000] = 0x41;
+    memory[0x1000] = 0x12;
+    raster = 100;
+    XtCallCallbacks(clear_item, XmNactivateCallback, nullptr);
+    EXPECT_EQ(rombank[10], BLOCK_NONE);
+    EXPECT_EQ(memory[0xA000], 0xFF);
+    EXPECT_EQ(memory[0x1000], 0xFF);
+    EXPECT_EQ(raster, 0);
+    EXPECT_TRUE(XtIsManaged(clear_rom_dialog));
+    XtUnmanageChild(clear_rom_dialog);
+
+    memory[0x1000] = 0x12;
+    raster = 100;
+    XtCallCallbacks(reset_item, XmNactivateCallback, nullptr);
+    EXPECT_EQ(memory[0x1000], 0xFF);
+    EXPECT_EQ(raster, 0);
+    // The reset key does the same.
+    memory[0x1000] = 0x12;
+    handle_key(XK_F11, true);
+    EXPECT_EQ(memory[0x1000], 0xFF);
+}
+
+// ---- file and message dialogs -----------------------------------------------------------------------
+
+TEST_F(Widgets, FileDialogsAreFixedMustMatchAndHaveNoHelp) {
+    struct Case {
+        Widget dialog;
+        const char* name;
+        const char* title;
+    };
+    for (Case c : {Case{load_basic_dialog, "load_basic_dialog", "Load BASIC program..."},
+                   Case{save_basic_dialog, "save basic dialog", "Save BASIC program..."},
+                   Case{load_cart_dialog, "load crt dialog", "Load Cart program..."}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(XtName(c.dialog), c.name);
+        EXPECT_TRUE(XtIsSubclass(c.dialog, xmFileSelectionBoxWidgetClass));
+        EXPECT_EQ(XtParent(XtParent(c.dialog)), toplevel);
+        EXPECT_EQ(title_of(c.dialog), c.title);
+        EXPECT_EQ(string_resource(c.dialog, XmNselectionLabelString), "Please enter file name : ");
+        EXPECT_EQ(dimension(c.dialog, XmNwidth), 400);
+        EXPECT_EQ(dimension(c.dialog, XmNheight), 400);
+        Widget shell = XtParent(c.dialog);
+        for (const char* r : {XmNminWidth, XmNmaxWidth, XmNminHeight, XmNmaxHeight})
+            EXPECT_EQ(int_resource(shell, r), 400) << r;
+        Boolean must_match = False;
+        XtVaGetValues(c.dialog, XmNmustMatch, &must_match, nullptr);
+        EXPECT_TRUE(must_match);
+        EXPECT_EQ(byte_resource(c.dialog, XmNresizePolicy), XmRESIZE_NONE);
+        EXPECT_FALSE(XtIsManaged(XmFileSelectionBoxGetChild(c.dialog, XmDIALOG_HELP_BUTTON)));
+        EXPECT_FALSE(XtIsManaged(c.dialog));
+    }
+}
+
+TEST_F(Widgets, FileDialogCancelOnlyHides) {
+    TempDir d;
+    std::string name = d.file("nothing.prg");
+    XmString chosen = XmStringCreateLtoR(name.data(), char_set);
+    XmFileSelectionBoxCallbackStruct cbs{};
+    cbs.value = chosen;
+    std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
+
+    XtManageChild(load_basic_dialog);
+    std::string out = capture_stdout([&] { dialog1CB(load_basic_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(XtIsManaged(load_basic_dialog));
+
+    XtManageChild(save_basic_dialog);
+    out = capture_stdout([&] { dialog2CB(save_basic_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(XtIsManaged(save_basic_dialog));
+    EXPECT_NE(access(name.c_str(), F_OK), 0);
+
+    XtManageChild(load_cart_dialog);
+    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(XtIsManaged(load_cart_dialog));
+    EXPECT_FALSE(XtIsManaged(cart_start_dialog));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+
+    // OK on the load-cart dialog loads and asks for a reset, even for a failed load.
+    std::string cart = d.file("nothing.a0");
+    XmString cart_name = XmStringCreateLtoR(cart.data(), char_set);
+    cbs.value = cart_name;
+    XtManageChild(load_cart_dialog);
+    uint8_t saved_memdef = memdef;
+    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
+    XmStringFree(cart_name);
+    EXPECT_EQ(out, "Loading game cartridge " + cart + " at $a000...failed\n");
+    EXPECT_FALSE(XtIsManaged(load_cart_dialog));
+    EXPECT_TRUE(XtIsManaged(cart_start_dialog));
+    XtUnmanageChild(cart_start_dialog);
+    rombank[10] = rombank[11] = BLOCK_RAM;
+    memdef = saved_memdef;
+    XmStringFree(chosen);
+}
+
+TEST_F(Widgets, MessageDialogsShowTheirTextsWithOnlyAnOkButton) {
+    struct Case {
+        Widget dialog;
+        unsigned char type;
+        const char* title;
+        std::string text;
+    };
+    const std::string reset = "\n\nPlease reset the VIC 20 to apply changes.";
+    const Case cases[] = {
+        {cart_start_dialog, XmDIALOG_INFORMATION, "Message", "You must reset the VIC 20 to start cartridge !"},
+        {save_config_dialog, XmDIALOG_INFORMATION, "Message", "Configuration saved !"},
+        {clear_rom_dialog, XmDIALOG_INFORMATION, "Message", "Cartridge ROM has been removed"},
+        {unexp_dialog, XmDIALOG_ERROR, "Error Message", "Program needs no expansion memory !" + reset},
+        {k3_dialog, XmDIALOG_ERROR, "Error Message", "Program needs 3 KB expansion memory !" + reset},
+        {k8_dialog, XmDIALOG_ERROR, "Error Message", "Program needs 8 KB expansion memory !" + reset},
+        {k16_dialog, XmDIALOG_ERROR, "Error Message", "Program needs 16 KB expansion memory !" + reset},
+        {k24_dialog, XmDIALOG_ERROR, "Error Message", "Program needs 24 KB expansion memory !" + reset},
+        {save_error_dialog, XmDIALOG_ERROR, "Error Message", "No BASIC program in memory !"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_STREQ(XtName(c.dialog), "dialog");
+        EXPECT_EQ(byte_resource(c.dialog, XmNdialogType), c.type);
+        EXPECT_EQ(title_of(c.dialog), c.title);
+        EXPECT_EQ(string_resource(c.dialog, XmNmessageString), c.text);
+        EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(c.dialog, XmDIALOG_CANCEL_BUTTON)));
+        EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(c.dialog, XmDIALOG_HELP_BUTTON)));
+        EXPECT_TRUE(XtIsManaged(XmMessageBoxGetChild(c.dialog, XmDIALOG_OK_BUTTON)));
+        // OK hides it.
+        XtManageChild(c.dialog);
+        XtCallCallbacks(c.dialog, XmNokCallback, nullptr);
+        EXPECT_FALSE(XtIsManaged(c.dialog));
+    }
+    std::string halt = string_resource(halt_dialog, XmNmessageString);
+    EXPECT_EQ(halt.rfind("HLT instruction executed ! VIC 20 has crashed,\nthis might be a bug in Tarvikon,\n"
+                         "please report it to : \n",
+                         0),
+              0u)
+        << halt;
+    EXPECT_EQ(title_of(halt_dialog), "Error Message");
+    EXPECT_EQ(byte_resource(about_window, XmNdialogType), XmDIALOG_MESSAGE);
+    EXPECT_EQ(title_of(about_window), "About Tarvikon for Linux");
+    EXPECT_EQ(string_resource(about_window, XmNmessageString).rfind("Tarvikon for Linux V0.8\n\n", 0), 0u);
+    EXPECT_EQ(byte_resource(about_window, XmNresizePolicy), XmRESIZE_NONE);
+    EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(about_window, XmDIALOG_CANCEL_BUTTON)));
+}
+
+TEST_F(Widgets, HaltAndWrongMemoryShowTheirDialogs) {
+    show_halt_dialog();
+    EXPECT_TRUE(XtIsManaged(halt_dialog));
+    XtUnmanageChild(halt_dialog);
+    Widget expected[5] = {unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog};
+    for (int i = 0; i < 5; i++) {
+        show_wrongmemory_dialog(i);
+        for (int j = 0; j < 5; j++) EXPECT_EQ(XtIsManaged(expected[j]), i == j) << i << " " << j;
+        XtUnmanageChild(expected[i]);
+    }
+    for (int bad : {5, -1, 100}) {
+        show_wrongmemory_dialog(bad);
+        for (Widget w : expected) EXPECT_FALSE(XtIsManaged(w)) << bad;
+    }
+}
+
+// ---- settings dialogs -------------------------------------------------------------------------------
+
+// One edge: 'n' none, 'f' form, 'p' position, 'w' below a widget.
+struct Edge {
+    char kind;
+    int position;
+    Widget* below;
+};
+constexpr Edge N{'n', 0, nullptr}, F{'f', 0, nullptr};
+constexpr Edge P(int p) { return {'p', p, nullptr}; }
+constexpr Edge W(Widget& w) { return {'w', 0, &w}; }
+
+struct Child {
+    Widget* widget;
+    const char* name;
+    WidgetClass* cls;
+    const char* text;  // label text, or nullptr
+    Edge top, left, right, bottom;
+};
+
+void check_edge(Widget w, const Edge& e, const char* attachment, const char* position, const char* widget) {
+    unsigned char kind = byte_resource(w, attachment);
+    switch (e.kind) {
+    case 'n':
+        EXPECT_EQ(kind, XmATTACH_NONE) << attachment;
+        break;
+    case 'f':
+        EXPECT_EQ(kind, XmATTACH_FORM) << attachment;
+        break;
+    case 'p':
+        EXPECT_EQ(kind, XmATTACH_POSITION) << attachment;
+        EXPECT_EQ(int_resource(w, position), e.position) << position;
+        break;
+    case 'w': {
+        EXPECT_EQ(kind, XmATTACH_WIDGET) << attachment;
+        Widget other = nullptr;
+        XtVaGetValues(w, widget, &other, nullptr);
+        EXPECT_EQ(other, *e.below) << widget;
+        break;
+    }
+    }
+}
+
+void check_form(Widget dialog, const char* title, Dimension width, Dimension height, const std::vector<Child>& rows) {
+    EXPECT_STREQ(XtName(dialog), "form");
+    EXPECT_TRUE(XtIsSubclass(dialog, xmFormWidgetClass));
+    EXPECT_EQ(title_of(dialog), title);
+    EXPECT_EQ(dimension(dialog, XmNwidth), width);
+    EXPECT_EQ(dimension(dialog, XmNheight), height);
+    EXPECT_EQ(int_resource(XtParent(dialog), XmNminWidth), width);
+    EXPECT_EQ(int_resource(XtParent(dialog), XmNmaxWidth), width);
+    EXPECT_EQ(int_resource(XtParent(dialog), XmNminHeight), height);
+    EXPECT_EQ(int_resource(XtParent(dialog), XmNmaxHeight), height);
+    EXPECT_EQ(byte_resource(dialog, XmNresizePolicy), XmRESIZE_NONE);
+    Boolean auto_unmanage = False;
+    XtVaGetValues(dialog, XmNautoUnmanage, &auto_unmanage, nullptr);
+    EXPECT_TRUE(auto_unmanage);
+    for (const Child& c : rows) {
+        SCOPED_TRACE(c.name);
+        Widget w = *c.widget;
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(XtParent(w), dialog);
+        EXPECT_STREQ(XtName(w), c.name);
+        EXPECT_TRUE(XtIsSubclass(w, *c.cls));
+        if (c.text) {
+            EXPECT_EQ(label_of(w), c.text);
+        }
+        if (*c.cls == xmScaleWidgetClass || *c.cls == xmSeparatorWidgetClass || *c.cls == xmRowColumnWidgetClass) {
+            EXPECT_EQ(byte_resource(w, XmNorientation), XmHORIZONTAL);
+        }
+        check_edge(w, c.top, XmNtopAttachment, XmNtopPosition, XmNtopWidget);
+        check_edge(w, c.left, XmNleftAttachment, XmNleftPosition, XmNleftWidget);
+        check_edge(w, c.right, XmNrightAttachment, XmNrightPosition, XmNrightWidget);
+        check_edge(w, c.bottom, XmNbottomAttachment, XmNbottomPosition, XmNbottomWidget);
+    }
+}
+
+TEST_F(Widgets, SettingsDialogsAreLaidOutAsDesigned) {
+    WidgetClass label = xmLabelWidgetClass, scale_class = xmScaleWidgetClass, sep = xmSeparatorWidgetClass,
+                toggle = xmToggleButtonWidgetClass, push = xmPushButtonWidgetClass, radio = xmRowColumnWidgetClass;
+    {
+        SCOPED_TRACE("memory");
+        check_form(memory_dialog, "Memory Settings", 250, 200,
+                   {{&memory_label, "memory_label", &label, "Memory expansion :", F, F, F, P(20)},
+                    {&memory_scale, "memory_scale", &scale_class, nullptr, W(memory_label), P(10), N, N},
+                    {&memory_value_label, "memory_value_label", &label, "3 KB expansion", W(memory_label), P(50), F,
+                     N},
+                    {&sep1, "sep1", &sep, nullptr, P(40), F, F, N},
+                    {&ram_label, "ram_label", &label, "RAM at $a000 :", P(55), P(10), N, N},
+                    {&ram_toggle, "ram_toggle", &toggle, "enable", P(53), P(60), N, N},
+                    {&sep2, "sep2", &sep, nullptr, P(70), F, F, N},
+                    {&button, "button", &push, "Apply", P(80), P(10), N, N},
+                    {&button2, "button2", &push, "Cancel", P(80), P(70), N, N}});
+        EXPECT_EQ(int_resource(memory_scale, XmNminimum), 0);
+        EXPECT_EQ(int_resource(memory_scale, XmNmaximum), 4);
+        EXPECT_EQ(int_resource(memory_scale, XmNvalue), 1);
+        EXPECT_FALSE(XmToggleButtonGetState(ram_toggle));
+    }
+    {
+        SCOPED_TRACE("speed");
+        check_form(speed_dialog, "Speed Settings", 250, 200,
+                   {{&speed_label, "speed_label", &label, "Frame rate :", F, F, F, P(20)},
+                    {&speed_scale, "speed_scale", &scale_class, nullptr, W(speed_label), P(10), N, N},
+                    {&frame_value_label, "frame_value_label", &label, "1/3", W(speed_label), P(50), F, N},
+                    {&sep3, "sep3", &sep, nullptr, P(35), F, F, N},
+                    {&speed_label2, "speed_label2", &label, "Delay :", P(40), F, F, N},
+                    {&delay_scale, "delay_scale", &scale_class, nullptr, P(55), P(10), N, N},
+                    {&delay_value_label, "delay_value_label", &label, "120 cycles", P(55), P(50), F, N},
+                    {&sep4, "sep4", &sep, nullptr, P(70), F, F, N},
+                    {&button3, "button3", &push, "  OK  ", P(80), P(10), N, N},
+                    {&button4, "button4", &push, "Cancel", P(80), P(70), N, N}});
+        EXPECT_EQ(int_resource(speed_scale, XmNminimum), 1);
+        EXPECT_EQ(int_resource(speed_scale, XmNmaximum), 6);
+        EXPECT_EQ(int_resource(delay_scale, XmNminimum), 0);
+        EXPECT_EQ(int_resource(delay_scale, XmNmaximum), 500);
+    }
+    {
+        SCOPED_TRACE("video");
+        check_form(video_dialog, "Video Settings", 250, 250,
+                   {{&video_label, "video_label", &label, "Video Mode :", F, F, F, P(20)},
+                    {&video_radio_box, "video_radio_box", &radio, nullptr, P(20), P(5), F, N},
+                    {&sep5, "sep5", &sep, nullptr, P(35), F, F, N},
+                    {&overscan_label, "overscan_label", &label, "Overscan (top) :", P(40), F, F, N},
+                    {&overscan_radio_box, "overscan_radio_box", &radio, nullptr, P(55), P(5), F, N},
+                    {&sep6, "sep6", &sep, nullptr, P(70), F, F, N},
+                    {&button5, "button5", &push, "Apply", P(80), P(10), N, N},
+                    {&button6, "button6", &push, "Cancel", P(80), P(70), N, N}});
+        EXPECT_EQ(byte_resource(video_radio_box, XmNradioBehavior), True);
+        struct Toggle {
+            Widget w, box;
+            const char* text;
+            bool set;
+        };
+        for (Toggle t : {Toggle{ntsc_toggle, video_radio_box, "NTSC-M (6560)", false},
+                         Toggle{pal_toggle, video_radio_box, "PAL-G (6561) ", true},
+                         Toggle{small_toggle, overscan_radio_box, " 9 lines      ", false},
+                         Toggle{large_toggle, overscan_radio_box, " 28 lines     ", true}}) {
+            EXPECT_EQ(XtParent(t.w), t.box) << t.text;
+            EXPECT_TRUE(XtIsSubclass(t.w, xmToggleButtonGadgetClass)) << t.text;
+            EXPECT_STREQ(XtName(t.w), t.text);
+            EXPECT_EQ(label_of(t.w), t.text);
+            EXPECT_EQ(bool(XmToggleButtonGadgetGetState(t.w)), t.set) << t.text;
+        }
+    }
+}
+
+void drag(Widget scale_widget, int value) {
+    XmScaleCallbackStruct cbs{};
+    cbs.reason = XmCR_DRAG;
+    cbs.value = value;
+    XtCallCallbacks(scale_widget, XmNdragCallback, &cbs);
+}
+
+TEST_F(Widgets, MemoryDialogChoosesOnDragAndAppliesWithAReset) {
+    memexp = memdef = 1;
+    config = 0;
+    XtSetSensitive(save_config_item, False);
+    memory[0x1000] = 0x12;
+
+    // A drag changes the choice and its name; Cancel takes it back.
+    drag(memory_scale, 3);
+    EXPECT_EQ(memexp, 3u);
+    EXPECT_EQ(label_of(memory_value_label), "16 KB expansion");
+    XtCallCallbacks(button2, XmNactivateCallback, nullptr);
+    EXPECT_EQ(memexp, 1u);
+    EXPECT_EQ(label_of(memory_value_label), "3 KB expansion");
+    EXPECT_EQ(int_resource(memory_scale, XmNvalue), 1);
+    EXPECT_EQ(memory[0x1000], 0x12);
+
+    // Apply without a change: no reset, but the RAM toggle takes effect.
+    XmToggleButtonSetState(ram_toggle, True, False);
+    XtCallCallbacks(button, XmNactivateCallback, nullptr);
+    EXPECT_EQ(memory[0x1000], 0x12);
+    EXPECT_EQ(ram & RAM_AT_A000, RAM_AT_A000);
+    EXPECT_EQ(rombank[10], BLOCK_RAM);
+    EXPECT_EQ(rombank[11], BLOCK_RAM);
+    XmToggleButtonSetState(ram_toggle, False, False);
+    XtCallCallbacks(button, XmNactivateCallback, nullptr);
+    EXPECT_EQ(ram & RAM_AT_A000, 0);
+    EXPECT_EQ(rombank[10], BLOCK_ROM);
+    EXPECT_EQ(rombank[11], BLOCK_ROM);
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+
+    // Apply with a new expansion: reset with it in effect, Save config offered.
+    drag(memory_scale, 2);
+    XtCallCallbacks(button, XmNactivateCallback, nullptr);
+    EXPECT_EQ(memdef, 2);
+    EXPECT_EQ(memory[0x1000], 0xFF);  // the reset filled RAM
+    EXPECT_EQ(config, 0);             // and cleared the flag again
+    EXPECT_TRUE(XtIsSensitive(save_config_item));
+    EXPECT_EQ(rombank[0], BLOCK_NONE);  // no 3 KB block in the 8 KB layout
+    rombank[10] = rombank[11] = BLOCK_RAM;
+}
+
+TEST_F(Widgets, SpeedDialogActsAtOnceAndCancelRestores) {
+    interrupt = 2;
+    delay_loop = 300;
+    XtSetSensitive(save_config_item, False);
+    XtCallCallbacks(speed_item, XmNactivateCallback, nullptr);
+
+    // OK without a change leaves Save config alone.
+    XtCallCallbacks(button3, XmNactivateCallback, nullptr);
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+
+    XtCallCallbacks(speed_item, XmNactivateCallback, nullptr);
+    drag(speed_scale, 4);
+    EXPECT_EQ(interrupt, 4u);  // before OK
+    EXPECT_EQ(label_of(frame_value_label), "1/4");
+    drag(delay_scale, 20);
+    EXPECT_EQ(delay_loop, 20);
+    EXPECT_EQ(label_of(delay_value_label), "20 cycles");
+    XtCallCallbacks(button4, XmNactivateCallback, nullptr);  // Cancel
+    EXPECT_EQ(interrupt, 2u);
+    EXPECT_EQ(delay_loop, 300);
+    EXPECT_EQ(label_of(frame_value_label), "1/2");
+    EXPECT_EQ(label_of(delay_value_label), "300 cycles");
+    EXPECT_EQ(int_resource(speed_scale, XmNvalue), 2);
+    EXPECT_EQ(int_resource(delay_scale, XmNvalue), 300);
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+
+    XtCallCallbacks(speed_item, XmNactivateCallback, nullptr);
+    drag(delay_scale, 0);
+    XtCallCallbacks(button3, XmNactivateCallback, nullptr);  // OK
+    EXPECT_EQ(delay_loop, 0);
+    EXPECT_TRUE(XtIsSensitive(save_config_item));
+}
+
+TEST_F(Widgets, VideoDialogResetsOnlyForAChange) {
+    vid_time = vid_new = 1;
+    overscan = overscan_set = 28;
+    set_video_constants(1);
+    resize_main_window(71, 28);
+    XtSetSensitive(save_config_item, False);
+    memory[0x1000] = 0x12;
+
+    // The same settings: nothing happens.
+    XtCallCallbacks(button5, XmNactivateCallback, nullptr);
+    EXPECT_EQ(memory[0x1000], 0x12);
+    EXPECT_FALSE(XtIsSensitive(save_config_item));
+
+    // Cancel keeps what was clicked but changes nothing.
+    XmToggleButtonGadgetSetState(ntsc_toggle, True, True);
+    XmToggleButtonGadgetSetState(small_toggle, True, True);
+    EXPECT_FALSE(XmToggleButtonGadgetGetState(pal_toggle));
+    XtCallCallbacks(button6, XmNactivateCallback, nullptr);
+    EXPECT_EQ(vid_new, 1);
+    EXPECT_EQ(memory[0x1000], 0x12);
+
+    // Apply: NTSC with 9 lines, through a reset that resizes the window.
+    std::string out = capture_stdout([] { XtCallCallbacks(button5, XmNactivateCallback, nullptr); });
+    EXPECT_EQ(vid_new, 0);
+    EXPECT_EQ(vid_time, 0);
+    EXPECT_EQ(overscan, 9);
+    EXPECT_EQ(scanline, NTSC_SCANLINE);
+    EXPECT_EQ(memory[0x1000], 0xFF);
+    EXPECT_TRUE(XtIsSensitive(save_config_item));
+    settle();
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 402);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 251);
+
+    // And back.
+    XmToggleButtonGadgetSetState(pal_toggle, True, True);
+    XmToggleButtonGadgetSetState(large_toggle, True, True);
+    capture_stdout([] { XtCallCallbacks(button5, XmNactivateCallback, nullptr); });
+    EXPECT_EQ(scanline, PAL_SCANLINE);
+    EXPECT_EQ(overscan, 28);
+    settle();
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 458);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 283);
+}
+
+}  // namespace
