@@ -1,9 +1,9 @@
 // Fuzz target: readbasic on every expansion state and BASIC start, with a
-// program file of any length and contents (or none, or a directory); then
+// program file of any length and contents (or none, a FIFO, a directory); then
 // writebasic with any start and end pointers, and the saved file loaded back.
 //
 // Input: memdef, memexp, BASIC start selector and word, end pointer word,
-// file kind, block states (4 bytes), memory seed (4), then the file: a
+// file kind and save mode, block states (4 bytes), memory seed (4), then the file: a
 // length selector and the bytes (repeated to that length).
 //
 // After the load the whole address space, the block states, memexp, config
@@ -11,7 +11,8 @@
 // load changes no memory; nothing outside the loaded range and the BASIC
 // pointers changes). The save must write exactly the header and the bytes
 // between the pointers, change no memory, and write nothing when there is
-// nothing to save; loading its file back follows the model again.
+// nothing to save (an older file stays as it was); no other file is left
+// behind; loading its file back follows the model again.
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -85,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string name = "prog.prg";
     switch (kind & 3) {
+    case 1: fuzz_remove(name); mkfifo(name.c_str(), 0644); file.kind = FileKind::NOT_REGULAR; break;
     case 2: fuzz_remove(name); file.kind = FileKind::MISSING; break;
     case 3: fuzz_remove(name); mkdir(name.c_str(), 0755); file.kind = FileKind::NOT_REGULAR; break;
     default: fuzz_write_file(name, file.bytes); break;
@@ -99,18 +101,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Save: the end pointer as the load left it, or any other.
     if (kind & 4) set_word(0x2D, (kind & 8) ? uint16_t(start + (end_raw & 0x7FFF)) : end_raw);
+    // Over an older file, or where there was none.
     const std::string saved = "saved.prg";
-    fuzz_remove(saved);
+    const std::vector<uint8_t> older = {0x01, 0x10, 0xAA, 0x55};
+    bool had_older = kind & 16;
+    if (had_older) fuzz_write_file(saved, older); else fuzz_remove(saved);
     ModelMachine before_save = model_capture();
     std::vector<uint8_t> want_file;
     bool something = model_writebasic(before_save, want_file);
     int wrote = writebasic(saved.c_str());
     model_expect(before_save, "writebasic");
+    FUZZ_CHECK_AT(fuzz_only_file_here(saved), "the save left another file in its directory");
     bool exists;
     std::vector<uint8_t> on_disk = read_back(saved, exists);
     if (!something) {
         FUZZ_CHECK(wrote == -1);
-        FUZZ_CHECK_AT(!exists, "writebasic created a file with nothing to save");
+        FUZZ_CHECK_AT(exists == had_older, "nothing to save, yet the file %s", had_older ? "went" : "appeared");
+        FUZZ_CHECK_AT(!exists || on_disk == older, "nothing to save, yet the older file changed");
+        fuzz_remove(saved);
         return 0;
     }
     FUZZ_CHECK_AT(wrote == int(want_file.size()) - 2, "writebasic returned %d, expected %d", wrote,

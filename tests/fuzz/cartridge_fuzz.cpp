@@ -1,6 +1,7 @@
 // Fuzz target: load_game_cartridge with every suffix rule, a file of any
-// length and contents (or a missing file, or a directory in its place), on
-// any block states, expansion settings and BASIC start, at start-up or later.
+// length and contents (or a missing file, a FIFO or a directory in its
+// place), on any block states, expansion settings and BASIC start, at
+// start-up or later.
 //
 // Input: name selector, two raw suffix characters, settings, block states
 // (4 bytes), memory seed (4), BASIC start selector and word, then the file:
@@ -92,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The file, or what stands in its place.
     mkdir("d.z", 0755);
     switch ((settings >> 4) & 3) {
+    case 1: fuzz_remove(name); mkfifo(name.c_str(), 0644); file.kind = FileKind::NOT_REGULAR; break;
     case 2: fuzz_remove(name); file.kind = FileKind::MISSING; break;
     case 3: fuzz_remove(name); mkdir(name.c_str(), 0755); file.kind = FileKind::NOT_REGULAR; break;
     default: fuzz_write_file(name, file.bytes); break;

@@ -11,8 +11,10 @@
 // `config` is set exactly when the file was not used as it is; the second
 // variables are copies. Saving writes the 15 bytes of the settings in
 // effect, and reading them back gives the same settings with `config` clear;
-// a save into a FIFO that nobody reads fails at once instead of hanging.
+// a save into a FIFO that nobody reads, or over a directory, fails at once
+// and leaves it as it was; no save leaves another file behind.
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,12 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A directory cannot be replaced, and a FIFO without a reader must
         // not keep the program waiting: both are failures.
         FUZZ_CHECK_AT(saved == -1, "save_config over a %s returned %d", (mode & 8) ? "directory" : "FIFO", saved);
+        struct stat st;
+        FUZZ_CHECK(lstat(file, &st) == 0 && ((mode & 8) ? S_ISDIR(st.st_mode) : S_ISFIFO(st.st_mode)));
+        FUZZ_CHECK_AT(fuzz_only_file_here(file), "the failed save left a file behind");
         fuzz_remove(file);
         return 0;
     }
     FUZZ_CHECK_AT(saved == 0, "save_config returned %d", saved);
     struct stat st;
     FUZZ_CHECK(stat(file, &st) == 0 && st.st_size == 15);
+    FUZZ_CHECK_AT(fuzz_only_file_here(file), "the save left another file behind");
 
     Settings again = want;
     again.memexp = uint8_t(want.memexp);  // saved as the expansion in effect, one byte wide

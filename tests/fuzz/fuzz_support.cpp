@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,6 +152,18 @@ void fuzz_write_file(const std::string& path, const std::vector<uint8_t>& bytes)
         done += size_t(n);
     }
     close(fd);
+}
+
+bool fuzz_only_file_here(const std::string& name) {
+    DIR* d = opendir(".");
+    if (!d) return false;
+    bool alone = true;
+    while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != ".." && n != name) alone = false;
+    }
+    closedir(d);
+    return alone;
 }
 
 long fuzz_first_difference(const uint8_t* a, const uint8_t* b, size_t begin, size_t end) {

@@ -86,5 +86,9 @@ void fuzz_write_file(const std::string& path, const std::vector<uint8_t>& bytes)
 // Removes a file or an empty directory at the path, if any.
 void fuzz_remove(const std::string& path);
 
+// True when the working directory holds nothing but `name` (or nothing):
+// no temporary or backup file was left behind.
+bool fuzz_only_file_here(const std::string& name);
+
 // The first address in [begin, end) where two images differ, or -1.
 long fuzz_first_difference(const uint8_t* a, const uint8_t* b, size_t begin, size_t end);
