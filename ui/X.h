@@ -47,6 +47,7 @@ extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
 extern Widget about_window;
 extern Widget cart_start_dialog, save_config_dialog, clear_rom_dialog;
 extern Widget halt_dialog, unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog, save_error_dialog;
+extern Widget save_config_failed_dialog;  // shown instead of save_config_dialog when the save failed
 
 // Settings dialogs and their children.
 extern Widget memory_dialog, memory_label, memory_scale, memory_value_label, sep1, ram_label, ram_toggle, sep2,

@@ -253,7 +253,12 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
         reset_tarvikon();
         break;
     case MENU_SAVE_CONFIG:
-        save_config();
+        // A save that did not reach the disk is not reported as done, and the
+        // item stays on for another try.
+        if (save_config() != 0) {
+            show(save_config_failed_dialog);
+            break;
+        }
         show(save_config_dialog);
         XtSetSensitive(save_config_item, False);
         break;

@@ -32,6 +32,7 @@ Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
 Widget about_window;
 Widget cart_start_dialog, save_config_dialog, clear_rom_dialog;
 Widget halt_dialog, unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog, save_error_dialog;
+Widget save_config_failed_dialog;
 
 Widget memory_dialog, memory_label, memory_scale, memory_value_label, sep1, ram_label, ram_toggle, sep2, button,
     button2;

@@ -6,12 +6,10 @@
 // Start-up runs in a child process: it may exit, a hang ends in SIGALRM, and
 // a file that root could read anyway is read as `nobody` there. The last
 // test runs the program itself on an 8-bit Xvfb, from a terminal.
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +20,7 @@
 
 #include "../files/files_support.h"
 #include "../files/startup_support.h"
+#include "xvfb8.h"
 
 namespace {
 
@@ -184,56 +183,6 @@ TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
 // ---- the program itself ------------------------------------------------------------
 
 using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point begin) {
-    return std::chrono::duration<double>(Clock::now() - begin).count();
-}
-
-bool on_path(const char* name) {
-    std::string path = getenv("PATH") ? getenv("PATH") : "";
-    size_t from = 0;
-    while (from <= path.size()) {
-        size_t to = path.find(':', from);
-        if (to == std::string::npos) to = path.size();
-        if (access((path.substr(from, to - from) + "/" + name).c_str(), X_OK) == 0) return true;
-        from = to + 1;
-    }
-    return false;
-}
-
-// An 8-bit Xvfb on a display number it picks itself; ended with the object.
-struct Xvfb8 {
-    pid_t pid = -1;
-    std::string display;
-    Xvfb8() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 3);
-            int null_fd = open("/dev/null", O_WRONLY);
-            dup2(null_fd, 1);
-            dup2(null_fd, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x8", "-nolisten", "tcp", nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        auto begin = Clock::now();
-        while (number.find('\n') == std::string::npos && seconds_since(begin) < 15) {
-            pollfd p{fds[0], POLLIN, 0};
-            char c;
-            if (poll(&p, 1, 100) > 0 && read(fds[0], &c, 1) == 1) number += c;
-        }
-        close(fds[0]);
-        if (!number.empty() && number.back() == '\n') display = ":" + number.substr(0, number.size() - 1);
-    }
-    ~Xvfb8() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-};
 
 TEST_F(BadFileArguments, TheProgramShowsTheMachineAfterReportingEachOne) {
     if (!on_path("Xvfb")) GTEST_SKIP() << "Xvfb not installed";
