@@ -12,7 +12,6 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "xdriver.h"
@@ -54,9 +53,17 @@ std::vector<uint8_t> chargen() {
 
 std::vector<int> numbers_in(const std::string& text) {
     std::vector<int> out;
-    std::regex number("-?[0-9]+");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it)
-        out.push_back(std::stoi(it->str()));
+    for (size_t i = 0; i < text.size();) {
+        bool negative = text[i] == '-' && i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]));
+        if (!negative && !std::isdigit(static_cast<unsigned char>(text[i]))) {
+            i++;
+            continue;
+        }
+        if (negative) i++;
+        int value = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) value = value * 10 + (text[i++] - '0');
+        out.push_back(negative ? -value : value);
+    }
     return out;
 }
 
