@@ -641,8 +641,14 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     EXPECT_EQ(area.height, 251);
     EXPECT_EQ(main_window.height, 251 + menu_bar.height);
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
-    quit();
+
+    // File > Exit ends the program as the quit key does.
+    ASSERT_TRUE(choose_menu(0, 5));
+    ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
+    std::string out = program.output();
+    EXPECT_GE(out.size(), 11u);
+    EXPECT_EQ(out.substr(out.size() - 11), "Exiting...\n");
 }
 
 TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
