@@ -71,6 +71,11 @@ void check_step(const uint8_t banks[16]) {
     FUZZ_CHECK(nmi_low <= 1 && irq_low <= 1);
 }
 
+// Debugging aids, read once: FUZZ_TRACE prints every step, FUZZ_EVERY_STEP
+// checks the protected memory before every step (naming the step that broke it).
+const bool trace = getenv("FUZZ_TRACE") != nullptr;
+const bool every_step = getenv("FUZZ_EVERY_STEP") != nullptr;
+
 void run_steps(unsigned steps, std::vector<uint8_t>& snapshot) {
     uint8_t banks[16];
     std::memcpy(banks, rombank, 16);
@@ -79,11 +84,11 @@ void run_steps(unsigned steps, std::vector<uint8_t>& snapshot) {
         last_pc = Register.PC;
         last_opcode = memory[last_pc];
         bool direct = writes_directly(last_opcode);
-        if (getenv("FUZZ_TRACE"))
+        if (trace)
             fprintf(stderr, "step %u pc %04x op %02x %02x %02x a %02x x %02x y %02x sp %02x ffff %02x\n", i, last_pc,
                     last_opcode, memory[uint16_t(last_pc + 1)], memory[uint16_t(last_pc + 2)], Register.A,
                     Register.X, Register.Y, Register.SP, memory[0xFFFF]);
-        if (direct || getenv("FUZZ_EVERY_STEP")) check_protected(snapshot);
+        if (direct || every_step) check_protected(snapshot);
         run_step();
         check_step(banks);
         if (direct) std::memcpy(snapshot.data(), memory, MEMORY_SIZE);
