@@ -232,7 +232,6 @@ void start_X_client() {
     video_dialog = create_video_dialog(toplevel);
     cart_start_dialog = create_information_dialog(toplevel, "You must reset the VIC 20 to start cartridge !");
     save_config_dialog = create_information_dialog(toplevel, "Configuration saved !");
-    save_config_failed_dialog = create_error_dialog(toplevel, "Configuration could not be saved !");
     clear_rom_dialog = create_information_dialog(toplevel, "Cartridge ROM has been removed");
     halt_dialog = create_error_dialog(toplevel,
                                       "HLT instruction executed ! VIC 20 has crashed,\n"
@@ -250,6 +249,7 @@ void start_X_client() {
     k24_dialog = create_error_dialog(
         toplevel, "Program needs 24 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
     save_error_dialog = create_error_dialog(toplevel, "No BASIC program in memory !");
+    save_config_failed_dialog = create_error_dialog(toplevel, "Configuration could not be saved !");
 
     XtRealizeWidget(toplevel);
     XtVaSetValues(toplevel, XmNheight, shell_h, XmNwidth, shell_w, nullptr);

@@ -15,6 +15,7 @@
 #include <Xm/Separator.h>
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
+#include <X11/IntrinsicP.h>
 #include <X11/Shell.h>
 #include <X11/keysym.h>
 #include <unistd.h>
@@ -552,6 +553,23 @@ TEST_F(Widgets, MessageDialogsShowTheirTextsWithOnlyAnOkButton) {
     EXPECT_EQ(string_resource(about_window, XmNmessageString).rfind("Tarvikon for Linux V0.8\n\n", 0), 0u);
     EXPECT_EQ(byte_resource(about_window, XmNresizePolicy), XmRESIZE_NONE);
     EXPECT_FALSE(XtIsManaged(XmMessageBoxGetChild(about_window, XmDIALOG_CANCEL_BUTTON)));
+}
+
+TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
+    // Each dialog sits in its own shell, a pop-up of the application shell,
+    // in the order of creation.
+    std::vector<Widget> created;
+    for (Cardinal i = 0; i < toplevel->core.num_popups; i++) {
+        std::vector<Widget> inside = children(toplevel->core.popup_list[i]);
+        ASSERT_EQ(inside.size(), 1u);
+        created.push_back(inside[0]);
+    }
+    const std::vector<Widget> expected = {
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, memory_dialog,  speed_dialog, about_window,
+        video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
+        k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
+        save_config_failed_dialog};
+    EXPECT_EQ(created, expected);
 }
 
 TEST_F(Widgets, HaltAndWrongMemoryShowTheirDialogs) {
