@@ -44,12 +44,6 @@ int refuse(int fd, uint32_t needed) {
     return -1;
 }
 
-int fail(int fd) {
-    fputs("failed\n", stdout);
-    close(fd);
-    return -1;
-}
-
 }  // namespace
 
 int readbasic(const char* name) {
@@ -62,7 +56,7 @@ int readbasic(const char* name) {
     }
     // Without both header bytes there is no load address to go by.
     uint8_t low, page;
-    if (read_up_to(fd, &low, 1) != 1 || read_up_to(fd, &page, 1) != 1) return fail(fd);
+    if (read_up_to(fd, &low, 1) != 1 || read_up_to(fd, &page, 1) != 1) return fail_and_close(fd);
 
     uint16_t address = start;
     bool set_pointers = true;
@@ -75,14 +69,14 @@ int readbasic(const char* name) {
         break;
     case 0x12: {
         off_t length = lseek(fd, 0, SEEK_END);
-        if (length == -1) return fail(fd);
+        if (length == -1) return fail_and_close(fd);
         if (start != START_EXPANDED) {
             return refuse(fd, length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K);
         }
         if (length > LIMIT_16K && memdef != EXP_24K) return refuse(fd, EXP_24K);
         if (length > LIMIT_8K && length <= LIMIT_16K && memdef != EXP_16K && memdef != EXP_24K)
             return refuse(fd, EXP_16K);
-        if (lseek(fd, 2, SEEK_SET) == -1) return fail(fd);
+        if (lseek(fd, 2, SEEK_SET) == -1) return fail_and_close(fd);
         break;
     }
     case 0xA0:
@@ -102,7 +96,7 @@ int readbasic(const char* name) {
     }
 
     ssize_t got = read_into_memory(fd, address, PROGRAM_READ_LIMIT);
-    if (got == -1) return fail(fd);
+    if (got == -1) return fail_and_close(fd);
     printf("got %d ", int(got));
     fputs("bytes \n", stdout);
     close(fd);

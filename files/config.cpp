@@ -32,17 +32,17 @@ void set_defaults() {
     overscan = DEFAULT_OVERSCAN;
 }
 
-// Reads one field of `size` bytes as a little-endian number; false (after
-// the field's text) when the file ends before it.
-bool read_field(int fd, unsigned size, const char* corrupted, uint32_t& value) {
+// Reads one field of `size` bytes as a little-endian number. When the file
+// ends before it, says so, marks the settings as not the file's and gives
+// the field's default.
+uint32_t read_field(int fd, unsigned size, const char* corrupted, uint32_t fallback) {
     uint8_t bytes[4] = {0, 0, 0, 0};
     if (read_up_to(fd, bytes, size) != ssize_t(size)) {
         fputs(corrupted, stdout);
         config = 1;
-        return false;
+        return fallback;
     }
-    value = uint32_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24);
-    return true;
+    return uint32_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24);
 }
 
 // A value that no dialog can produce and that the machine cannot run with
@@ -52,46 +52,36 @@ void replace_invalid(const char* text) {
     config = 1;
 }
 
+// The defaults pass every check below, so a field that fell back to its
+// default is never reported twice.
 void read_fields(int fd) {
-    uint32_t value;
-    if (read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for frame rate...", value)) {
-        int32_t rate = int32_t(value);
-        if (rate > MAX_INTERRUPT) rate = DEFAULT_INTERRUPT;
-        // No frame would ever be drawn (or only one in 256).
-        if (rate <= 0) {
-            replace_invalid("\nInvalid frame rate in tarvikon.rc, using 2...");
-            rate = DEFAULT_INTERRUPT;
-        }
-        interrupt = uint32_t(rate);
-    } else {
-        interrupt = DEFAULT_INTERRUPT;
+    int32_t rate = int32_t(read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for frame rate...",
+                                      DEFAULT_INTERRUPT));
+    if (rate > MAX_INTERRUPT) rate = DEFAULT_INTERRUPT;
+    // No frame would ever be drawn (or only one in 256).
+    if (rate <= 0) {
+        replace_invalid("\nInvalid frame rate in tarvikon.rc, using 2...");
+        rate = DEFAULT_INTERRUPT;
     }
+    interrupt = uint32_t(rate);
 
-    memexp = read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for memory expansion...", value) ? value
-                                                                                                        : DEFAULT_MEMEXP;
+    memexp = read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for memory expansion...", DEFAULT_MEMEXP);
 
-    if (read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for video timing...", value)) {
-        vid_time = uint8_t(value);
-        // Any other timing would leave the raster without line length and count.
-        if (vid_time > 1) {
-            replace_invalid("\nInvalid video timing in tarvikon.rc, using NTSC...");
-            vid_time = DEFAULT_VID_TIME;
-        }
-    } else {
+    vid_time =
+        uint8_t(read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for video timing...", DEFAULT_VID_TIME));
+    // Any other timing would leave the raster without line length and count.
+    if (vid_time > 1) {
+        replace_invalid("\nInvalid video timing in tarvikon.rc, using NTSC...");
         vid_time = DEFAULT_VID_TIME;
     }
 
-    delay_loop = read_field(fd, 2, "\nCorrupted tarvikon.rc, using defaults for delay...", value) ? uint16_t(value)
-                                                                                                 : DEFAULT_DELAY;
+    delay_loop = uint16_t(read_field(fd, 2, "\nCorrupted tarvikon.rc, using defaults for delay...", DEFAULT_DELAY));
 
-    if (read_field(fd, 1, "\nCorrupted tarvikon.rc, using defaults for skipped lines...", value)) {
-        overscan = uint8_t(value);
-        // The window height follows from it; other values give no sane window.
-        if (overscan != 9 && overscan != 28) {
-            replace_invalid("\nInvalid skipped lines in tarvikon.rc, using 28...");
-            overscan = DEFAULT_OVERSCAN;
-        }
-    } else {
+    overscan =
+        uint8_t(read_field(fd, 1, "\nCorrupted tarvikon.rc, using defaults for skipped lines...", DEFAULT_OVERSCAN));
+    // The window height follows from it; other values give no sane window.
+    if (overscan != 9 && overscan != 28) {
+        replace_invalid("\nInvalid skipped lines in tarvikon.rc, using 28...");
         overscan = DEFAULT_OVERSCAN;
     }
 }

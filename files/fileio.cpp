@@ -46,11 +46,7 @@ int open_image(const char* path, off_t& length) {
         return -1;
     }
     length = file_length(fd);
-    if (length <= 0) {
-        fputs("failed\n", stdout);
-        close(fd);
-        return -1;
-    }
+    if (length <= 0) return fail_and_close(fd);
     return fd;
 }
 
@@ -99,11 +95,7 @@ int readfile(const char* path, uint16_t default_address) {
     long address = default_address;
     if (has_header(length, RAW_HEADER_LENGTHS)) {
         address = read_header(fd);
-        if (address == -1) {
-            fputs("failed\n", stdout);
-            close(fd);
-            return -1;
-        }
+        if (address == -1) return fail_and_close(fd);
         printf("...header found, address $%lx...", address);
     }
     ssize_t got = read_into_memory(fd, uint16_t(address), RAW_READ_LIMIT);
@@ -121,11 +113,7 @@ int readcrt(const char* path) {
     long address = 0xA000;
     if (has_header(length, CRT_HEADER_LENGTHS)) {
         address = read_header(fd);
-        if (address == -1) {
-            fputs("failed\n", stdout);
-            close(fd);
-            return -1;
-        }
+        if (address == -1) return fail_and_close(fd);
         fputs("...header found", stdout);
         length -= 2;
     }
@@ -199,15 +187,9 @@ void patch_rom_version() {
 
 void load_system_roms() {
     say_verbose("Reading the ROMS...");
-    int failed;
-    if (vid_time == 0) {
-        say_verbose("NTSC timing...kernel.ntsc...");
-        failed = readrom("roms/kernel.ntsc", 0xE000, 8192);
-    } else {
-        say_verbose("PAL timing...kernel.pal...");
-        failed = readrom("roms/kernel.pal", 0xE000, 8192);
-    }
-    if (failed == -1) exit(-1);
+    const bool ntsc = vid_time == 0;
+    say_verbose(ntsc ? "NTSC timing...kernel.ntsc..." : "PAL timing...kernel.pal...");
+    if (readrom(ntsc ? "roms/kernel.ntsc" : "roms/kernel.pal", 0xE000, 8192) == -1) exit(-1);
     say_verbose("basic.rom...");
     if (readrom("roms/basic.rom", 0xC000, 8192) == -1) exit(-1);
     say_verbose("chargen.rom...");

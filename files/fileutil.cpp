@@ -43,6 +43,12 @@ int open_for_writing(const char* path) {
     return fd;
 }
 
+int fail_and_close(int fd) {
+    fputs("failed\n", stdout);
+    close(fd);
+    return -1;
+}
+
 off_t file_length(int fd) {
     off_t length = lseek(fd, 0, SEEK_END);
     if (length == -1 || lseek(fd, 0, SEEK_SET) == -1) return -1;

@@ -20,6 +20,10 @@ int open_regular(const char* path);
 // never holds the data afterwards. Returns the descriptor or -1.
 int open_for_writing(const char* path);
 
+// Prints "failed\n", closes the file and returns -1: how a loader gives up
+// on a file it has opened.
+int fail_and_close(int fd);
+
 // Length of an open file, the read position left at its start; -1 when it
 // cannot be found.
 off_t file_length(int fd);
