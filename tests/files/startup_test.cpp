@@ -157,9 +157,12 @@ TEST(StartUp, OptionsSetTheirFlags) {
     EXPECT_EQ(config, 1);
     EXPECT_EQ(verbose, 0);
 
-    // Case and length must match exactly: these are file names.
-    std::string out = start_here({"-nosound", "-Verbose", "-v"});
+    // Case and length must match exactly: these are file names. "-ver" has
+    // no upper-case twin.
+    std::string out = start_here({"-nosound", "-Verbose", "-v", "-VER"});
     EXPECT_EQ(verbose, 0);
+    EXPECT_EQ(ram, 0);
+    EXPECT_NE(out.find("Loading game cartridge -VER...no suffix, loading cart at $a000...failed\n"), std::string::npos);
     EXPECT_NE(out.find("Loading game cartridge -Verbose...no suffix, loading cart at $a000...failed\n"),
               std::string::npos);
     EXPECT_NE(out.find("Loading game cartridge -v...no suffix, loading cart at $a000...failed\n"), std::string::npos);
@@ -241,6 +244,10 @@ TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
     EXPECT_EQ(rombank[10], BLOCK_ROM);
     EXPECT_EQ(rombank[11], BLOCK_ROM);
     EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+    // Saving now writes the expansion in effect: none.
+    ASSERT_EQ(save_config(), 0);
+    EXPECT_EQ(read_file("tarvikon.rc"), rc_file(2, EXP_NONE, 0, 0, 28));
+    write_file("tarvikon.rc", rc_file(2, EXP_16K, 0, 0, 28));
 
     // "-ram" makes the loaded cartridge writable RAM.
     EXPECT_EQ(start_here({"-ram", "x.a0", "-nosound"}),
