@@ -161,7 +161,9 @@ void run_step() {
         intdef--;
         poll_event();
     }
-    line_cycles = uint16_t(line_cycles - scanline);
+    // A reset in the poll above may have lengthened the line (NTSC to PAL):
+    // the carry then stops at 0 instead of wrapping to a huge count.
+    line_cycles = line_cycles >= scanline ? uint16_t(line_cycles - scanline) : 0;
     if (!frame_ready) return;
 
     put_frame();

@@ -255,6 +255,38 @@ TEST_F(MainLoop, ResetFromAnEventCallbackActsBeforeTheNextInstruction) {
     EXPECT_EQ(Register.PC, 0xE001);
 }
 
+TEST_F(MainLoop, SwitchToPalAtTheEndOfAFrameKeepsTheNextLineWhole) {
+    // The frame-end poll comes after an NTSC line of 65 or 66 cycles; the
+    // reset there makes the rest of the turn subtract PAL's 71.
+    new_machine(0);
+    std::memset(memory + 0xE000, NOP, 0x2000);
+    memory[0xFFFC] = 0x00;
+    memory[0xFFFD] = 0xE0;
+    machine_start();
+    headless = HeadlessCounters{};
+    TempDir dir;  // no roms/ here: the kernal stays, only the timing changes
+    char old_cwd[4096];
+    ASSERT_TRUE(getcwd(old_cwd, sizeof old_cwd));
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    config = 1;
+    vid_new = 1;
+    headless.on_poll = [] {
+        if (vid_time == 0 && line_cycles >= NTSC_SCANLINE) reset_tarvikon();  // the frame-end poll only
+    };
+    capture_stdout([] { run_frame(); });
+    ASSERT_EQ(headless.resizes, 1u);
+    ASSERT_EQ(chdir(old_cwd), 0);
+    ASSERT_EQ(scanline, PAL_SCANLINE);
+    EXPECT_LT(line_cycles, PAL_SCANLINE);
+
+    long spent = 0;  // twenty PAL lines take twenty lines' cycles, not one step each
+    while (raster < 20) {
+        run_step();
+        spent += cycles;
+    }
+    EXPECT_GE(spent, 19L * PAL_SCANLINE);
+}
+
 TEST_F(MainLoop, ShutDownSaysGoodbyeAndReleasesMemory) {
     verbose = 1;
     std::string out = capture_stdout([] { shut_down_tarvikon(); });
