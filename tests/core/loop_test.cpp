@@ -1,12 +1,18 @@
 // The main loop: step order, interrupt delivery, frame skipping, delay,
 // reset and shut-down.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <vector>
 
 #include "core/cpu.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
+#include "sound/sound.h"
 #include "support.h"
 #include "ui/headless.h"
 
@@ -227,6 +233,80 @@ TEST_F(MainLoop, ResetSwitchingToNtscChangesTimingAtOnce) {
     EXPECT_EQ(headless.last_resize_overscan, 9u);
 }
 
+TEST_F(MainLoop, VerboseResetSwitchingToPalReloadsTheKernalAndTellsTheSoundProcess) {
+    new_machine(0);
+    machine_start();
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("roms").c_str(), 0755), 0);
+    write_file(dir.file("roms/kernel.pal"), std::string(8192, '\x5A'));
+    char old_cwd[4096];
+    ASSERT_TRUE(getcwd(old_cwd, sizeof old_cwd));
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int saved_pipe = pipefd[1];
+    pipefd[1] = fds[1];
+    soundon = 1;
+    verbose = 1;
+    config = 1;
+    vid_new = 1;
+    std::string out = capture_stdout([] { reset_tarvikon(); });
+    verbose = 0;
+    soundon = 0;
+    pipefd[1] = saved_pipe;
+    close(fds[1]);
+    ASSERT_EQ(chdir(old_cwd), 0);
+    uint8_t sent[32];
+    ssize_t n = read(fds[0], sent, sizeof sent);
+    close(fds[0]);
+
+    EXPECT_EQ(out,
+              "Reseting VIC 20..\nInitializing Registers...\nInserting memory expansion cartridge...\n"
+              "Loading new kernel...PAL timing...kernel.pal...OK\nPatching ROM with Tarvikon Version...OK\n");
+    EXPECT_EQ(memory[0xE000], 0x5A);
+    EXPECT_EQ(scanline, PAL_SCANLINE);
+    EXPECT_EQ(last_line, PAL_LAST_LINE);
+    EXPECT_EQ(screen_width, PAL_SCREEN_WIDTH);
+    EXPECT_EQ(Frame.view_left, PAL_VIEW_LEFT);
+    EXPECT_EQ(vid_time, 1);
+    EXPECT_EQ(headless.last_resize_cycles, PAL_SCANLINE);
+    // The voice and volume registers cleared as 0 first, then the standard.
+    ASSERT_EQ(n, 12);
+    EXPECT_EQ(std::vector<uint8_t>(sent, sent + n), (std::vector<uint8_t>{1, 0, 2, 0, 3, 0, 4, 0, 0, 0, 5, 71}));
+}
+
+TEST_F(MainLoop, ResetLeavesLoopCountersRomsAndLatchesAlone) {
+    std::memset(Flags, 1, sizeof Flags);
+    line_cycles = 33;
+    intdef = 4;
+    frame_ready = 0;  // start-up has it at 1
+    nmi_alt = 1;
+    nmi_low = irq_low = 1;
+    Vic.lightpen_x = 90;
+    for (uint16_t a : {0xA000, 0xBFFF, 0xC000, 0x8000, 0xE100}) memory[a] = 0x42;
+    memory[0x9110 + VIA_IER] = 0x7F;
+    memory[0x9120 + VIA_IFR] = 0xFF;
+    keycount = 2;
+    keyrow[3] = 0xFE;
+    reset_tarvikon();
+    EXPECT_EQ(line_cycles, 33);
+    EXPECT_EQ(intdef, 4);
+    EXPECT_EQ(frame_ready, 0);
+    EXPECT_EQ(nmi_alt, 1);
+    EXPECT_EQ(nmi_low | irq_low, 0);
+    EXPECT_EQ(Vic.lightpen_x, 90);
+    for (uint16_t a : {0xA000, 0xBFFF, 0xC000, 0x8000, 0xE100}) EXPECT_EQ(memory[a], 0x42) << std::hex << a;
+    EXPECT_EQ(*Via1.ier, 0);
+    EXPECT_EQ(*Via2.ifr, 0);
+    EXPECT_EQ(keycount, 0);
+    EXPECT_EQ(keyrow[3], 0xFF);
+    EXPECT_EQ(via2_timer1(), 0xAAAA);
+    EXPECT_EQ(memory[0x9111], 0xFF);
+    EXPECT_EQ(memory[0x911F], 0xFF);
+    EXPECT_EQ(memory[0x9120], 0xFF);
+    EXPECT_EQ(compose_p(), 0x30);  // B and bit 5 only
+}
+
 TEST_F(MainLoop, ResetAppliesTheChosenExpansionOnlyWhenConfigIsSet) {
     memexp = EXP_8K;
     reset_tarvikon();
@@ -288,9 +368,31 @@ TEST_F(MainLoop, SwitchToPalAtTheEndOfAFrameKeepsTheNextLineWhole) {
 }
 
 TEST_F(MainLoop, ShutDownSaysGoodbyeAndReleasesMemory) {
+    std::string quiet = capture_stdout([] { machine_start(); });
+    EXPECT_EQ(quiet, "");
     verbose = 1;
+    std::string start = capture_stdout([] { machine_start(); });
+    EXPECT_EQ(start, "Initialising registers...OK\n");
+
+    int js[2], snd[2];
+    ASSERT_EQ(pipe(js), 0);
+    ASSERT_EQ(pipe(snd), 0);
+    joystick_fd = js[0];
+    int saved_pipe = pipefd[1];
+    pipefd[1] = snd[1];
+    soundon = 1;
     std::string out = capture_stdout([] { shut_down_tarvikon(); });
-    EXPECT_EQ(out, "Deallocating VIC 20 RAM...OK\nExiting...\n");
+    soundon = 0;
+    EXPECT_EQ(out,
+              "Closing joystick device...OK\nClosing pipe...OK\nWaiting for soundprocess...OK\n"
+              "Deallocating VIC 20 RAM...OK\nExiting...\n");
+    EXPECT_EQ(joystick_fd, -1);
+    EXPECT_EQ(fcntl(js[0], F_GETFD), -1);  // the joystick device is closed
+    char byte;
+    EXPECT_EQ(read(snd[0], &byte, 1), 0);  // and so is the sound pipe's write end
+    close(js[1]);
+    close(snd[0]);
+    pipefd[1] = saved_pipe;
     EXPECT_EQ(memory, nullptr);
     EXPECT_EQ(headless.x_closed, 1u);
     verbose = 0;
