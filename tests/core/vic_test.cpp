@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "core/host.h"
@@ -383,6 +384,71 @@ TEST_F(Renderer, WideLinesAreClippedAtTheLastCellOnEveryLine) {
         const uint8_t* past = frame_image + FRAME_LINES * FRAME_LINE_BYTES;
         EXPECT_EQ(count_bytes(past, frame_image + FRAME_ALLOC_BYTES, SENTINEL),
                   FRAME_ALLOC_BYTES - FRAME_LINES * FRAME_LINE_BYTES);
+    }
+}
+
+// The line drawn step by step as the VIC does it (clipped at cell 259), for
+// comparison with the renderer on random registers and memory.
+struct ReferenceLine {
+    std::vector<uint16_t> cells = std::vector<uint16_t>(FRAME_CELLS);
+    uint16_t x, y;
+    ReferenceLine(uint16_t rx, uint16_t ry) : x(rx), y(ry) {
+        auto put = [&](unsigned k, uint32_t pixel) {
+            if (k < FRAME_CELLS) cells[k] = uint16_t(pixel);
+        };
+        const unsigned r = raster;
+        if (r < Frame.text_top || r >= unsigned(Frame.text_top) + Frame.text_height) {
+            for (unsigned k = 0; k < FRAME_CELLS; k++) put(k, bordpixel);
+            return;
+        }
+        for (unsigned k = 0; k < Frame.left_border; k++) put(k, bordpixel);
+        for (unsigned c = 0; c < Frame.columns; c++) {
+            uint8_t code = memory[uint16_t(vidpoint + x + c)];
+            uint16_t a = uint16_t(charaddr + y + doublesize * code);
+            if (a >= 0x2000 && a <= 0x7FFF) a = uint16_t(a + 0x6000);
+            if (a > 0x9FFF) a = uint16_t(a + 0x6000);
+            uint8_t pattern = memory[a];
+            uint8_t colour = memory[uint16_t(colpoint + x + c)];
+            uint32_t fg = vic_colors[colour & 7].double_pixel;
+            unsigned k = Frame.left_border + 8 * c;
+            if (colour & 0x08) {
+                const uint32_t pair_pixel[4] = {backpix, bordpixel, fg, auxpix};
+                for (unsigned i = 0; i < 8; i++) put(k + i, pair_pixel[(pattern >> (6 - (i & 6))) & 3]);
+            } else {
+                bool normal = memory[0x900F] & 0x08;
+                for (unsigned i = 0; i < 8; i++) put(k + i, ((pattern >> (7 - i)) & 1) == normal ? fg : backpix);
+            }
+        }
+        if (++y == doublesize) {
+            x = uint16_t(x + Frame.columns);
+            y = 0;
+        }
+        for (unsigned k = Frame.left_border + Frame.text_width; k <= 259; k++) put(k, bordpixel);
+    }
+};
+
+TEST_F(Renderer, RandomRegistersAndMemoryDrawAsTheVicDoes) {
+    std::mt19937 rng(20);
+    auto byte = [&] { return uint8_t(rng()); };
+    for (int round = 0; round < 3000; round++) {
+        set_video_constants(uint8_t(round & 1));
+        for (uint16_t r : {0, 1, 2, 3, 5, 14, 15}) WRITMEM(uint16_t(VIC_BASE + r), byte());
+        if (round % 3 == 0) WRITMEM(0x9001, uint8_t(rng() % 8));  // most lines in the text area
+        if (round % 4 == 0) memory[uint16_t(rng())] = byte();
+        for (int i = 0; i < 64; i++) memory[uint16_t(vidpoint + rng() % 1024)] = byte();
+        for (int i = 0; i < 64; i++) memory[uint16_t(colpoint + rng() % 1024)] = byte();
+        for (int i = 0; i < 256; i++) memory[uint16_t(rng())] = byte();
+        const uint16_t start_x = uint16_t(rng() % 700), start_y = uint16_t(rng() % 40);  // y may lie past doublesize
+        raster = uint16_t(rng() % (last_line + 1));
+        ReferenceLine want(start_x, start_y);
+        x = start_x;
+        y = start_y;
+        render_line();
+        std::vector<uint16_t> got(FRAME_CELLS);
+        std::memcpy(got.data(), frame_image + raster * FRAME_LINE_BYTES, 2 * FRAME_CELLS);
+        ASSERT_EQ(got, want.cells) << "round " << round;
+        ASSERT_EQ(x, want.x) << "round " << round;
+        ASSERT_EQ(y, want.y) << "round " << round;
     }
 }
 
