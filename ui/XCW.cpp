@@ -97,12 +97,8 @@ Widget pulldown(Widget menu_bar, const char* name, bool tear_off, Widget* cascad
     return menu;
 }
 
-// Dialog shells get the same fixed size as their contents.
-void fix_shell_size(Widget dialog, Dimension width, Dimension height) {
-    XtVaSetValues(XtParent(dialog), XmNminWidth, width, XmNmaxWidth, width, XmNminHeight, height, XmNmaxHeight,
-                  height, nullptr);
-}
-
+// The dialog creators hand their resources to the dialog shell as well, whose
+// minimum and maximum sizes then keep the dialog at its fixed size.
 Widget file_dialog(const char* name, const char* title, XtCallbackProc handler) {
     Args a;
     a.text(XmNdialogTitle, title)
@@ -116,7 +112,6 @@ Widget file_dialog(const char* name, const char* title, XtCallbackProc handler) 
         .set(XmNmustMatch, True)
         .set(XmNresizePolicy, XmRESIZE_NONE);
     Widget dialog = XmCreateFileSelectionDialog(toplevel, const_cast<char*>(name), a.list, a.count);
-    fix_shell_size(dialog, 400, 400);
     XtAddCallback(dialog, XmNokCallback, handler, data(DIALOG_OK));
     XtAddCallback(dialog, XmNcancelCallback, handler, data(DIALOG_CANCEL));
     XtUnmanageChild(XmFileSelectionBoxGetChild(dialog, XmDIALOG_HELP_BUTTON));
@@ -186,9 +181,7 @@ Widget form_dialog(Widget parent, const char* title, Dimension width, Dimension 
         .set(XmNminHeight, height)
         .set(XmNmaxHeight, height)
         .set(XmNresizePolicy, XmRESIZE_NONE);
-    Widget form = XmCreateFormDialog(parent, const_cast<char*>("form"), a.list, a.count);
-    fix_shell_size(form, width, height);
-    return form;
+    return XmCreateFormDialog(parent, const_cast<char*>("form"), a.list, a.count);
 }
 
 Widget label(Widget form, const char* name, const char* text, Side top, Side left, Side right, Side bottom) {
@@ -205,8 +198,8 @@ Widget rule(Widget form, const char* name, Side top) {
     return XtCreateManagedWidget(name, xmSeparatorWidgetClass, form, a.list, a.count);
 }
 
-Widget slider(Widget form, const char* name, int lowest, int highest, int value, intptr_t client, Side top,
-             Side left) {
+Widget slider(Widget form, const char* name, int lowest, int highest, int value, XtCallbackProc handler,
+             intptr_t client, Side top, Side left) {
     Args a;
     a.set(XmNorientation, XmHORIZONTAL)
         .set(XmNminimum, lowest)
@@ -214,7 +207,7 @@ Widget slider(Widget form, const char* name, int lowest, int highest, int value,
         .set(XmNvalue, value < lowest ? lowest : value > highest ? highest : value);
     place(a, top, left, NONE, NONE);
     Widget w = XtCreateManagedWidget(name, xmScaleWidgetClass, form, a.list, a.count);
-    XtAddCallback(w, XmNdragCallback, client == SCALE_MEMORY ? memvalCB : speedvalCB, data(client));
+    XtAddCallback(w, XmNdragCallback, handler, data(client));
     return w;
 }
 
@@ -307,7 +300,7 @@ Widget create_error_dialog(Widget parent, const char* text) {
 Widget create_memory_dialog(Widget parent) {
     Widget form = form_dialog(parent, "Memory Settings", 250, 200);
     memory_label = label(form, "memory_label", "Memory expansion :", FORM, FORM, FORM, at(20));
-    memory_scale = slider(form, "memory_scale", 0, 4, memdef, SCALE_MEMORY, below(memory_label), at(10));
+    memory_scale = slider(form, "memory_scale", 0, 4, memdef, memvalCB, SCALE_MEMORY, below(memory_label), at(10));
     memory_value_label = label(form, "memory_value_label", expansion_name(memexp), below(memory_label), at(50),
                                FORM, NONE);
     sep1 = rule(form, "sep1", at(40));
@@ -328,12 +321,13 @@ Widget create_speed_dialog(Widget parent) {
     char text[32];
     Widget form = form_dialog(parent, "Speed Settings", 250, 200);
     speed_label = label(form, "speed_label", "Frame rate :", FORM, FORM, FORM, at(20));
-    speed_scale = slider(form, "speed_scale", 1, 6, int(interrupt), SCALE_FRAME_RATE, below(speed_label), at(10));
+    speed_scale =
+        slider(form, "speed_scale", 1, 6, int(interrupt), speedvalCB, SCALE_FRAME_RATE, below(speed_label), at(10));
     std::snprintf(text, sizeof text, "1/%d", int(interrupt));
     frame_value_label = label(form, "frame_value_label", text, below(speed_label), at(50), FORM, NONE);
     sep3 = rule(form, "sep3", at(35));
     speed_label2 = label(form, "speed_label2", "Delay :", at(40), FORM, FORM, NONE);
-    delay_scale = slider(form, "delay_scale", 0, 500, delay_loop, SCALE_DELAY, at(55), at(10));
+    delay_scale = slider(form, "delay_scale", 0, 500, delay_loop, speedvalCB, SCALE_DELAY, at(55), at(10));
     std::snprintf(text, sizeof text, "%d cycles", delay_loop);
     delay_value_label = label(form, "delay_value_label", text, at(55), at(50), FORM, NONE);
     sep4 = rule(form, "sep4", at(70));
