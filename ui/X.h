@@ -71,10 +71,8 @@ enum ClientData : intptr_t {
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
 };
 
-// Names of the expansion indices, as the memory dialog shows them.
-extern const char* const EXPANSION_NAMES[5];
-// The name of an index; an index beyond 4 (possible from a hand-made
-// configuration file) has none.
+// The name of an expansion index as the memory dialog shows it; an index
+// beyond 4 (possible from a hand-made configuration file) has none.
 const char* expansion_name(uint32_t index);
 
 // ---- callbacks (XCB.cpp) ------------------------------------------------------------

@@ -20,10 +20,11 @@
 uint8_t interrupt_old;
 uint16_t delay_old;
 
-const char* const EXPANSION_NAMES[5] = {"unexpanded", "3 KB expansion", "8 KB expansion", "16 KB expansion",
-                                        "24 KB expansion"};
-
-const char* expansion_name(uint32_t index) { return index < 5 ? EXPANSION_NAMES[index] : ""; }
+const char* expansion_name(uint32_t index) {
+    static const char* const names[5] = {"unexpanded", "3 KB expansion", "8 KB expansion", "16 KB expansion",
+                                         "24 KB expansion"};
+    return index < 5 ? names[index] : "";
+}
 
 // ---- key table ------------------------------------------------------------------------
 
@@ -134,10 +135,14 @@ void move_paddle(PaddleMove move) {
     }
 }
 
+void show(Widget dialog) {
+    if (dialog) XtManageChild(dialog);
+}
+
 void run_command(KeyCommand cmd) {
     switch (cmd) {
     case CMD_LOAD_BASIC:
-        XtManageChild(load_basic_dialog);
+        show(load_basic_dialog);
         break;
     case CMD_SAVE_BASIC:
         check_basic_program();
@@ -155,10 +160,6 @@ void run_command(KeyCommand cmd) {
 }
 
 uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
-
-void show(Widget dialog) {
-    if (dialog) XtManageChild(dialog);
-}
 
 // A scale refuses values outside its range (a configuration file may hold
 // any number), so the shown value is kept inside it.
@@ -180,6 +181,18 @@ char* chosen_file(XtPointer call_data) {
     char* name = nullptr;
     if (!cbs || !XmStringGetLtoR(cbs->value, char_set, &name)) return nullptr;
     return name;
+}
+
+// OK runs the file operation on the chosen name; OK and Cancel hide the dialog.
+void basic_file_chosen(Widget dialog, XtPointer client_data, XtPointer call_data, int (*operation)(const char*)) {
+    intptr_t which = reinterpret_cast<intptr_t>(client_data);
+    if (which == DIALOG_OK) {
+        if (char* name = chosen_file(call_data)) {
+            operation(name);
+            XtFree(name);
+        }
+    }
+    if (which == DIALOG_OK || which == DIALOG_CANCEL) XtUnmanageChild(dialog);
 }
 
 }  // namespace
@@ -212,7 +225,7 @@ PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned to
 }
 
 void check_basic_program() {
-    uint16_t start = word_at(0x2B), end = word_at(0x2D);
+    uint16_t start = word_at(BASIC_START), end = word_at(BASIC_END);
     show(end == uint16_t(start + 2) ? save_error_dialog : save_basic_dialog);
 }
 
@@ -290,29 +303,11 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
 void dialogCB(Widget w, XtPointer, XtPointer) { XtUnmanageChild(w); }
 
 void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    intptr_t which = reinterpret_cast<intptr_t>(client_data);
-    if (which == DIALOG_OK) {
-        if (char* name = chosen_file(call_data)) {
-            readbasic(name);
-            XtFree(name);
-        }
-        XtUnmanageChild(w);
-    } else if (which == DIALOG_CANCEL) {
-        XtUnmanageChild(w);
-    }
+    basic_file_chosen(w, client_data, call_data, readbasic);
 }
 
 void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    intptr_t which = reinterpret_cast<intptr_t>(client_data);
-    if (which == DIALOG_OK) {
-        if (char* name = chosen_file(call_data)) {
-            writebasic(name);
-            XtFree(name);
-        }
-        XtUnmanageChild(w);
-    } else if (which == DIALOG_CANCEL) {
-        XtUnmanageChild(w);
-    }
+    basic_file_chosen(w, client_data, call_data, writebasic);
 }
 
 void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {

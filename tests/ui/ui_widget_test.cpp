@@ -491,6 +491,24 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     EXPECT_FALSE(XtIsManaged(cart_start_dialog));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
 
+    // Any other client data: the BASIC dialogs stay as they are, the cartridge
+    // dialog is hidden all the same; nothing is loaded or saved.
+    for (Widget dialog : {load_basic_dialog, save_basic_dialog, load_cart_dialog}) XtManageChild(dialog);
+    out = capture_stdout([&] {
+        dialog1CB(load_basic_dialog, reinterpret_cast<XtPointer>(22), &cbs);
+        dialog2CB(save_basic_dialog, reinterpret_cast<XtPointer>(22), &cbs);
+        dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(22), &cbs);
+    });
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(XtIsManaged(load_basic_dialog));
+    EXPECT_TRUE(XtIsManaged(save_basic_dialog));
+    EXPECT_FALSE(XtIsManaged(load_cart_dialog));
+    EXPECT_FALSE(XtIsManaged(cart_start_dialog));
+    EXPECT_NE(access(name.c_str(), F_OK), 0);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+    XtUnmanageChild(load_basic_dialog);
+    XtUnmanageChild(save_basic_dialog);
+
     // OK on the load-cart dialog loads and asks for a reset, even for a failed load.
     std::string cart = d.file("nothing.a0");
     XmString cart_name = XmStringCreateLtoR(cart.data(), char_set);
