@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "sound.h"
 
-enum MessageCode : uint8_t { MSG_VOLUME = 0, MSG_FIRST_VOICE = 1, MSG_LAST_VOICE = 4, MSG_STANDARD = 5 };
+namespace {
 
 constexpr uint8_t VOICE_ON = 0x80;
 constexpr uint8_t VOICE_ONE_SHOT = 0xFF;  // plays one block at the lowest pitch, then stops
@@ -124,11 +124,13 @@ void reset_sound_state(SoundState& s, SoundBases base) {
 }
 
 void apply_sound_message(SoundState& s, uint8_t code, uint8_t value) {
-    if (code == MSG_VOLUME) {
+    if (code == SND_VOLUME) {
         s.volume = uint8_t(value << 4);
-    } else if (code >= MSG_FIRST_VOICE && code <= MSG_LAST_VOICE) {
-        s.reg[code - MSG_FIRST_VOICE] = value;
-    } else if (code == MSG_STANDARD) {
+    } else if (code >= SND_BASS && code <= SND_NOISE) {
+        static_assert(VOICE_ALTO == SND_ALTO - SND_BASS && VOICE_SOPRANO == SND_SOPRANO - SND_BASS &&
+                      VOICE_NOISE == SND_NOISE - SND_BASS);
+        s.reg[code - SND_BASS] = value;
+    } else if (code == SND_STANDARD) {
         if (value == STANDARD_NTSC) s.base = NTSC_BASES;
         if (value == STANDARD_PAL) s.base = PAL_BASES;
     }
