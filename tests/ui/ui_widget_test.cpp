@@ -388,9 +388,17 @@ TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
     EXPECT_EQ(interrupt_old, 4);
     EXPECT_EQ(delay_old, 33);
     XtUnmanageChild(speed_dialog);
-    // Any other client data does nothing.
-    menuCB(nullptr, reinterpret_cast<XtPointer>(intptr_t(10)), nullptr);
-    menuCB(nullptr, reinterpret_cast<XtPointer>(intptr_t(29)), nullptr);
+    // Any other client data does nothing: no dialog, no reset, no save.
+    const std::vector<Widget> dialogs = {load_basic_dialog, save_basic_dialog, load_cart_dialog, memory_dialog,
+                                         speed_dialog,      video_dialog,      about_window,     save_config_dialog,
+                                         clear_rom_dialog,  save_error_dialog, save_config_failed_dialog};
+    unlink("tarvikon.rc");
+    std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
+    for (intptr_t other : {10, 11, 20, 21, 29, 31, 100, -1})
+        menuCB(nullptr, reinterpret_cast<XtPointer>(other), nullptr);
+    for (Widget d : dialogs) EXPECT_FALSE(XtIsManaged(d)) << XtName(XtParent(d));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+    EXPECT_NE(access("tarvikon.rc", F_OK), 0);
 }
 
 TEST_F(Widgets, SaveConfigWritesTheFileAndTurnsItselfOff) {
