@@ -282,6 +282,45 @@ TEST_F(Synth, TvMixHoldsLoudHighNotesAtTheEndsOfTheRange) {
     EXPECT_EQ(top, 255);
 }
 
+// Both mixes against their rules, over many blocks of random register
+// settings: the normal mode divides the voice sum by 4 toward zero, the TV
+// mode shifts it (toward minus infinity) and adds hiss and hum.
+TEST_F(Synth, MixesFollowTheirRoundingRulesSampleBySample) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    for (bool tv : {false, true}) {
+        reset_sound_state(s, NTSC_BASES);
+        size_t differ = 0;  // samples where shifting and dividing the sum give other outputs
+        for (int block = 0; block < 400; block++) {
+            if (block % 8 == 0) {
+                for (uint8_t code = 0; code <= 4; code++) apply_sound_message(s, code, next() | (code ? 0x80 : 0));
+            }
+            make_block(s, tv);
+            for (int i = 0; i < BLOCK_SAMPLES; i++) {
+                const int32_t sum =
+                    s.buf[VOICE_BASS][i] + s.buf[VOICE_ALTO][i] + s.buf[VOICE_SOPRANO][i] + s.buf[VOICE_NOISE][i];
+                int32_t expected;
+                if (!tv) {
+                    expected = sum / 4 * s.volume / 65536 + 128;
+                } else {
+                    const int32_t floor_quarter = sum >= 0 ? sum / 4 : -((-sum + 3) / 4);
+                    const int32_t a = floor_quarter * s.volume;
+                    const int32_t b = (s.buf[VOICE_HISS][i] + s.buf[VOICE_HUM][i]) / 2 * 32;
+                    expected = std::clamp((a + b) / 65536 + 128, 0, 255);
+                    differ += ((sum / 4) * s.volume + b) / 65536 + 128 != (a + b) / 65536 + 128;
+                }
+                ASSERT_EQ(s.out[i], expected) << (tv ? "tv" : "normal") << " block " << block << " sample " << i;
+            }
+        }
+        if (tv) {
+            EXPECT_GT(differ, 0u) << "no sample tells the two roundings apart";
+        }
+    }
+}
+
 TEST_F(Synth, StandardMessageLoadsBasesAndNothingElse) {
     apply_sound_message(s, 1, 0x93);
     apply_sound_message(s, 0, 0x0A);
