@@ -2,10 +2,12 @@
 // layout.
 #include "fileio.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
@@ -78,13 +80,17 @@ int readrom(const char* path, uint16_t address, int size) {
         fputs("failed\n", stdout);
         return -1;
     }
-    ssize_t got = read_into_memory(fd, address, size_t(size < 0 ? 0 : size));
+    // Read aside first: the reset keeps running on the old kernal when the
+    // new one is short, so a failed load must leave the old image whole.
+    std::vector<uint8_t> image(std::min(size_t(size < 0 ? 0 : size), size_t(MEMORY_SIZE - address)));
+    ssize_t got = read_up_to(fd, image.data(), image.size());
     close(fd);
     if (got != size) {
         printf("%d ", int(got));
         fputs("failed !\n", stdout);
         return -1;
     }
+    std::copy(image.begin(), image.end(), memory + address);
     return 0;
 }
 

@@ -9,7 +9,7 @@
 // ---- system ROMs and cartridges ----------------------------------------------
 
 // Reads exactly `size` bytes of an image to `address`; 0, or -1 after its
-// failure text.
+// failure text, with memory left as it was.
 int readrom(const char* path, uint16_t address, int size);
 
 // A raw cartridge image: a 4098 or 8194 byte file starts with a load-address

@@ -220,9 +220,14 @@ TEST_F(Cartridge, SystemRomImagesMustBeComplete) {
     EXPECT_TRUE(memory_holds(memory, 0x8000, image.substr(0, 4096)));
     EXPECT_EQ(memory[0x9000], 0);  // bytes past the size are not read
 
+    // A short image leaves the one in memory whole: the reset goes on with
+    // the old kernal when the new one cannot be read.
+    std::string old_image = pattern(8192, 33);
+    std::memcpy(memory + 0xC000, old_image.data(), old_image.size());
     int result = 0;
     EXPECT_EQ(capture_stdout([&] { result = readrom("rom", 0xC000, 8192); }), "5000 failed !\n");
     EXPECT_EQ(result, -1);
+    EXPECT_TRUE(memory_holds(memory, 0xC000, old_image));
     EXPECT_EQ(capture_stdout([&] { result = readrom("none", 0xC000, 8192); }), "failed\n");
     EXPECT_EQ(result, -1);
     mkdir("romdir", 0755);
