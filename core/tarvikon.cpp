@@ -8,6 +8,7 @@
 
 #include "../files/fileio.h"
 #include "../sound/sound.h"
+#include "../sound/synth.h"
 #include "cpu.h"
 #include "host.h"
 #include "memory.h"
@@ -48,12 +49,19 @@ namespace {
 
 struct VideoStandard {
     uint32_t scanline, last_line, screen_width, view_left;
-    int sop, mit, bas, noi;
+    SoundBases bases;
 };
 constexpr VideoStandard STANDARDS[2] = {
-    {NTSC_SCANLINE, NTSC_LAST_LINE, NTSC_SCREEN_WIDTH, NTSC_VIEW_LEFT, 15980, 7990, 3995, 31960},
-    {PAL_SCANLINE, PAL_LAST_LINE, PAL_SCREEN_WIDTH, PAL_VIEW_LEFT, 17320, 8659, 4329, 34640},
+    {NTSC_SCANLINE, NTSC_LAST_LINE, NTSC_SCREEN_WIDTH, NTSC_VIEW_LEFT, NTSC_BASES},
+    {PAL_SCANLINE, PAL_LAST_LINE, PAL_SCREEN_WIDTH, PAL_VIEW_LEFT, PAL_BASES},
 };
+
+void set_timing(const VideoStandard& s) {
+    scanline = s.scanline;
+    last_line = s.last_line;
+    screen_width = s.screen_width;
+    Frame.view_left = s.view_left;
+}
 
 void say(const char* text) {
     if (verbose) fputs(text, stdout);
@@ -97,10 +105,7 @@ void deliver_interrupts() {
 void switch_video_standard() {
     say("Loading new kernel...");
     const VideoStandard& s = STANDARDS[vid_new ? 1 : 0];
-    scanline = s.scanline;
-    last_line = s.last_line;
-    Frame.view_left = s.view_left;
-    screen_width = s.screen_width;
+    set_timing(s);
     forward_sound(SND_STANDARD, uint8_t(s.scanline));
     say(vid_new ? "PAL timing...kernel.pal..." : "NTSC timing...kernel.ntsc...");
     if (readrom(vid_new ? "roms/kernel.pal" : "roms/kernel.ntsc", 0xE000, 8192) == -1)
@@ -115,14 +120,11 @@ void switch_video_standard() {
 void set_video_constants(uint8_t timing) {
     if (timing > 1) return;
     const VideoStandard& s = STANDARDS[timing];
-    scanline = s.scanline;
-    last_line = s.last_line;
-    screen_width = s.screen_width;
-    Frame.view_left = s.view_left;
-    sop = s.sop;
-    mit = s.mit;
-    bas = s.bas;
-    noi = s.noi;
+    set_timing(s);
+    sop = s.bases.sop;
+    mit = s.bases.mit;
+    bas = s.bases.bas;
+    noi = s.bases.noi;
 }
 
 void machine_start() {

@@ -43,13 +43,8 @@ inline int chip_number(const Via& via) { return &via == &Via2; }
 inline Via& via_at(uint16_t addr) { return (addr & 0x20) ? Via2 : Via1; }
 inline uint16_t real_base(const Via& via) { return &via == &Via2 ? VIA2_BASE : VIA1_BASE; }
 
-inline uint16_t word(const uint8_t* low, const uint8_t* high) { return uint16_t(*low | *high << 8); }
-inline void set_word(uint8_t* low, uint8_t* high, uint16_t value) {
-    *low = uint8_t(value);
-    *high = uint8_t(value >> 8);
-}
-// A counter's two bytes are adjacent, so the compiler can make one 16-bit
-// access of them on the per-step path.
+// A counter's or latch's two bytes are adjacent, low first, so the compiler
+// can make one 16-bit access of them on the per-step path.
 inline uint16_t pair(const uint8_t* low) { return uint16_t(low[0] | low[1] << 8); }
 inline void set_pair(uint8_t* low, uint16_t value) {
     low[0] = uint8_t(value);
@@ -153,8 +148,8 @@ bool via_write(uint16_t& addr, uint8_t& value) {
         return true;
     case VIA_T1CH: {
         *via.t1lh = value;
-        uint16_t latch = word(via.t1ll, via.t1lh);
-        set_word(via.t1cl, via.t1ch, latch == 0xFFFF ? latch : uint16_t(latch + 1));
+        uint16_t latch = pair(via.t1ll);
+        set_pair(via.t1cl, latch == 0xFFFF ? latch : uint16_t(latch + 1));
         via.t1_armed = 1;
         *via.ifr &= uint8_t(~IFR_T1);
         if ((*via.acr & (ACR_PB7_OUTPUT | ACR_T1_FREE_RUN)) == ACR_PB7_OUTPUT) *via.orb &= uint8_t(~PB7);
@@ -168,7 +163,7 @@ bool via_write(uint16_t& addr, uint8_t& value) {
         return false;
     case VIA_T2CH: {
         uint16_t start = uint16_t(value << 8 | via.t2_latch_low);
-        set_word(via.t2cl, via.t2ch, start == 0xFFFF ? start : uint16_t(start + 1));
+        set_pair(via.t2cl, start == 0xFFFF ? start : uint16_t(start + 1));
         via.t2_armed = 1;
         *via.ifr &= uint8_t(~IFR_T2);
         return false;
@@ -227,7 +222,7 @@ void init_timers(Via& via) {
 // stays small and inline, the rest is out of line.
 [[gnu::cold, gnu::noinline]] void timer1_underflow(Via& via, uint16_t c, uint16_t n) {
     uint16_t d = uint16_t(c - n);
-    n = uint16_t(word(via.t1ll, via.t1lh) - d + T1_RELOAD_CYCLES);
+    n = uint16_t(pair(via.t1ll) - d + T1_RELOAD_CYCLES);
     if (via.t1_armed) {
         if (*via.acr & *via.ddrb & PB7) {
             *via.orb ^= PB7;
@@ -239,7 +234,7 @@ void init_timers(Via& via) {
             n = uint16_t(~d);  // rolls over from $FFFF
         }
     }
-    set_word(via.t1cl, via.t1ch, n);
+    set_pair(via.t1cl, n);
 }
 
 [[gnu::cold, gnu::noinline]] void timer2_pulse_counting(const Via& via) { fputs(PULSE_COUNT_TEXT[chip_number(via)], stdout); }
