@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +35,13 @@ void fuzz_failf(const char* file, int line, const char* format, ...) {
 
 namespace {
 std::string work_dir;
+
+// The private directory goes with the process (crash inputs are written
+// elsewhere, by -artifact_prefix).
+void remove_work_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(work_dir, ignored);
+}
 }
 
 const std::string& fuzz_dir() { return work_dir; }
@@ -59,6 +67,7 @@ void fuzz_setup_once() {
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) std::abort();
     work_dir = buf.data();
+    std::atexit(remove_work_dir);
 }
 
 InFuzzDir::InFuzzDir() : previous(open(".", O_RDONLY | O_DIRECTORY)) {
