@@ -13,6 +13,9 @@
 # Exit status 77 means skipped.
 set -u
 case_name=${1:?usage: launcher_test.sh <case>}
+# TARVIKON_SHARED in the environment overrides the build's shared directory,
+# as for the other tests.
+SHARED=${TARVIKON_SHARED:-$SHARED}
 
 T=$(mktemp -d "${TMPDIR:-/tmp}/tarvikon-launcher-test.XXXXXX")
 server_pids=()
