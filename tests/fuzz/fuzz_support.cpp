@@ -15,6 +15,7 @@
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
+#include "tests/support/machine.h"
 
 const char* fuzz_current_input = nullptr;
 
@@ -80,40 +81,8 @@ InFuzzDir::~InFuzzDir() {
 }
 
 void fuzz_new_machine(uint8_t timing) {
-    fuzz_setup_once();
-    std::memset(memory, 0, MEMORY_SIZE);
-    std::memset(memory, 0xFF, 0x9000);
-    std::memset(memory + 0xA000, 0xFF, 0x2000);
-    std::memset(rombank, 0, sizeof rombank);
-    std::memset(keyrow, 0xFF, sizeof keyrow);
-    std::memset(keycol, 0xFF, sizeof keycol);
-    keycount = 0;
-    joystick = joystick2 = 0xFF;
-    soundon = 0;
-    tvsound = 0;
-    verbose = 0;
-    config = 0;
-    ram = 0;
-    memexp = 0;
-    memdef = 0;
-    interrupt = 2;
-    intdef = 2;
-    delay_loop = 0;
-    vid_time = vid_new = timing;
-    overscan = overscan_set = 28;
-    joystick_fd = -1;
-    raster = 0;
-    line_cycles = 0;
-    frame_ready = 1;
-    x = y = 0;
-    cycles = 0;
-    scale = 0;
-    DUMP = 0;
-    set_video_constants(timing);
-    start_X_client();
-    wire_vias();
-    wire_vic();
-    install_io_handlers();
+    fuzz_setup_once();  // allocates the exact 64 KB block first
+    reset_test_machine(timing);
 }
 
 void fuzz_fill_memory(uint32_t seed) {
