@@ -27,6 +27,11 @@ void put_frame();
 // Handles at most one pending window-system event.
 void poll_event();
 
+// Handles window-system events as they arrive until the monotonic clock
+// (pacing.h) reaches deadline_ns, sleeping in between; when that time has
+// passed, only handles what is pending.
+void wait_until(int64_t deadline_ns);
+
 void resize_main_window(unsigned cycles_per_line, unsigned new_overscan);
 
 void show_halt_dialog();

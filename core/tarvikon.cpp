@@ -12,6 +12,7 @@
 #include "cpu.h"
 #include "host.h"
 #include "memory.h"
+#include "pacing.h"
 #include "via.h"
 #include "vic.h"
 
@@ -21,6 +22,7 @@ uint8_t Flags[8];
 int32_t cycles = 0;
 uint16_t line_cycles = 0;
 uint8_t frame_ready = 1;
+uint32_t frame_count = 0;
 
 uint32_t scanline = 0;
 uint32_t last_line = 0;
@@ -159,6 +161,7 @@ void run_step() {
     raster++;
     if (raster > last_line) {
         raster = 0;
+        frame_count++;
         if (intdef == 1) frame_ready = 1;
         intdef--;
         poll_event();
@@ -188,7 +191,10 @@ void run_frame() {
 }
 
 void main_loop() {
-    for (;;) run_step();
+    for (;;) {
+        run_frame();
+        pace_frame();
+    }
 }
 
 void reset_tarvikon() {

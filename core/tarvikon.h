@@ -32,6 +32,7 @@ constexpr int INTERRUPT_CYCLES = 7;
 extern int32_t cycles;        // cycles of the current step
 extern uint16_t line_cycles;  // cycles accumulated towards the end of the raster line
 extern uint8_t frame_ready;   // a drawn frame is complete and waits for put_frame
+extern uint32_t frame_count;  // frames ended (raster wrapped to line 0), counting on
 
 // ---- video timing ----------------------------------------------------------
 
@@ -83,6 +84,7 @@ void run_step();
 // Runs steps until the raster position wraps to line 0 (one emulated frame).
 void run_frame();
 
+// Frames one after another, each followed by pace_frame() (pacing.h).
 [[noreturn]] void main_loop();
 
 void reset_tarvikon();

@@ -10,6 +10,7 @@
 
 #include "../core/host.h"
 #include "../core/memory.h"
+#include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
@@ -29,6 +30,7 @@ void set_tvsound() { tvsound = 1; }
 void set_no_version() { ram |= NO_VERSION_PATCH; }
 void set_nosound() { soundon = 0; }
 void set_nocfg() { config = 1; }
+void set_warp() { warp_speed = 1; }
 [[noreturn]] void help_and_exit() {
     show_help();
     exit(0);
@@ -57,6 +59,8 @@ constexpr Option OPTIONS[] = {
     {"-NOSOUND", set_nosound, nullptr},
     {"-nocfg", set_nocfg, nullptr},
     {"-NOCFG", set_nocfg, nullptr},
+    {"-warp", set_warp, nullptr},
+    {"-WARP", set_warp, nullptr},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };

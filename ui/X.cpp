@@ -7,6 +7,7 @@
 #include <Xm/RowColumn.h>
 #include <X11/cursorfont.h>
 #include <X11/Shell.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "../core/host.h"
+#include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/vic.h"
 
@@ -344,5 +346,21 @@ void poll_event() {
         // Only a timer or other input is due: handle it without waiting, so
         // that a blinking text cursor in an open dialog never stalls the machine.
         XtAppProcessEvent(context, pending);
+    }
+}
+
+void wait_until(int64_t deadline_ns) {
+    release_held_keys();
+    const int connection = ConnectionNumber(TKDisplay);
+    for (;;) {
+        for (int n = 0; n < 256 && XtAppPending(context); n++) poll_event();
+        int64_t left = deadline_ns - monotonic_ns();
+        if (left <= 0) return;
+        // Sleeps until the deadline or the next event; the toolkit's timers
+        // (a blinking text cursor) wait at most one frame.
+        XFlush(TKDisplay);
+        pollfd input{connection, POLLIN, 0};
+        timespec timeout{time_t(left / 1000000000), long(left % 1000000000)};
+        ppoll(&input, 1, &timeout, nullptr);
     }
 }

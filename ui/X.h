@@ -42,6 +42,7 @@ extern XmStringCharSet char_set;
 extern Widget file_menu, options_menu, about_menu;
 extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, save_config_item, quit_item;
 extern Widget memory_item, speed_item, video_item, reset_item, about_item;
+extern Widget warp_item;  // toggle: shows and sets warp speed
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
 extern Widget about_window;
@@ -65,7 +66,7 @@ extern uint16_t delay_old;
 enum ClientData : intptr_t {
     MENU_LOAD_BASIC = 0, MENU_SAVE_BASIC = 1, MENU_LOAD_CART = 2, MENU_EXIT = 3, MENU_MEMORY = 4,
     MENU_SPEED = 5, MENU_VIDEO = 6, MENU_RESET = 7, MENU_SAVE_CONFIG = 8, MENU_REMOVE_CART = 9,
-    MENU_ABOUT = 30,
+    MENU_WARP = 10, MENU_ABOUT = 30,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -114,7 +115,7 @@ void set_label(Widget label, const char* text);
 enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
-enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT };
+enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP };
 
 struct KeyBinding {
     KeySym sym;
@@ -131,6 +132,15 @@ const KeyBinding* find_key(KeySym sym);
 // Applies a key press or release to the matrix, joystick lines and paddles and
 // runs the command keys. Returns false for a key without an action.
 bool handle_key(KeySym sym, bool press);
+
+// Keys as the window delivers them. A key released before a whole frame has
+// passed since its press stays down until then (release_held_keys, at every
+// frame end), so that a quick tap still meets a keyboard scan.
+void key_event(KeySym sym, bool press);
+void release_held_keys();
+
+// Turns warp speed on or off and shows it on the menu's toggle.
+void set_warp(bool on);
 
 // The light-pen latch for a pointer position in the drawing area.
 struct PenPosition {

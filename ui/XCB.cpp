@@ -12,6 +12,7 @@
 
 #include "../core/host.h"
 #include "../core/memory.h"
+#include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../core/vic.h"
@@ -76,7 +77,7 @@ const KeyBinding KEY_TABLE[] = {
 
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
-    command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT),
+    command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -156,7 +157,32 @@ void run_command(KeyCommand cmd) {
     case CMD_EXIT:
         shut_down_tarvikon();
         exit(0);
+    case CMD_WARP:
+        set_warp(!warp_speed);
+        break;
     }
+}
+
+// Keys pressed in the last frames, kept until the frame count has moved on
+// by two frame ends (one whole frame) after the press.
+struct HeldKey {
+    KeySym sym;
+    uint32_t pressed_at;
+    bool released;
+};
+constexpr unsigned HELD_MAX = 16;
+constexpr uint32_t HOLD_FRAMES = 2;
+HeldKey held[HELD_MAX];
+unsigned held_count = 0;
+
+bool held_long_enough(const HeldKey& k) { return frame_count - k.pressed_at >= HOLD_FRAMES; }
+
+void forget_held(unsigned i) { held[i] = held[--held_count]; }
+
+HeldKey* find_held(KeySym sym) {
+    for (unsigned i = 0; i < held_count; i++)
+        if (held[i].sym == sym) return &held[i];
+    return nullptr;
 }
 
 uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
@@ -217,6 +243,41 @@ bool handle_key(KeySym sym, bool press) {
     return true;
 }
 
+void key_event(KeySym sym, bool press) {
+    HeldKey* k = find_held(sym);
+    if (press) {
+        if (k) {
+            // Pressed again while a release waits: that release comes first.
+            if (k->released) handle_key(sym, false);
+            forget_held(unsigned(k - held));
+        }
+        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count, false};
+        return;
+    }
+    if (k && !held_long_enough(*k)) {
+        k->released = true;
+        return;
+    }
+    if (k) forget_held(unsigned(k - held));
+    handle_key(sym, false);
+}
+
+void release_held_keys() {
+    for (unsigned i = 0; i < held_count;) {
+        if (held[i].released && held_long_enough(held[i])) {
+            handle_key(held[i].sym, false);
+            forget_held(i);
+        } else {
+            i++;
+        }
+    }
+}
+
+void set_warp(bool on) {
+    warp_speed = on ? 1 : 0;
+    if (warp_item) XmToggleButtonSetState(warp_item, on, False);
+}
+
 PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned top_overscan) {
     int s = int(scale_factor) + 1;
     int pen_x = px / (4 * s) + 23;
@@ -233,7 +294,7 @@ void check_basic_program() {
 
 void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
     if (event->type != KeyPress && event->type != KeyRelease) return;
-    handle_key(XLookupKeysym(&event->xkey, 0), event->type == KeyPress);
+    key_event(XLookupKeysym(&event->xkey, 0), event->type == KeyPress);
 }
 
 void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
@@ -291,6 +352,9 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
         break;
     case MENU_RESET:
         reset_tarvikon();
+        break;
+    case MENU_WARP:
+        set_warp(XmToggleButtonGetState(warp_item));
         break;
     case MENU_ABOUT:
         show(about_window);

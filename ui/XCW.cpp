@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "../core/memory.h"
+#include "../core/pacing.h"
 #include "../core/tarvikon.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
@@ -27,6 +28,7 @@ XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET)
 Widget file_menu, options_menu, about_menu;
 Widget load_basic_item, save_basic_item, load_cart_item, clear_item, save_config_item, quit_item;
 Widget memory_item, speed_item, video_item, reset_item, about_item;
+Widget warp_item;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
 Widget about_window;
@@ -82,6 +84,14 @@ Widget push_item(Widget menu, const char* label, intptr_t client) {
     a.text(XmNlabelString, label);
     Widget item = XtCreateManagedWidget(label, xmPushButtonWidgetClass, menu, a.list, a.count);
     XtAddCallback(item, XmNactivateCallback, menuCB, data(client));
+    return item;
+}
+
+Widget toggle_item(Widget menu, const char* label, bool on, intptr_t client) {
+    Args a;
+    a.text(XmNlabelString, label).set(XmNset, on ? XmSET : XmUNSET).set(XmNvisibleWhenOff, True);
+    Widget item = XtCreateManagedWidget(label, xmToggleButtonWidgetClass, menu, a.list, a.count);
+    XtAddCallback(item, XmNvalueChangedCallback, menuCB, data(client));
     return item;
 }
 
@@ -267,6 +277,7 @@ void create_menus(Widget menu_bar) {
     video_item = push_item(options_menu, "Video...", MENU_VIDEO);
     separator(options_menu);
     reset_item = push_item(options_menu, "Reset VIC 20      F11", MENU_RESET);
+    warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);

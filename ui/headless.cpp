@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../core/host.h"
+#include "../core/pacing.h"
 #include "../core/vic.h"
 
 namespace {
@@ -31,6 +32,7 @@ void poll_event() {
     headless.events_polled++;
     if (headless.on_poll) headless.on_poll();
 }
+void wait_until(int64_t deadline_ns) { sleep_until_ns(deadline_ns); }
 void resize_main_window(unsigned cycles_per_line, unsigned new_overscan) {
     headless.resizes++;
     headless.last_resize_cycles = cycles_per_line;
