@@ -1,6 +1,7 @@
 // Speed benchmarks: emulated cycles per host second, compared as ratios.
 //   tarvikon-bench cpu <6502_functional_test.bin>
 //   tarvikon-bench machine <roms dir> <frames>
+//   tarvikon-bench realtime <roms dir> <seconds>
 #include <cstdio>
 #include <cstring>
 
@@ -9,7 +10,10 @@
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "cpu") == 0) return bench_cpu(argv[2]);
     if (argc >= 4 && std::strcmp(argv[1], "machine") == 0) return bench_machine(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: %s cpu <6502_functional_test.bin>\n       %s machine <roms dir> <frames>\n", argv[0],
-                 argv[0]);
+    if (argc >= 4 && std::strcmp(argv[1], "realtime") == 0) return bench_realtime(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: %s cpu <6502_functional_test.bin>\n       %s machine <roms dir> <frames>\n"
+                 "       %s realtime <roms dir> <seconds>\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
 }

@@ -35,6 +35,8 @@ bool load(const std::string& dir, const char* name, uint16_t address, int size) 
     return false;
 }
 
+}  // namespace
+
 // Start-up as the program does it, without a window or sound.
 bool start_machine(const std::string& roms) {
     memory = static_cast<uint8_t*>(std::calloc(MEMORY_SIZE, 1));
@@ -54,6 +56,8 @@ bool start_machine(const std::string& roms) {
     machine_start();
     return true;
 }
+
+namespace {
 
 // Runs whole frames and returns the emulated cycles.
 uint64_t run_frames(long frames) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "core/pacing.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
@@ -194,6 +195,51 @@ TEST_F(Keys, PaddleKeysMoveByFourAndStopAtTheEnds) {
     }
     EXPECT_EQ(keycount, 0);
     EXPECT_TRUE(nothing_down());
+}
+
+TEST_F(Keys, QuickTapStaysDownForAWholeFrameAndLongHoldsReleaseAtOnce) {
+    auto a_down = [] { return (rows_in_column(2) & 0x02) == 0; };
+    frame_count = 1000;
+    key_event(XK_a, true);
+    key_event(XK_a, false);  // press and release in one frame
+    EXPECT_TRUE(a_down());
+    frame_count++;
+    release_held_keys();
+    EXPECT_TRUE(a_down()) << "released before a whole frame had passed";
+    frame_count++;
+    release_held_keys();
+    EXPECT_FALSE(a_down());
+    EXPECT_EQ(keycount, 0);
+
+    // Held over two frame ends: the release counts at once.
+    key_event(XK_a, true);
+    frame_count += 2;
+    key_event(XK_a, false);
+    EXPECT_FALSE(a_down());
+
+    // Tapped again while the first tap's release waits: release, press, and
+    // the second tap is held in its turn.
+    key_event(XK_a, true);
+    key_event(XK_a, false);
+    key_event(XK_a, true);
+    EXPECT_EQ(keycount, 1);
+    key_event(XK_a, false);
+    frame_count += 2;
+    release_held_keys();
+    EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
+}
+
+TEST_F(Keys, PauseKeyTogglesWarpSpeed) {
+    warp_speed = 0;
+    key_event(XK_Pause, true);
+    EXPECT_EQ(warp_speed, 1);
+    key_event(XK_Pause, false);
+    EXPECT_EQ(warp_speed, 1);
+    key_event(XK_Pause, true);
+    key_event(XK_Pause, false);
+    EXPECT_EQ(warp_speed, 0);
+    EXPECT_EQ(keycount, 0);
 }
 
 TEST_F(Keys, RestoreKeyOnlyRaisesTheCa1FlagOfTheFirstVia) {
