@@ -210,21 +210,12 @@ protected:
         xdo({"mousemove", std::to_string(area.abs_x + px), std::to_string(area.abs_y + py)});
     }
 
-    // Presses the keys of VIC 20 text, each held long enough for the keyboard
-    // scan to see it and released long enough before the next. The pointer
-    // must be over the drawing area (the focus follows it).
+    // Presses the keys of VIC 20 text as a person does. The pointer must be
+    // over the drawing area (the focus follows it).
     void press_keys(const std::string& text) {
-        std::vector<std::string> chain;
-        for (char c : text) {
-            std::vector<std::string> keys = keys_for(c);
-            if (keys.empty()) {
-                ADD_FAILURE() << "no key for '" << c << "'";
-                continue;
-            }
-            for (size_t i = 0; i + 1 < keys.size(); i++) chain.insert(chain.end(), {"keydown", keys[i], "sleep", "0.03"});
-            chain.insert(chain.end(), {"keydown", keys.back(), "sleep", "0.035", "keyup", keys.back(), "sleep", "0.025"});
-            for (size_t i = 0; i + 1 < keys.size(); i++) chain.insert(chain.end(), {"keyup", keys[i], "sleep", "0.03"});
-        }
+        std::string missing;
+        std::vector<std::string> chain = typing_chain(text, &missing);
+        if (!missing.empty()) ADD_FAILURE() << "no key for \"" << missing << "\"";
         xdo(chain);
     }
 
@@ -238,37 +229,31 @@ protected:
         return all;
     }
 
-    // Types a line and checks its echo at the cursor. A key that the machine
-    // missed (a press and release handled between two keyboard scans, when
-    // the host is busy) garbles the echo: the screen is then cleared and the
-    // line typed again. Then Return.
-    void type_line(const std::string& text, bool press_return = true) {
+    // Types a line, waits for its echo at the cursor, then presses Return.
+    bool type_line(const std::string& text, bool press_return = true) {
         std::string echo;
         for (char c : text) echo += char(std::toupper(static_cast<unsigned char>(c)));
-        for (int attempt = 0; attempt < 4; attempt++) {
-            press_keys(text);
-            bool seen = false;
-            for (int i = 0; i < 50 && !seen; i++) {
-                std::string tail = screen_tail();
-                seen = tail.size() >= echo.size() && tail.compare(tail.size() - echo.size(), echo.size(), echo) == 0;
-                if (!seen) pause_ms(20);
-            }
-            if (seen) {
-                if (press_return) xdo({"keydown", "Return", "sleep", "0.06", "keyup", "Return", "sleep", "0.03"});
-                return;
-            }
-            // CLR (shift and HOME) and wait for the empty screen.
-            xdo({"keydown", "Shift_L", "sleep", "0.03", "keydown", "Home", "sleep", "0.05", "keyup", "Home", "sleep",
-                 "0.03", "keyup", "Shift_L", "sleep", "0.03"});
-            for (int i = 0; i < 50 && !screen_tail().empty(); i++) pause_ms(20);
+        press_keys(text);
+        if (!wait_tail(echo)) {
+            ADD_FAILURE() << "typed \"" << text << "\" but the screen shows:\n" << screen()->joined();
+            return false;
         }
-        ADD_FAILURE() << "could not type \"" << text << "\"; screen:\n" << screen()->joined();
+        if (press_return) tap("Return");
+        return true;
     }
 
-    void tap(const std::string& key) { xdo({"keydown", key, "sleep", "0.04", "keyup", key, "sleep", "0.04"}); }
+    // Waits until the screen's text ends with the given text.
+    bool wait_tail(const std::string& end, double timeout = 5) {
+        auto begin = std::chrono::steady_clock::now();
+        while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < timeout) {
+            std::string tail = screen_tail();
+            if (tail.size() >= end.size() && tail.compare(tail.size() - end.size(), end.size(), end) == 0) return true;
+            pause_ms(20);
+        }
+        return false;
+    }
 
-    // Keys only repeat when told so: long holds of space and DEL then stay single.
-    void no_key_repeat() { type_line("poke650,64"); }
+    void tap(const std::string& key) { xdo(tap_chain(key)); }
 
     // A pulldown of the menu bar: 0 File, 1 Options, 2 Help; item counts
     // from the first push button down (tear-off and separators excluded).
@@ -282,7 +267,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {10, 6, 1};  // tear-off + items + separators
+        const size_t wanted_children[3] = {10, 7, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -371,16 +356,8 @@ protected:
     // The numbers that a BASIC program prints after a clear screen.
     std::vector<int> run_program() {
         type_line("run");
-        // The program clears the screen first; a Return that was missed is pressed again.
-        for (int attempt = 0; attempt < 3; attempt++) {
-            bool cleared = false;
-            for (int i = 0; i < 100 && !cleared; i++) {
-                cleared = screen_tail().find("RUN") == std::string::npos;
-                if (!cleared) pause_ms(20);
-            }
-            if (cleared) break;
-            tap("Return");
-        }
+        // The program clears the screen first.
+        wait_gone("RUN");
         wait_text("READY.");
         auto s = screen();
         if (!s) return {};
@@ -390,6 +367,36 @@ protected:
             text += row;
         }
         return numbers_in(text);
+    }
+
+    // BASIC's jiffy clock counted over a wall-clock interval: "t=ti" and, after
+    // about wait_s, the difference printed on a cleared screen. Returns jiffies
+    // per wall second between the two Returns.
+    double jiffies_per_second(double wait_s) {
+        using Clock = std::chrono::steady_clock;
+        if (!type_line("t=ti", false)) return 0;
+        Clock::time_point first = Clock::now();
+        tap("Return");
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait_s));
+        if (!type_line("?chr$(147)ti-t", false)) return 0;
+        Clock::time_point second = Clock::now();
+        tap("Return");
+        std::vector<int> printed;
+        for (int i = 0; i < 250 && printed.size() != 1; i++) {
+            // The number, then READY., and nothing else on the cleared screen.
+            if (auto s = screen()) {
+                std::string text = s->joined();
+                size_t ready = text.find("READY.");
+                if (ready != std::string::npos && text.find("TI-T") == std::string::npos)
+                    printed = numbers_in(text.substr(0, ready));
+            }
+            if (printed.size() != 1) pause_ms(20);
+        }
+        if (printed.size() != 1) {
+            ADD_FAILURE() << "no jiffy count on the screen:\n" << screen()->joined();
+            return 0;
+        }
+        return printed[0] / std::chrono::duration<double>(second - first).count();
     }
 
     TempDir dir;
@@ -455,20 +462,55 @@ TEST_F(E2E, DoubledWindowShowsTheStartScreenAtTwiceTheSize) {
 TEST_F(E2E, TypingPrintShowsTheSumAndShiftTwoTypesAQuote) {
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     type_line("print 2+3");
     ASSERT_TRUE(wait_text("PRINT 2+3\n 5\n"));
     // Host Shift+2 is '@' on a US keyboard; the VIC 20 makes it a quote.
     type_line("print \"hi\"");
     ASSERT_TRUE(wait_text("PRINT \"HI\"\nHI"));
+    // xdotool's key sends press and release back to back: each still types once.
+    xdo({"key", "--delay", "60", "question", "7", "space", "space", "4", "BackSpace", "2"});
+    EXPECT_TRUE(wait_tail("?7  2"));
+    tap("Return");
+    ASSERT_TRUE(wait_text("?7  2\n 72\n"));
     quit();
     EXPECT_EQ(program.exit_code(), 0);
+}
+
+// ---- real time and warp speed ---------------------------------------------------------------
+
+
+TEST_F(E2E, JiffyClockKeepsRealTimeAndPauseAndTheMenuToggleWarp) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    double real = jiffies_per_second(6);
+    EXPECT_NEAR(real, 60.0, 60.0 * 0.03);
+
+    point_at_area();
+    tap("Pause");
+    double warp = jiffies_per_second(2);
+    EXPECT_GE(warp, 600.0);
+
+    ASSERT_TRUE(choose_menu(1, 4));  // Options > Warp speed, on: turns it off
+    point_at_area();
+    double again = jiffies_per_second(6);
+    EXPECT_NEAR(again, 60.0, 60.0 * 0.03);
+    printf("jiffies per second: %.2f real time, %.1f warp, %.2f after the menu toggle\n", real, warp, again);
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, WarpOptionStartsUnpaced) {
+    ASSERT_TRUE(launch({"-nosound", "-warp"}));
+    ASSERT_TRUE(wait_text("READY."));
+    double warp = jiffies_per_second(2);
+    EXPECT_GE(warp, 600.0);
+    printf("jiffies per second with -warp: %.1f\n", warp);
+    EXPECT_EQ(quit(), "\nTarvikon for Linux V0.8, Build date 21.04.98\nStarting Tarvikon...\nExiting...\n");
 }
 
 TEST_F(E2E, ResetKeyRestartsAndVerboseRunPrintsTheWholeSequence) {
     ASSERT_TRUE(launch({"-verbose", "-nosound"}));
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     type_line("print 6");
     ASSERT_TRUE(wait_text("PRINT 6\n 6\n"));
     point_at_area();
@@ -506,7 +548,6 @@ TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
     ASSERT_TRUE(keypad_digits) << "the keypad keys could not be given their digit symbols";
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     // Port A of the first VIA (up, down, left, fire), bit 7 of the second
     // VIA's port B (right) read as an input, the paddles and the light pen.
     type_line("1?chr$(147);:poke37154,127:j=peek(37152)and128:poke37154,255");
@@ -656,7 +697,6 @@ TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
     write_file(dir.file("prog.prg"), "");
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     type_line("10 print \"saved\"");
     ASSERT_TRUE(wait_text("10 PRINT \"SAVED\""));
 

@@ -462,3 +462,33 @@ std::vector<std::string> keys_for(char c) {
     default: return {};
     }
 }
+
+namespace {
+constexpr const char* HOLD_S = "0.1";
+constexpr const char* GAP_S = "0.07";
+constexpr const char* SHIFT_S = "0.04";
+}  // namespace
+
+std::vector<std::string> tap_chain(const std::string& key) {
+    return {"keydown", key, "sleep", HOLD_S, "keyup", key, "sleep", GAP_S};
+}
+
+std::vector<std::string> typing_chain(const std::string& text, std::string* missing) {
+    std::vector<std::string> chain;
+    for (char c : text) {
+        std::vector<std::string> keys = keys_for(c);
+        if (keys.empty()) {
+            if (missing) *missing += c;
+            continue;
+        }
+        for (size_t i = 0; i + 1 < keys.size(); i++) chain.insert(chain.end(), {"keydown", keys[i], "sleep", SHIFT_S});
+        if (keys.size() == 1) {
+            std::vector<std::string> tap = tap_chain(keys.back());
+            chain.insert(chain.end(), tap.begin(), tap.end());
+            continue;
+        }
+        chain.insert(chain.end(), {"keydown", keys.back(), "sleep", HOLD_S, "keyup", keys.back(), "sleep", SHIFT_S});
+        for (size_t i = keys.size() - 1; i-- > 0;) chain.insert(chain.end(), {"keyup", keys[i], "sleep", GAP_S});
+    }
+    return chain;
+}

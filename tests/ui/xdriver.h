@@ -100,3 +100,9 @@ std::optional<TextScreen> decode_screen(const Picture& picture, const std::vecto
 // The host keys that type one VIC 20 character (US layout, VIC 20 shift
 // rules); empty for a character that has no key.
 std::vector<std::string> keys_for(char c);
+
+// xdotool arguments that press keys as a person does: each key held about
+// 100 ms, then about 70 ms until the next; a Shift goes down before its key
+// and up after it. Characters without a key are added to *missing.
+std::vector<std::string> tap_chain(const std::string& key);
+std::vector<std::string> typing_chain(const std::string& text, std::string* missing);
