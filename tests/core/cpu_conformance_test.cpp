@@ -15,7 +15,7 @@ bool load_file(const std::string& path, uint16_t at, size_t expected_min) {
 
 TEST(CpuConformance, FunctionalTestReachesSuccessTrap) {
     std::string path = shared_path("testdata/cpu/6502_functional_test.bin");
-    if (access(path.c_str(), R_OK) != 0) GTEST_SKIP() << "functional test image not found at " << path;
+    if (access(path.c_str(), R_OK) != 0) SKIP_OR_FAIL("functional test image not found at " + path);
     cpu_machine(0x0400);
     ASSERT_TRUE(load_file(path, 0, MEMORY_SIZE));
     TrapRun r = run_to_trap(100'000'000);
@@ -31,7 +31,7 @@ class DecimalTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(DecimalTest, EveryOperandPairAndCarry) {
     std::string path = std::string(TARVIKON_BINARY_DIR) + "/tests/asm/decimal_test_" + GetParam() + ".bin";
-    if (access(path.c_str(), R_OK) != 0) GTEST_SKIP() << path << " not built (ca65/ld65 missing?)";
+    if (access(path.c_str(), R_OK) != 0) SKIP_OR_FAIL(path + " not built (ca65/ld65 missing?)");
     cpu_machine(0x0200);
     ASSERT_TRUE(load_file(path, 0x0200, 16));
     TrapRun r = run_to_trap(200'000'000);

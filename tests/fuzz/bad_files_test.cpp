@@ -188,7 +188,7 @@ TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
 using Clock = std::chrono::steady_clock;
 
 TEST_F(BadFileArguments, TheProgramShowsTheMachineAfterReportingEachOne) {
-    if (!on_path("Xvfb")) GTEST_SKIP() << "Xvfb not installed";
+    if (!on_path("Xvfb")) SKIP_OR_FAIL("Xvfb not installed");
     std::string built = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
     ASSERT_EQ(access(built.c_str(), X_OK), 0) << built;
     // A copy that `nobody` may run, whatever the build directory's permissions.

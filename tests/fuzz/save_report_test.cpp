@@ -49,7 +49,7 @@ std::string message_of(Widget dialog) {
 }
 
 TEST(SaveConfigMenu, AFailedSaveIsReportedAndTheItemStaysOn) {
-    if (!on_path("Xvfb")) GTEST_SKIP() << "needs Xvfb";
+    if (!on_path("Xvfb")) SKIP_OR_FAIL("needs Xvfb");
     Xvfb8 server;
     ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
 

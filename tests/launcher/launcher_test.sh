@@ -10,7 +10,8 @@
 #
 # Set by CTest: LAUNCHER, FAKE, BUILD_DIR, EMULATOR, HAS_X (1 when the program
 # has its X user interface), SCREEN_TEXT, SHARED (holds roms/), SOURCE_DIR.
-# Exit status 77 means skipped.
+# Exit status 77 means skipped; with TARVIKON_REQUIRE_ALL=1 (as in CI) what
+# would be skipped fails instead.
 set -u
 case_name=${1:?usage: launcher_test.sh <case>}
 # TARVIKON_SHARED in the environment overrides the build's shared directory,
@@ -35,8 +36,22 @@ cleanup() {
 trap cleanup EXIT
 
 skip() {
+    if [ "${TARVIKON_REQUIRE_ALL:-}" = 1 ]; then
+        echo "FAIL: $1 (TARVIKON_REQUIRE_ALL=1: missing is a failure)"
+        exit 1
+    fi
     echo "SKIP: $1"
     exit 77
+}
+
+# A check left out because a tool is missing: said, or a failure under
+# TARVIKON_REQUIRE_ALL=1.
+skip_check() {
+    if [ "${TARVIKON_REQUIRE_ALL:-}" = 1 ]; then
+        fail "$1 (TARVIKON_REQUIRE_ALL=1: missing is a failure)"
+    else
+        echo "skip $1"
+    fi
 }
 
 need() {
@@ -466,12 +481,12 @@ case_install() {
     if command -v desktop-file-validate >/dev/null 2>&1; then
         expect "the desktop entry is valid" "" "$(desktop-file-validate "$desktop" 2>&1)"
     else
-        echo "skip desktop-file-validate is not installed"
+        skip_check "desktop-file-validate is not installed"
     fi
 
     local man=$prefix/share/man/man6/tarvikon.6
     if ! command -v groff >/dev/null 2>&1; then
-        echo "skip groff is not installed: the manual page is not checked"
+        skip_check "groff is not installed: the manual page is not checked"
         finish
     fi
     expect "the manual page formats without warnings" "" "$(LC_ALL=C.UTF-8 groff -t -man -ww -z "$man" 2>&1)"
@@ -608,7 +623,7 @@ $sound_line" "$(cat "$T/err")"
         [ -n "$(pactl list short sink-inputs 2>/dev/null)" ] && pass "the emulator plays a stream on the server" ||
             fail "the emulator plays a stream on the server"
     else
-        echo "skip no PulseAudio here: the emulator runs with -nosound"
+        skip_check "no PulseAudio here: the emulator runs with -nosound"
     fi
 
     # Only the press: the emulator and its display may be gone before a release.

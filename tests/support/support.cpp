@@ -22,6 +22,18 @@ bool roms_available() {
     return true;
 }
 
+bool require_all() {
+    const char* env = std::getenv("TARVIKON_REQUIRE_ALL");
+    return env && std::strcmp(env, "1") == 0;
+}
+
+void skip_or_fail(const std::string& reason) {
+    if (require_all())
+        FAIL() << reason << " (TARVIKON_REQUIRE_ALL=1: missing is a failure)";
+    else
+        GTEST_SKIP() << reason;
+}
+
 void new_machine(uint8_t timing) { reset_test_machine(timing); }
 
 std::string capture_stdout(const std::function<void()>& fn) {

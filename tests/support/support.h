@@ -13,11 +13,24 @@ std::string shared_path(const std::string& relative);
 
 // True when all four VIC 20 ROM images are present.
 bool roms_available();
-#define REQUIRE_ROMS()                                                                              \
-    do {                                                                                            \
-        if (!roms_available())                                                                      \
-            GTEST_SKIP() << "VIC 20 ROM images not found in " << shared_path("roms")               \
-                         << " (set TARVIKON_SHARED to the directory that holds roms/)";            \
+
+// What a test does when something it needs (ROM images, a test image, Xvfb,
+// a sound server) is missing: skips with the reason, or fails when
+// TARVIKON_REQUIRE_ALL=1 is set, as CI does. In a helper, the caller must
+// return afterwards; SKIP_OR_FAIL returns from the test itself.
+bool require_all();
+void skip_or_fail(const std::string& reason);
+#define SKIP_OR_FAIL(reason)  \
+    do {                      \
+        skip_or_fail(reason); \
+        return;               \
+    } while (0)
+
+#define REQUIRE_ROMS()                                                                                  \
+    do {                                                                                                \
+        if (!roms_available())                                                                          \
+            SKIP_OR_FAIL("VIC 20 ROM images not found in " + shared_path("roms") +                     \
+                         " (set TARVIKON_SHARED to the directory that holds roms/)");                   \
     } while (0)
 
 // A fresh address space as start-up leaves it before the ROMs are loaded:

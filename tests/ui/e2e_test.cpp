@@ -122,7 +122,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+        if (!skip_reason.empty()) SKIP_OR_FAIL(skip_reason);
         fs::create_directories(dir.file("roms"));
         for (const char* rom : {"kernel.ntsc", "kernel.pal", "basic.rom", "chargen.rom"})
             fs::copy_file(shared_path(std::string("roms/") + rom), dir.file(std::string("roms/") + rom));

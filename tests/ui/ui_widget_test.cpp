@@ -162,7 +162,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+        if (!skip_reason.empty()) SKIP_OR_FAIL(skip_reason);
     }
 };
 
