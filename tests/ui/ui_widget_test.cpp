@@ -27,6 +27,7 @@
 
 #include "core/host.h"
 #include "core/memory.h"
+#include "core/pacing.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
@@ -311,7 +312,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
          {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},
-        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11"}, true},
+        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed"},
+         true},
         {about_menu, "Help", {"About..."}, false},
     };
     std::vector<Widget> bar = children(gmenu_bar);
@@ -331,7 +333,7 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
         }
         std::vector<std::string> items;
         for (Widget w : children(menu.menu)) {
-            if (XtIsSubclass(w, xmPushButtonWidgetClass)) {
+            if (XtIsSubclass(w, xmPushButtonWidgetClass) || XtIsSubclass(w, xmToggleButtonWidgetClass)) {
                 items.push_back(XtName(w));
                 EXPECT_EQ(label_of(w), XtName(w));
                 EXPECT_TRUE(XtIsManaged(w));
@@ -344,6 +346,14 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     Widget help = nullptr;
     XtVaGetValues(gmenu_bar, XmNmenuHelpWidget, &help, nullptr);
     EXPECT_EQ(help, bar[2]);
+    // The warp toggle shows the state in effect and sets it; the Pause key's
+    // change shows on it.
+    EXPECT_FALSE(XmToggleButtonGetState(warp_item));
+    XmToggleButtonSetState(warp_item, True, True);
+    EXPECT_EQ(warp_speed, 1);
+    handle_key(XK_Pause, true);
+    EXPECT_EQ(warp_speed, 0);
+    EXPECT_FALSE(XmToggleButtonGetState(warp_item));
     // Started with the settings of the configuration file: nothing to save.
     EXPECT_FALSE(XtIsSensitive(save_config_item));
     for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, quit_item, memory_item,
