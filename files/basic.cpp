@@ -119,7 +119,7 @@ int readbasic(const char* name) {
         uint32_t end = basic_memory_end(address);
         room = end > address ? end - address : 0;
         if (size_t(data_bytes) > room) {
-            printf("%ld bytes do not fit in the memory from $%x to $%x, not loaded\n", long(data_bytes),
+            printf("%ld bytes do not fit in the memory from $%04x to $%04x, not loaded\n", long(data_bytes),
                    unsigned(address), unsigned(end - 1));
             close(fd);
             return -1;
