@@ -32,7 +32,7 @@ bool editor_waits_in_direct_mode() {
 
 // ---- the command-line program ------------------------------------------------------
 
-constexpr const char* EXPANSION_NAMES[] = {"no", "3 KB", "8 KB", "16 KB", "24 KB"};
+constexpr const char* EXPANSION_NAMES[] = {"", "3 KB", "8 KB", "16 KB", "24 KB"};
 
 int planned_expansion = -1;  // the expansion the program runs with; -1 for none planned
 std::vector<std::string> taken;  // the BASIC programs named, the one that runs included
@@ -96,7 +96,7 @@ void autostart_next_line() {
     autostart_pending = !queue.empty();
 }
 
-bool plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*)) {
+void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*)) {
     planned_expansion = -1;
     taken.clear();
     std::vector<std::string> programs;
@@ -117,19 +117,19 @@ bool plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*
         programs.push_back(argv[i]);
         needs.push_back(needed);
     }
-    if (programs.empty()) return false;
+    if (programs.empty()) return;
     for (size_t i = 0; i + 1 < programs.size(); i++)
         printf("Skipping program %s: only the last program named starts\n", programs[i].c_str());
     planned_expansion = needs.back();
     if (uint32_t(planned_expansion) != memexp) {
-        printf(planned_expansion == EXP_NONE ? "Program needs no expansion memory, starting without it...\n"
-                                             : "Program needs %s expansion memory, starting with it...\n",
-               EXPANSION_NAMES[planned_expansion]);
+        if (planned_expansion == EXP_NONE)
+            fputs("Program needs no expansion memory, starting without it...\n", stdout);
+        else
+            printf("Program needs %s expansion memory, starting with it...\n", EXPANSION_NAMES[planned_expansion]);
         memexp = uint32_t(planned_expansion);
         config = 1;
     }
     autostart_queue_line("RUN", programs.back());
-    return true;
 }
 
 bool taken_by_autostart(const char* arg) {

@@ -47,9 +47,9 @@ constexpr uint16_t MESSAGE_MODE = 0x9D;     // bit 7: direct mode (BASIC's READY
 // name whose header page is $04, $10 or $12) among the file arguments. The
 // last one is queued to load and RUN; the others are skipped, which is said.
 // When the configured expansion does not suit it, the one it needs is chosen
-// (said, and marked as differing from the configuration file). Returns
-// whether a program was queued.
-bool plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*));
+// (said, and marked as differing from the configuration file). A program
+// file with nothing after its header is skipped with a word too.
+void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*));
 
 // True for an argument that plan_program_autostart took care of: the file
 // walk of start-up passes it by.

@@ -116,11 +116,13 @@ TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
     write_file(dir.file("empty.prg"), "");
     write_file(dir.file("locked.a0"), pattern(8192, 9));
     chmod(dir.file("locked.a0").c_str(), 0);
+    write_file(dir.file("locked.prg"), header(0x01, 0x10) + pattern(100, 9));  // would start by itself
+    chmod(dir.file("locked.prg").c_str(), 0);
     big_file(dir.file("big.20"), big_head, HUNDRED_MB);
 
     Outcome o = start_in_child(dir.path,
                                {"-nosound", "good.60", "dir.a0", "pipe.a0", "pipe.prg", "pipe.crt", "empty.a0",
-                                "empty.prg", "locked.a0", "big.20", "good.a0"},
+                                "empty.prg", "locked.a0", "locked.prg", "big.20", "good.a0"},
                                true);
     ASSERT_EQ(o.signal, 0) << (o.signal == SIGALRM ? "start-up hung (a FIFO?)" : "start-up crashed") << "\n" << o.out;
     ASSERT_TRUE(o.exited);
@@ -134,6 +136,7 @@ TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
                          loading("empty.a0", " at $a000...failed\n") +
                          loading("empty.prg", "Loading program empty.prg...failed\n") +
                          loading("locked.a0", " at $a000...failed\n") +
+                         loading("locked.prg", "Loading program locked.prg...failed\n") +
                          loading("big.20", " at $2000...got 8192 bytes \n104849408 bytes past $3fff left out\n") +
                          loading("good.a0", " at $a000...got 8192 bytes \n"));
 
