@@ -2,6 +2,7 @@
 // command line.
 #include "autostart.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -27,7 +28,7 @@ std::deque<QueuedLine> queue;
 
 bool editor_waits_in_direct_mode() {
     return Register.PC >= EDITOR_WAIT_LOOP && Register.PC < EDITOR_WAIT_LOOP_END && memory[KEYS_WAITING] == 0 &&
-           (memory[MESSAGE_MODE] & 0x80);
+           (memory[MESSAGE_MODE] & DIRECT_MODE);
 }
 
 // ---- the command-line program ------------------------------------------------------
@@ -46,7 +47,7 @@ bool program_header(const char* name, uint8_t& page, off_t& length) {
     length = file_length(fd);
     bool ok = length >= 2 && read_up_to(fd, header, 2) == 2;
     close(fd);
-    page = header[1];
+    if (ok) page = header[1];
     return ok;
 }
 

@@ -36,10 +36,11 @@ void autostart_clear();
 // Where the kernal's screen editor loops waiting for a key (the same in the
 // NTSC and PAL kernals), and the zero-page bytes the check reads.
 constexpr uint16_t EDITOR_WAIT_LOOP = 0xE5E8, EDITOR_WAIT_LOOP_END = 0xE5F1;
-constexpr uint16_t KEYS_WAITING = 0xC6;     // keys in the keyboard buffer
+constexpr uint16_t KEYS_WAITING = 0xC6;  // keys in the keyboard buffer
 constexpr uint16_t KEYBOARD_BUFFER = 0x0277;
 constexpr unsigned KEYBOARD_BUFFER_SIZE = 10;
-constexpr uint16_t MESSAGE_MODE = 0x9D;     // bit 7: direct mode (BASIC's READY sets it, RUN clears it)
+constexpr uint16_t MESSAGE_MODE = 0x9D;  // kernal messages; BASIC's READY sets this bit, RUN clears it
+constexpr uint8_t DIRECT_MODE = 0x80;
 
 // ---- programs named on the command line ------------------------------------------
 

@@ -117,6 +117,18 @@ TEST_F(Autostart, EachLineWaitsForReadyAndLongLinesArriveInParts) {
         << screen_text();
 }
 
+TEST_F(Autostart, AProgramAskingForInputIsNotReady) {
+    // 10 INPUT A
+    write_file("ask.prg", basic_file(0x1001, {{10, "\x85" "A"}}));
+    boot(0, EXP_NONE);
+    autostart_queue_line("RUN", "ask.prg");
+    autostart_queue_line("PRINT 6*7");
+    run_until("RUN\n?\n");
+    for (int i = 0; i < 100; i++) run_frame();
+    EXPECT_TRUE(autostart_pending);
+    EXPECT_EQ(screen_text().find("PRINT"), std::string::npos) << screen_text();
+}
+
 TEST_F(Autostart, NothingIsTypedWhenTheProgramDoesNotLoad) {
     write_file("huge.prg", marker_program(0x1001, 3586));
     write_file("whole.prg", marker_program(0x1001, 3585));
