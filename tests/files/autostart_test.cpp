@@ -14,11 +14,6 @@ namespace {
 
 constexpr unsigned BOOT_FRAMES = 400;
 
-// 10 PRINT"AUTOSTART";PEEK(44):END, padded to `file_bytes` when given.
-std::string marker_program(uint16_t start, size_t file_bytes = 0) {
-    return basic_file(start, {{10, PRINT_TOKEN + "\"AUTOSTART\";" + PEEK_TOKEN + "(44):" + END_TOKEN}}, file_bytes);
-}
-
 // The screen rows without their trailing blanks, each ending in '\n'.
 std::string screen_text() {
     std::string out;

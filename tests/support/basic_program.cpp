@@ -29,3 +29,7 @@ std::string basic_file(uint16_t start, const std::vector<std::pair<int, std::str
     file += std::string(2, '\0');
     return file;
 }
+
+std::string marker_program(uint16_t start, size_t file_bytes) {
+    return basic_file(start, {{10, PRINT_TOKEN + "\"AUTOSTART\";" + PEEK_TOKEN + "(44):" + END_TOKEN}}, file_bytes);
+}

@@ -454,11 +454,6 @@ TEST_F(E2E, DoubledWindowShowsTheStartScreenAtTwiceTheSize) {
 
 // ---- programs named on the command line -------------------------------------------------
 
-// 10 PRINT"AUTOSTART";PEEK(44):END, padded to `file_bytes` when given.
-std::string marker_program(uint16_t start, size_t file_bytes = 0) {
-    return basic_file(start, {{10, PRINT_TOKEN + "\"AUTOSTART\";" + PEEK_TOKEN + "(44):" + END_TOKEN}}, file_bytes);
-}
-
 TEST_F(E2E, ProgramNamedOnTheCommandLineRunsWithoutAKeyOnNtscAndPal) {
     const std::string file = marker_program(0x1001);
     write_file(dir.file("p.prg"), file);
