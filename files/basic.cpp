@@ -79,7 +79,7 @@ int readbasic(const char* name) {
 
     uint16_t address = start;
     bool set_pointers = true;
-    size_t room = 0;       // bytes that may be read
+    size_t room = 0;         // bytes that may be read
     bool whole_only = true;  // a BASIC program loads whole or not at all
     switch (page) {
     case 0x04:
