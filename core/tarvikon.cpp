@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "../files/autostart.h"
 #include "../files/fileio.h"
 #include "../sound/sound.h"
 #include "../sound/synth.h"
@@ -165,6 +166,7 @@ void run_step() {
         if (intdef == 1) frame_ready = 1;
         intdef--;
         poll_event();
+        autostart_at_frame_end();
     }
     // A reset in the poll above may have lengthened the line (NTSC to PAL):
     // the carry then stops at 0 instead of wrapping to a huge count.

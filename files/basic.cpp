@@ -1,5 +1,6 @@
 // BASIC program files, loaded and saved straight into and out of memory
 // without the emulated kernal, and the debug dump.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -12,10 +13,26 @@
 
 namespace {
 
-constexpr size_t PROGRAM_READ_LIMIT = 25000;
+// Memory images other than cartridges are read up to this many bytes.
+constexpr size_t IMAGE_READ_LIMIT = 25000;
+constexpr size_t CARTRIDGE_AREA_SIZE = 0x2000;  // $A000-$BFFF
 
 // The BASIC start that a program saved on each kind of machine needs.
 constexpr uint16_t START_3K = 0x0401, START_UNEXPANDED = 0x1001, START_EXPANDED = 0x1201;
+
+// Where BASIC's memory ends (exclusive) with each expansion in effect:
+// without RAM at $2000 the screen sits at $1E00.
+constexpr uint32_t BASIC_MEMORY_END[] = {0x1E00, 0x1E00, 0x4000, 0x6000, 0x8000};
+constexpr uint32_t EXPANSION_RAM_END = 0x8000;
+
+// The end of the RAM from `start` on that the expansion in effect gives; a
+// block without RAM (a cartridge, say) ends it sooner.
+uint32_t basic_memory_end(uint16_t start) {
+    uint32_t end = memdef <= EXP_24K ? BASIC_MEMORY_END[memdef] : EXPANSION_RAM_END;
+    for (uint32_t block = start >> 12; block << 12 < end; block++)
+        if (rombank[block] != BLOCK_RAM) return std::max(uint32_t(start), block << 12);
+    return end;
+}
 
 uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
 
@@ -55,11 +72,15 @@ int readbasic(const char* name) {
         return -1;
     }
     // Without both header bytes there is no load address to go by.
+    off_t length = file_length(fd);
     uint8_t low, page;
-    if (read_up_to(fd, &low, 1) != 1 || read_up_to(fd, &page, 1) != 1) return fail_and_close(fd);
+    if (length == -1 || read_up_to(fd, &low, 1) != 1 || read_up_to(fd, &page, 1) != 1) return fail_and_close(fd);
+    const off_t data_bytes = length - 2;
 
     uint16_t address = start;
     bool set_pointers = true;
+    size_t room = 0;         // bytes that may be read
+    bool whole_only = true;  // a BASIC program loads whole or not at all
     switch (page) {
     case 0x04:
         if (start != START_3K) return refuse(fd, EXP_3K);
@@ -67,23 +88,21 @@ int readbasic(const char* name) {
     case 0x10:
         if (start != START_UNEXPANDED) return refuse(fd, EXP_NONE);
         break;
-    case 0x12: {
-        off_t length = lseek(fd, 0, SEEK_END);
-        if (length == -1) return fail_and_close(fd);
+    case 0x12:
         if (start != START_EXPANDED) {
             return refuse(fd, length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K);
         }
         if (length > LIMIT_16K && memdef != EXP_24K) return refuse(fd, EXP_24K);
         if (length > LIMIT_8K && length <= LIMIT_16K && memdef != EXP_16K && memdef != EXP_24K)
             return refuse(fd, EXP_16K);
-        if (lseek(fd, 2, SEEK_SET) == -1) return fail_and_close(fd);
         break;
-    }
     case 0xA0:
         fputs("to $a000...", stdout);
         address = 0xA000;
         rombank[10] = rombank[11] = BLOCK_ROM;
         config = 1;
+        room = CARTRIDGE_AREA_SIZE;
+        whole_only = false;
         break;
     default:
         // A memory image: it goes to its own address and leaves BASIC alone.
@@ -92,13 +111,26 @@ int readbasic(const char* name) {
         mark_image_block(page >> 4);
         mark_image_block((page >> 4) + 1u);
         set_pointers = false;
+        room = IMAGE_READ_LIMIT;
+        whole_only = false;
         break;
     }
+    if (whole_only) {
+        uint32_t end = basic_memory_end(address);
+        room = end > address ? end - address : 0;
+        if (size_t(data_bytes) > room) {
+            printf("%ld bytes do not fit in the memory from $%04x to $%04x, not loaded\n", long(data_bytes),
+                   unsigned(address), unsigned(end - 1));
+            close(fd);
+            return -1;
+        }
+    }
 
-    ssize_t got = read_into_memory(fd, address, PROGRAM_READ_LIMIT);
+    ssize_t got = read_into_memory(fd, address, room);
     if (got == -1) return fail_and_close(fd);
     printf("got %d ", int(got));
     fputs("bytes \n", stdout);
+    say_left_out(data_bytes, got, address);
     close(fd);
     if (set_pointers) {
         uint16_t end = uint16_t(address + got);

@@ -17,7 +17,6 @@ bool starting_up = false;
 
 namespace {
 
-constexpr int RAW_READ_LIMIT = 16384;
 constexpr int CRT_READ_LIMIT = 8192;
 // A raw image this long carries a 2-byte load address; so does a .crt image
 // of one of CRT_HEADER_LENGTHS.
@@ -55,24 +54,31 @@ int open_image(const char* path, off_t& length) {
 // Where a raw image goes by its suffix, and the blocks it occupies.
 struct CartSlot {
     uint16_t address;
+    uint16_t size;        // bytes of the blocks the suffix marks
     uint8_t block;        // marked before loading
     int8_t second_block;  // marked when more than 4 KB arrived; -1 for none
     const char* text;
 };
-constexpr CartSlot SLOT_2000 = {0x2000, 2, 3, " at $2000..."};
-constexpr CartSlot SLOT_6000 = {0x6000, 6, 7, " at $6000..."};
-constexpr CartSlot SLOT_A000 = {0xA000, 10, 11, " at $a000..."};
-constexpr CartSlot SLOT_B000 = {0xB000, 11, -1, " at $b000..."};
+constexpr CartSlot SLOT_2000 = {0x2000, 0x2000, 2, 3, " at $2000..."};
+constexpr CartSlot SLOT_6000 = {0x6000, 0x2000, 6, 7, " at $6000..."};
+constexpr CartSlot SLOT_A000 = {0xA000, 0x2000, 10, 11, " at $a000..."};
+constexpr CartSlot SLOT_B000 = {0xB000, 0x1000, 11, -1, " at $b000..."};
 
 void load_raw(const char* name, const CartSlot& slot) {
     rombank[slot.block] = BLOCK_ROM;
     fputs(slot.text, stdout);
-    if (readfile(name, slot.address) > 4096 && slot.second_block >= 0) rombank[slot.second_block] = BLOCK_ROM;
+    if (readfile(name, slot.address, slot.size) > 4096 && slot.second_block >= 0)
+        rombank[slot.second_block] = BLOCK_ROM;
 }
 
 bool is_r(char c) { return c == 'r' || c == 'R'; }
 
 }  // namespace
+
+bool is_program_name(const char* name) {
+    const char* dot = std::strchr(name, '.');
+    return dot && (dot[1] == 'p' || dot[1] == 'P') && is_r(dot[2]);
+}
 
 int readrom(const char* path, uint16_t address, int size) {
     int fd = open_regular(path);
@@ -94,7 +100,7 @@ int readrom(const char* path, uint16_t address, int size) {
     return 0;
 }
 
-int readfile(const char* path, uint16_t default_address) {
+int readfile(const char* path, uint16_t default_address, size_t area_size) {
     off_t length;
     int fd = open_image(path, length);
     if (fd == -1) return -1;
@@ -103,11 +109,13 @@ int readfile(const char* path, uint16_t default_address) {
         address = read_header(fd);
         if (address == -1) return fail_and_close(fd);
         printf("...header found, address $%lx...", address);
+        length -= 2;
     }
-    ssize_t got = read_into_memory(fd, uint16_t(address), RAW_READ_LIMIT);
+    ssize_t got = read_into_memory(fd, uint16_t(address), area_size);
     if (got == -1) fputs("failed\n", stdout);
     printf("got %d ", int(got));
     fputs("bytes \n", stdout);
+    say_left_out(length, got, uint32_t(address));
     close(fd);
     return int(got);
 }
@@ -123,6 +131,7 @@ int readcrt(const char* path) {
         fputs("...header found", stdout);
         length -= 2;
     }
+    off_t unread = length;
     if (length > CRT_READ_LIMIT) {
         // A 16 KB image: its first half belongs at $6000.
         fputs("...16k image...at $6000...", stdout);
@@ -131,6 +140,7 @@ int readcrt(const char* path) {
         rombank[6] = rombank[7] = BLOCK_ROM;
         printf("got %d ", int(got));
         fputs("bytes", stdout);
+        if (got > 0) unread -= got;
         address = 0xA000;
     }
     printf("...at $%lx...", address);
@@ -138,6 +148,7 @@ int readcrt(const char* path) {
     if (got == -1) fputs("failed\n", stdout);
     printf("got %d ", int(got));
     fputs("bytes\n", stdout);
+    say_left_out(unread, got, uint32_t(address));
     rombank[10] = rombank[11] = BLOCK_ROM;
     close(fd);
     return int(got);

@@ -4,6 +4,7 @@
 // never writes outside the 64 KB image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ---- system ROMs and cartridges ----------------------------------------------
@@ -13,9 +14,10 @@
 int readrom(const char* path, uint16_t address, int size);
 
 // A raw cartridge image: a 4098 or 8194 byte file starts with a load-address
-// header, anything else goes to `default_address`. Returns the data bytes
-// read (at most 16384), or -1.
-int readfile(const char* path, uint16_t default_address);
+// header, anything else goes to `default_address`. At most `area_size` bytes
+// are read (the blocks that the name's suffix marks), the rest is left out
+// and said. Returns the data bytes read, or -1.
+int readfile(const char* path, uint16_t default_address, size_t area_size);
 
 // A .crt image (header when 4098, 8193 or 8194 bytes long; 16 KB images
 // split over $6000 and $A000). Marks its blocks; returns the count of its
@@ -25,6 +27,10 @@ int readcrt(const char* path);
 // Chooses the loader by the characters after the first dot of the name and
 // marks the blocks that the suffix names.
 void load_game_cartridge(const char* name);
+
+// True for the names that load_game_cartridge hands to readbasic: "pr" in
+// either case right after the first dot.
+bool is_program_name(const char* name);
 
 // Writes the version text into the kernal image unless "-ver" was given.
 void patch_rom_version();
@@ -44,7 +50,10 @@ extern bool starting_up;
 
 // Loads a program file to the BASIC start (or its own address for images)
 // and sets the BASIC end pointers; -1 when nothing was loaded, also when the
-// program needs another expansion (then memexp and config are set).
+// program needs another expansion (then memexp and config are set) or does
+// not fit into the RAM from the BASIC start on (said, nothing changed).
+// A cartridge image ($A0) loads what fits into $A000-$BFFF, another image
+// up to 25000 bytes; either says what it left out.
 int readbasic(const char* name);
 
 // Saves the program between the BASIC start and end pointers with its load

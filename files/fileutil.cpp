@@ -72,6 +72,12 @@ ssize_t read_into_memory(int fd, uint16_t address, size_t count) {
     return read_up_to(fd, memory + address, std::min(count, room));
 }
 
+void say_left_out(off_t data_bytes, ssize_t got, uint32_t address) {
+    if (got < 0 || data_bytes <= got) return;
+    long left = long(data_bytes - got);
+    printf("%ld byte%s past $%x left out\n", left, left == 1 ? "" : "s", unsigned(address + uint32_t(got) - 1));
+}
+
 bool write_all(int fd, const uint8_t* src, size_t count) {
     size_t done = 0;
     while (done < count) {

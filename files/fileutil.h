@@ -36,6 +36,11 @@ ssize_t read_up_to(int fd, uint8_t* dest, size_t count);
 // the 64 KB image.
 ssize_t read_into_memory(int fd, uint16_t address, size_t count);
 
+// After a load that took `got` of the file's `data_bytes` bytes to
+// `address`: says how many were left out (nothing when none was), naming
+// the last address loaded.
+void say_left_out(off_t data_bytes, ssize_t got, uint32_t address);
+
 // Writes all `count` bytes; false on any failure or short write.
 bool write_all(int fd, const uint8_t* src, size_t count);
 

@@ -2,6 +2,7 @@
 // fixed order before the machine start and the main loop take over.
 #include "startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,15 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
+#include "autostart.h"
 #include "fileio.h"
 #include "fileutil.h"
 
 namespace {
 
 constexpr const char* BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
-constexpr const char* JOYSTICK_DEVICE = "/dev/js0";
+// The old device name first; current systems have only the second.
+constexpr const char* JOYSTICK_DEVICES[] = {"/dev/js0", "/dev/input/js0"};
 
 void set_ram_flag() { ram |= RAM_AT_A000; }
 void set_highres() { scale = 1; }
@@ -75,6 +78,12 @@ void run_options(int argc, char** argv) {
     }
 }
 
+bool asks_for_help(int argc, char** argv) {
+    for (int i = 1; i < argc; i++)
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "-H") == 0) return true;
+    return false;
+}
+
 bool is_option(const char* arg) {
     for (const Option& option : OPTIONS)
         if (std::strcmp(arg, option.name) == 0) return true;
@@ -99,7 +108,8 @@ void allocate_memory() {
 
 void open_joystick() {
     say_verbose("Opening joystick device...");
-    joystick_fd = open(JOYSTICK_DEVICE, O_RDONLY | O_CLOEXEC);
+    joystick_fd = open(JOYSTICK_DEVICES[0], O_RDONLY | O_CLOEXEC);
+    if (joystick_fd == -1 && errno == ENOENT) joystick_fd = open(JOYSTICK_DEVICES[1], O_RDONLY | O_CLOEXEC);
     if (joystick_fd == -1) {
         fputs("failed, no joystick...use keys\n", stdout);
         return;
@@ -124,6 +134,9 @@ void start_tarvikon(int argc, char** argv) {
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
 
     fputs(BANNER, stdout);
+    // The usage text needs no display: "-h" ends the option loop before the
+    // toolkit could fail for want of one.
+    if (asks_for_help(argc, argv)) run_options(argc, argv);
     host_init(&argc, argv);
     run_options(argc, argv);
     if (!verbose) fputs("Starting Tarvikon...\n", stdout);
@@ -132,6 +145,8 @@ void start_tarvikon(int argc, char** argv) {
     set_video_constants(vid_time);
     allocate_memory();
     load_system_roms();
+
+    plan_program_autostart(argc, argv, is_option);
 
     if (soundon == 1) {
         setvbuf(stdout, nullptr, _IONBF, 0);
@@ -143,7 +158,8 @@ void start_tarvikon(int argc, char** argv) {
 
     starting_up = true;
     for (int i = 1; i < argc; i++)
-        if (!is_option(argv[i])) load_game_cartridge(argv[i]);
+        if (!is_option(argv[i]) && !taken_by_autostart(argv[i])) load_game_cartridge(argv[i]);
+    apply_program_expansion();
     insert_memory_expansion();
     apply_ram_override();
     starting_up = false;

@@ -1,9 +1,10 @@
 // The program's entry: banner, options and the fixed start-up order.
 #pragma once
 
-// Runs start-up up to the machine start: options, configuration, address
-// space, system ROMs, sound process, joystick, X client, version patch, file
-// arguments and memory layout. Exits the process after the usage text
+// Runs start-up up to the machine start: options ("-h" before the display
+// is opened), configuration, address space, system ROMs, the BASIC program
+// to start and its expansion, sound process, joystick, X client, version
+// patch, the other file arguments and memory layout. Exits the process after the usage text
 // (status 0) or a fatal failure (status -1). TARVIKON_DUMP=1 in the
 // environment switches on the dump at shut-down.
 void start_tarvikon(int argc, char** argv);

@@ -258,26 +258,81 @@ TEST_F(BasicFiles, ImagesLoadAtTheirOwnAddress) {
     EXPECT_EQ(rombank[1], BLOCK_RAM);
 }
 
-TEST_F(BasicFiles, LoadsAreBounded) {
-    // At most 25000 bytes.
+TEST_F(BasicFiles, ImagesLoadWhatFitsAndSayWhatWasLeftOut) {
+    // A memory image: at most 25000 bytes.
     basic_machine(0x1201, EXP_24K);
     write_file("big.prg", header(0x00, 0x20) + pattern(30000));
     int result = 0;
-    EXPECT_EQ(load("big.prg", &result), "Loading program big.prg...to $2000...got 25000 bytes \n");
+    EXPECT_EQ(load("big.prg", &result),
+              "Loading program big.prg...to $2000...got 25000 bytes \n5000 bytes past $81a7 left out\n");
     EXPECT_EQ(result, 25000);
     EXPECT_EQ(memory[0x2000 + 25000], 0xFF);
 
     // And never past $FFFF; the top block has no block after it.
     basic_machine(0x1001, EXP_NONE);
     write_file("top.prg", header(0xF0, 0xFF) + pattern(100));
-    EXPECT_EQ(load("top.prg", &result), "Loading program top.prg...to $fff0...got 16 bytes \n");
+    EXPECT_EQ(load("top.prg", &result), "Loading program top.prg...to $fff0...got 16 bytes \n84 bytes past $ffff left out\n");
     EXPECT_TRUE(memory_holds(memory, 0xFFF0, pattern(16)));
 
-    // Page $A0 can hold 24576 bytes up to $FFFF; the end pointer wraps.
-    basic_machine(0x1001, EXP_NONE);
-    write_file("a0.prg", header(0x00, 0xA0) + pattern(25000));
-    EXPECT_EQ(load("a0.prg", &result), "Loading program a0.prg...to $a000...got 24576 bytes \n");
-    EXPECT_EQ(word(0x2D), 0);
+    // Page $A0 fills $A000-$BFFF and leaves BASIC's image alone.
+    for (size_t bytes : {8192, 8193}) {
+        basic_machine(0x1001, EXP_NONE);
+        write_file("a0.prg", header(0x00, 0xA0) + pattern(bytes));
+        EXPECT_EQ(load("a0.prg", &result), std::string("Loading program a0.prg...to $a000...got 8192 bytes \n") +
+                                               (bytes == 8193 ? "1 byte past $bfff left out\n" : ""));
+        EXPECT_TRUE(memory_holds(memory, 0xA000, pattern(8192)));
+        EXPECT_EQ(memory[0xC000], 0);
+        EXPECT_EQ(word(0x2D), 0xC000);
+    }
+}
+
+TEST_F(BasicFiles, ProgramsLoadWholeWhenTheRamHoldsThemAndElseNotAtAll) {
+    // File lengths (header included) on both sides of each machine's end of
+    // BASIC memory: $1DFF without expansion and with 3 KB, $3FFF, $5FFF and
+    // $7FFF with 8, 16 and 24 KB.
+    struct Case {
+        uint16_t start;
+        uint8_t expansion;
+        size_t fits, too_long;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {0x1001, EXP_NONE, 3585, 3586, "3584 bytes do not fit in the memory from $1001 to $1dff, not loaded\n"},
+        {0x0401, EXP_3K, 6657, 6658, "6656 bytes do not fit in the memory from $0401 to $1dff, not loaded\n"},
+        {0x1201, EXP_24K, 28161, 28162, "28160 bytes do not fit in the memory from $1201 to $7fff, not loaded\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fits);
+        const std::string whole = header(0x01, uint8_t(c.start >> 8)) + pattern(c.fits - 2);
+        const std::string longer = header(0x01, uint8_t(c.start >> 8)) + pattern(c.too_long - 2, 7);
+        write_file("fits.prg", whole);
+        write_file("long.prg", longer);
+        basic_machine(c.start, c.expansion);
+        int result = 0;
+        EXPECT_EQ(load("fits.prg", &result), "Loading program fits.prg...got " + std::to_string(c.fits - 2) + " bytes \n");
+        EXPECT_TRUE(memory_holds(memory, c.start, whole.substr(2)));
+        // The longer one changes nothing, not even the pointers.
+        std::string before(reinterpret_cast<const char*>(memory), MEMORY_SIZE);
+        EXPECT_EQ(load("long.prg", &result), "Loading program long.prg..." + std::string(c.refusal));
+        EXPECT_EQ(result, -1);
+        EXPECT_TRUE(std::string(reinterpret_cast<const char*>(memory), MEMORY_SIZE) == before);
+        EXPECT_EQ(headless.wrongmemory_dialogs, 0u);
+    }
+
+    // 27000 bytes load whole with 24 KB; 29000 are refused.
+    basic_machine(0x1201, EXP_24K);
+    write_file("27000.prg", header(0x01, 0x12) + pattern(27000 - 2));
+    write_file("29000.prg", header(0x01, 0x12) + pattern(29000 - 2));
+    EXPECT_EQ(load("27000.prg"), "Loading program 27000.prg...got 26998 bytes \n");
+    EXPECT_TRUE(memory_holds(memory, 0x1201, pattern(26998)));
+    EXPECT_EQ(load("29000.prg"),
+              "Loading program 29000.prg...28998 bytes do not fit in the memory from $1201 to $7fff, not loaded\n");
+
+    // A cartridge in the expansion area ends the RAM there.
+    basic_machine(0x1201, EXP_24K);
+    rombank[6] = BLOCK_ROM;
+    EXPECT_EQ(load("27000.prg"),
+              "Loading program 27000.prg...26998 bytes do not fit in the memory from $1201 to $5fff, not loaded\n");
 }
 
 TEST_F(BasicFiles, BadFilesLoadNothing) {

@@ -65,7 +65,7 @@ TEST_F(Cartridge, RawImageWithoutHeaderGoesWhereTheSuffixSays) {
         {"part.60", 4096, 0x6000, " at $6000...", "0000002000000000"},
         {"part.6x", 5000, 0x6000, " at $6000...", "0000002200000000"},
         {"part.b0", 4096, 0xB000, " at $b000...", "0000000000020000"},
-        {"Part.B", 8192, 0xB000, " at $b000...", "0000000000020000"},
+        {"Part.B", 4096, 0xB000, " at $b000...", "0000000000020000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,7 +149,7 @@ TEST_F(Cartridge, MissingFilesKeepTheFirstMarkAndTheFill) {
     new_machine();
     EXPECT_EQ(load("gone.crt"), "Loading game cartridge gone.crtfailed\n");
     EXPECT_EQ(marked(), "0000000000000000");
-    EXPECT_EQ(readfile("gone", 0xA000), -1);
+    EXPECT_EQ(readfile("gone", 0xA000, 0x2000), -1);
 }
 
 TEST_F(Cartridge, FilesThatAreNoImagesFailCleanly) {
@@ -162,7 +162,7 @@ TEST_F(Cartridge, FilesThatAreNoImagesFailCleanly) {
         SCOPED_TRACE(name);
         new_machine();
         int result = 0;
-        EXPECT_EQ(capture_stdout([&] { result = readfile(name, 0xA000); }), "failed\n");
+        EXPECT_EQ(capture_stdout([&] { result = readfile(name, 0xA000, 0x2000); }), "failed\n");
         EXPECT_EQ(result, -1);
         EXPECT_EQ(load(name), std::string("Loading game cartridge ") + name + " at $a000...failed\n");
         EXPECT_EQ(marked(), "0000000000200000");
@@ -183,13 +183,14 @@ TEST_F(Cartridge, LoadsStopAtTheEndOfTheAddressSpace) {
     std::string data = pattern(8192);
     write_file("top.a0", header(0, 0xFF) + data);
     int result = 0;
-    EXPECT_EQ(capture_stdout([&] { result = readfile("top.a0", 0xA000); }),
-              "...header found, address $ff00...got 256 bytes \n");
+    EXPECT_EQ(capture_stdout([&] { result = readfile("top.a0", 0xA000, 0x2000); }),
+              "...header found, address $ff00...got 256 bytes \n7936 bytes past $ffff left out\n");
     EXPECT_EQ(result, 256);
     EXPECT_TRUE(memory_holds(memory, 0xFF00, data.substr(0, 256)));
 
     write_file("raw", pattern(16384));
-    EXPECT_EQ(capture_stdout([&] { result = readfile("raw", 0xFFF0); }), "got 16 bytes \n");
+    EXPECT_EQ(capture_stdout([&] { result = readfile("raw", 0xFFF0, 0x2000); }),
+              "got 16 bytes \n16368 bytes past $ffff left out\n");
     EXPECT_EQ(result, 16);
 
     write_file("top.crt", header(0, 0xF8) + data);
@@ -205,12 +206,46 @@ TEST_F(Cartridge, AHugeFileIsNotReadWhole) {
     ASSERT_NE(fd, -1);
     ASSERT_EQ(ftruncate(fd, 100 << 20), 0);  // sparse: reads as zeros
     close(fd);
-    memory[0xDFFF] = memory[0xE000] = 0x55;
-    EXPECT_EQ(load("huge.a0"), "Loading game cartridge huge.a0 at $a000...got 16384 bytes \n");
-    EXPECT_EQ(memory[0xDFFF], 0);     // the last byte read
-    EXPECT_EQ(memory[0xE000], 0x55);  // one past it
+    memory[0xBFFF] = memory[0xC000] = 0x55;
+    EXPECT_EQ(load("huge.a0"),
+              "Loading game cartridge huge.a0 at $a000...got 8192 bytes \n104849408 bytes past $bfff left out\n");
+    EXPECT_EQ(memory[0xBFFF], 0);     // the last byte read
+    EXPECT_EQ(memory[0xC000], 0x55);  // BASIC's image untouched
     EXPECT_EQ(marked(), "0000000000220000");
     EXPECT_EQ(readcrt("huge.a0"), 8192);
+}
+
+TEST_F(Cartridge, ImagesLoadOnlyWhatTheirAreaHoldsAndSaySo) {
+    struct Case {
+        const char* name;
+        size_t bytes;
+        uint16_t area, area_size;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"x.60", 8192, 0x6000, 8192, " at $6000...got 8192 bytes \n"},
+        {"x.60", 8193, 0x6000, 8192, " at $6000...got 8192 bytes \n1 byte past $7fff left out\n"},
+        {"x.b0", 4096, 0xB000, 4096, " at $b000...got 4096 bytes \n"},
+        {"x.b0", 4097, 0xB000, 4096, " at $b000...got 4096 bytes \n1 byte past $bfff left out\n"},
+        {"x.a0", 16384, 0xA000, 8192, " at $a000...got 8192 bytes \n8192 bytes past $bfff left out\n"},
+        {"x.20", 16384, 0x2000, 8192, " at $2000...got 8192 bytes \n8192 bytes past $3fff left out\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.bytes));
+        new_machine();
+        std::string image = pattern(c.bytes);
+        write_file(c.name, image);
+        const uint16_t area_end = uint16_t(c.area + c.area_size);
+        const std::string beyond(reinterpret_cast<const char*>(memory + area_end), 0x1000);
+        EXPECT_EQ(load(c.name), "Loading game cartridge " + std::string(c.name) + c.text);
+        EXPECT_TRUE(memory_holds(memory, c.area, image.substr(0, c.area_size)));
+        EXPECT_TRUE(memory_holds(memory, area_end, beyond));  // character ROM, BASIC or the next block untouched
+    }
+    // A .crt image past 16 KB says so too.
+    new_machine();
+    write_file("x.crt", pattern(16385));
+    EXPECT_EQ(load("x.crt"), "Loading game cartridge x.crt...16k image...at $6000...got 8192 bytes...at $a000...got "
+                             "8192 bytes\n1 byte past $bfff left out\n");
 }
 
 TEST_F(Cartridge, SystemRomImagesMustBeComplete) {

@@ -71,7 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t seed = in.dword();
     static const std::vector<size_t> LENGTHS = {0,     1,     2,     3,     100,   4096,  11772, 11773,
                                                 11774, 19964, 19965, 19966, 25000, 25001, 25002, 25003,
-                                                30000, 40000, 65536, 65538};
+                                                30000, 40000, 65536, 65538,
+                                                // both sides of the RAM an expansion gives BASIC
+                                                3585,  3586,  6657,  6658,  8194,  8195,  28161, 28162};
     ModelFile file{FileKind::REGULAR, fuzz_file_contents(in, LENGTHS)};
 
     fuzz_new_machine(0);

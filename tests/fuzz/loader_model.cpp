@@ -52,11 +52,11 @@ ModelMachine model_capture() {
     return m;
 }
 
-int model_readfile(ModelMachine& m, const ModelFile& f, uint16_t default_address) {
+int model_readfile(ModelMachine& m, const ModelFile& f, uint16_t default_address, size_t area) {
     if (!usable(f)) return -1;
     size_t length = f.bytes.size();
-    if (length == 4098 || length == 8194) return copy_in(m, f.bytes, 2, uint16_t(f.bytes[1] << 8), 16384);
-    return copy_in(m, f.bytes, 0, default_address, 16384);
+    if (length == 4098 || length == 8194) return copy_in(m, f.bytes, 2, uint16_t(f.bytes[1] << 8), area);
+    return copy_in(m, f.bytes, 0, default_address, area);
 }
 
 int model_readcrt(ModelMachine& m, const ModelFile& f) {
@@ -79,6 +79,18 @@ int model_readcrt(ModelMachine& m, const ModelFile& f) {
     return n;
 }
 
+// First address past the BASIC memory from `start` on: the top of the
+// memory the expansion gives BASIC (the unexpanded and 3 KB machines keep
+// their screen at $1E00), or the first block from `start` on that holds
+// no RAM.
+unsigned basic_top(const ModelMachine& m, uint16_t start) {
+    static const unsigned TOP[5] = {0x1E00, 0x1E00, 0x4000, 0x6000, 0x8000};
+    unsigned top = m.memdef < 5 ? TOP[m.memdef] : 0x8000;
+    for (unsigned address = start & 0xF000u; address < top; address += 0x1000)
+        if (m.bank[address >> 12] != 0) return std::max<unsigned>(start, address);
+    return top;
+}
+
 int model_readbasic(ModelMachine& m, const ModelFile& f) {
     if (f.kind != FileKind::REGULAR || f.bytes.size() < 2) return -1;
     uint16_t start = word(m, 0x2B);
@@ -86,6 +98,7 @@ int model_readbasic(ModelMachine& m, const ModelFile& f) {
     size_t length = f.bytes.size();
     uint16_t address = start;
     bool pointers = true;
+    size_t limit = 0;  // 0: a BASIC program, which must fit whole
     switch (page) {
     case 0x04:
         if (start != 0x0401) return refuse(m, 1);
@@ -102,15 +115,22 @@ int model_readbasic(ModelMachine& m, const ModelFile& f) {
         address = 0xA000;
         m.bank[10] = m.bank[11] = ROM;
         m.config = 1;
+        limit = 8192;  // up to $BFFF, BASIC's image stays
         break;
     default:
         address = uint16_t(page << 8 | low);
         mark_image_block(m, page >> 4);
         mark_image_block(m, (page >> 4) + 1u);
         pointers = false;
+        limit = 25000;
         break;
     }
-    int n = copy_in(m, f.bytes, 2, address, 25000);
+    if (limit == 0) {
+        unsigned top = basic_top(m, address);
+        limit = top > address ? top - address : 0;
+        if (length - 2 > limit) return -1;  // refused: nothing changes
+    }
+    int n = copy_in(m, f.bytes, 2, address, limit);
     if (pointers) {
         uint16_t end = uint16_t(address + n);
         for (unsigned p : {0x2Du, 0x2Fu, 0x31u, 0xAEu, 0x35u}) {
@@ -125,11 +145,12 @@ int model_readbasic(ModelMachine& m, const ModelFile& f) {
 void model_load_game_cartridge(ModelMachine& m, const std::string& name, const ModelFile& f, bool starting_up) {
     m.memdef = 0;
     if (starting_up && m.memexp != 0) m.config = 1;
-    // Raw image: mark the first block, load, mark the second one if more
-    // than 4 KB arrived.
+    // Raw image: mark the first block, load no more than the marked blocks
+    // hold (8 KB, 4 KB at $B000), mark the second one if more than 4 KB
+    // arrived.
     auto raw = [&](uint16_t address, int first, int second) {
         m.bank[first] = ROM;
-        if (model_readfile(m, f, address) > 4096 && second >= 0) m.bank[second] = ROM;
+        if (model_readfile(m, f, address, second >= 0 ? 8192 : 4096) > 4096 && second >= 0) m.bank[second] = ROM;
     };
     size_t dot = name.find('.');
     if (dot == std::string::npos) return raw(0xA000, 10, 11);

@@ -9,6 +9,11 @@
 //    refused like a missing one ("failed", nothing loaded, no block marked);
 //  - a load that would run past $FFFF stops at the end of the image, and the
 //    count is what arrived;
+//  - a BASIC program (page $04, $10, $12) loads whole or not at all: one
+//    longer than the RAM from the BASIC start to the top of the expansion
+//    is refused without a change;
+//  - a raw cartridge loads no more than the blocks its suffix marks hold,
+//    a page-$A0 program no more than $A000-$BFFF;
 //  - a memory image marks only cartridge and expansion blocks (0, 2-7, 10,
 //    11), never internal RAM, the character ROM, the I/O page, BASIC or the
 //    kernal, and no block past block 15.
@@ -40,7 +45,7 @@ struct ModelFile {
 // The machine as the emulator's globals hold it now, and back.
 ModelMachine model_capture();
 
-int model_readfile(ModelMachine& m, const ModelFile& f, uint16_t default_address);
+int model_readfile(ModelMachine& m, const ModelFile& f, uint16_t default_address, size_t area);
 int model_readcrt(ModelMachine& m, const ModelFile& f);
 int model_readbasic(ModelMachine& m, const ModelFile& f);
 void model_load_game_cartridge(ModelMachine& m, const std::string& name, const ModelFile& f, bool starting_up);

@@ -49,6 +49,10 @@ def cartridge_seeds():
     s["2-8k"] = cart("x.2", 8192, b"\x22")
     s["60-8k"] = cart("x.60", 8192, b"\x60")
     s["b0-4k"] = cart("x.b0", 4096, b"\xb0")
+    s["b0-4097-cut"] = cart("x.b0", 4097, b"\xb1")
+    s["60-8193-cut"] = cart("x.60", 8193, b"\x61")
+    s["20-16384-cut"] = cart("x.20", 16384, b"\x21")
+    s["crt-16385-cut"] = cart("x.crt", 16385, b"\xc9")
     s["B-8k"] = cart("x.B", 8192, b"\xbb")
     s["crt-16k"] = cart("x.crt", 16384, b"\xc1\xc2\xc3")
     s["crt-8193-header"] = cart("x.crt", 8193, b"\x00\xa0\xc4")
@@ -91,6 +95,7 @@ def cartridge_seeds():
 # ---- BASIC programs -------------------------------------------------------------
 BASIC_LENGTHS = [0, 1, 2, 3, 100, 4096, 11772, 11773, 11774, 19964, 19965, 19966, 25000,
                  25001, 25002, 25003, 30000, 40000, 65536, 65538]
+BASIC_LENGTHS += [3585, 3586, 6657, 6658, 8194, 8195, 28161, 28162]
 STARTS = {0x0401: 0, 0x1001: 1, 0x1201: 2, 0xFFFF: 3}
 
 
@@ -119,6 +124,14 @@ def basic_seeds():
     s["page12-19966-24k"] = basic(4, 0x1201, b"\x01\x12\x00", length=19966)
     s["page12-wrong-start"] = basic(0, 0x1001, b"\x01\x12\x00", length=19965)
     s["page12-30000-24k"] = basic(4, 0x1201, b"\x01\x12\x01", length=30000)
+    s["page12-28161-24k-whole"] = basic(4, 0x1201, b"\x01\x12\x01", length=28161)
+    s["page12-28162-24k-too-long"] = basic(4, 0x1201, b"\x01\x12\x01", length=28162)
+    s["page10-3585-whole"] = basic(0, 0x1001, b"\x01\x10\x01", length=3585)
+    s["page10-3586-too-long"] = basic(0, 0x1001, b"\x01\x10\x01", length=3586)
+    s["page04-6657-whole"] = basic(1, 0x0401, b"\x01\x04\x01", length=6657)
+    s["page04-6658-too-long"] = basic(1, 0x0401, b"\x01\x04\x01", length=6658)
+    s["pageA0-8194-whole"] = basic(0, 0x1001, b"\x00\xa0\x42", length=8194)
+    s["pageA0-8195-cut"] = basic(0, 0x1001, b"\x00\xa0\x42", length=8195)
     s["pageA0"] = basic(0, 0x1001, b"\x00\xa0" + PROGRAM)
     s["pageA0-25002"] = basic(0, 0x1001, b"\x00\xa0\x42", length=25002)
     s["page60-image"] = basic(0, 0x1001, b"\x00\x60\xea")

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "basic_program.h"
 #include "xdriver.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +23,7 @@ namespace {
 
 const std::string BINARY = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
 constexpr double START_TIMEOUT = 20;
+const std::string BANNER_LINE = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
 
 std::string missing_tools() {
     for (const char* tool : {"Xvfb", "xdotool", "xwd", "xwininfo", "xprop"})
@@ -455,6 +457,60 @@ TEST_F(E2E, DoubledWindowShowsTheStartScreenAtTwiceTheSize) {
     EXPECT_EQ(s->rows[2].substr(0, 15), "3583 BYTES FREE");
     quit();
     EXPECT_EQ(program.exit_code(), 0);
+}
+
+// ---- programs named on the command line -------------------------------------------------
+
+TEST_F(E2E, ProgramNamedOnTheCommandLineRunsWithoutAKeyOnNtscAndPal) {
+    const std::string file = marker_program(0x1001);
+    write_file(dir.file("p.prg"), file);
+    for (uint32_t timing : {0u, 1u}) {
+        SCOPED_TRACE(timing ? "PAL" : "NTSC");
+        write_file(dir.file("tarvikon.rc"), config_bytes(2, 0, timing, 0, 28));
+        ASSERT_TRUE(launch({"-nosound", "p.prg"}));
+        ASSERT_TRUE(wait_text("READY.\nRUN\nAUTOSTART 16\n"));
+        EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\nLoading program p.prg...got " +
+                              std::to_string(file.size() - 2) + " bytes \nExiting...\n");
+        EXPECT_EQ(program.exit_code(), 0);
+    }
+}
+
+TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
+    // 9000 bytes saved with 8 KB, on an unexpanded configuration.
+    write_file(dir.file("big.prg"), marker_program(0x1201, 9000));
+    const std::string rc = config_bytes(2, 0, 1, 0, 28);
+    ASSERT_TRUE(launch({"-nosound", "big.prg"}));
+    ASSERT_TRUE(wait_text("AUTOSTART 18"));
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), rc);
+    // Save config is offered: the expansion differs from the file.
+    ASSERT_TRUE(choose_menu(0, 4));
+    ASSERT_TRUE(wait_dialog("^Message$"));
+    for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) == rc; i++) pause_ms(20);
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
+    EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\nProgram needs 8 KB expansion memory, starting with it...\n"
+                                    "Loading program big.prg...got 8998 bytes \nExiting...\n");
+
+    // Saved with 3 KB.
+    write_file(dir.file("tarvikon.rc"), rc);
+    write_file(dir.file("small.prg"), marker_program(0x0401));
+    ASSERT_TRUE(launch({"-nosound", "small.prg"}));
+    ASSERT_TRUE(wait_text("AUTOSTART 4\n"));
+    std::string out = quit();
+    EXPECT_NE(out.find("Program needs 3 KB expansion memory, starting with it...\n"), std::string::npos) << out;
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST(Help, PrintsTheUsageTextWithoutADisplay) {
+    if (access(BINARY.c_str(), X_OK) != 0 || !have_program("Xvfb")) GTEST_SKIP() << "needs the program and Xvfb";
+    std::string without, with;
+    EXPECT_EQ(run_tool({"env", "-u", "DISPLAY", BINARY, "-h"}, "", &without), 0);
+    Xvfb server;
+    ASSERT_TRUE(server.start(8));
+    EXPECT_EQ(run_tool({BINARY, "-h"}, server.display(), &with), 0);
+    // The same text with and without one: the banner and the usage text.
+    EXPECT_EQ(without, with);
+    EXPECT_EQ(without.substr(0, BANNER_LINE.size() + 9), BANNER_LINE + "\nUSAGE :\n");
+    EXPECT_NE(without.find("F11        : Reset the VIC 20\n\n"), std::string::npos) << without;
 }
 
 // ---- keyboard ------------------------------------------------------------------------------

@@ -1,0 +1,144 @@
+// The autostart queue and the choice of the BASIC program named on the
+// command line.
+#include "autostart.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <unistd.h>
+#include <vector>
+
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "fileio.h"
+#include "fileutil.h"
+
+bool autostart_pending = false;
+
+namespace {
+
+constexpr uint8_t RETURN_KEY = 0x0D;
+
+struct QueuedLine {
+    std::string text;     // the keys still to type, Return included
+    std::string program;  // loaded before the first key; empty for none
+};
+std::deque<QueuedLine> queue;
+
+bool editor_waits_in_direct_mode() {
+    return Register.PC >= EDITOR_WAIT_LOOP && Register.PC < EDITOR_WAIT_LOOP_END && memory[KEYS_WAITING] == 0 &&
+           (memory[MESSAGE_MODE] & DIRECT_MODE);
+}
+
+// ---- the command-line program ------------------------------------------------------
+
+constexpr const char* EXPANSION_NAMES[] = {"", "3 KB", "8 KB", "16 KB", "24 KB"};
+
+int planned_expansion = -1;  // the expansion the program runs with; -1 for none planned
+std::vector<std::string> taken;  // the BASIC programs named, the one that runs included
+
+// A program file's page and length, or false for a file that cannot be read
+// or lacks the two header bytes.
+bool program_header(const char* name, uint8_t& page, off_t& length) {
+    int fd = open_regular(name);
+    if (fd == -1) return false;
+    uint8_t header[2];
+    length = file_length(fd);
+    bool ok = length >= 2 && read_up_to(fd, header, 2) == 2;
+    close(fd);
+    if (ok) page = header[1];
+    return ok;
+}
+
+// The expansion a BASIC program needs by its page, the configured one when
+// that suits; -1 for a page that is no BASIC program's.
+int expansion_for(uint8_t page, off_t length, uint32_t configured) {
+    switch (page) {
+    case 0x04: return EXP_3K;
+    case 0x10: return EXP_NONE;
+    case 0x12: {
+        uint32_t least = length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K;
+        return configured >= least && configured <= EXP_24K ? int(configured) : int(least);
+    }
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+void autostart_queue_line(const std::string& text, const std::string& program) {
+    queue.push_back({text + char(RETURN_KEY), program});
+    autostart_pending = true;
+}
+
+void autostart_clear() {
+    queue.clear();
+    autostart_pending = false;
+}
+
+void autostart_next_line() {
+    if (queue.empty() || !editor_waits_in_direct_mode()) return;
+    QueuedLine& line = queue.front();
+    if (!line.program.empty()) {
+        std::string program = std::move(line.program);
+        line.program.clear();
+        if (readbasic(program.c_str()) == -1) {
+            queue.pop_front();
+            autostart_pending = !queue.empty();
+            return;
+        }
+    }
+    size_t n = std::min<size_t>(line.text.size(), KEYBOARD_BUFFER_SIZE);
+    std::memcpy(memory + KEYBOARD_BUFFER, line.text.data(), n);
+    memory[KEYS_WAITING] = uint8_t(n);
+    line.text.erase(0, n);
+    if (line.text.empty()) queue.pop_front();
+    autostart_pending = !queue.empty();
+}
+
+void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*)) {
+    planned_expansion = -1;
+    taken.clear();
+    std::vector<std::string> programs;
+    std::vector<int> needs;
+    for (int i = 1; i < argc; i++) {
+        if (is_option(argv[i]) || !is_program_name(argv[i])) continue;
+        uint8_t page;
+        off_t length;
+        if (!program_header(argv[i], page, length)) continue;
+        int needed = expansion_for(page, length, memexp);
+        if (needed == -1) continue;
+        taken.push_back(argv[i]);
+        // Without a single program byte there is nothing to load or run.
+        if (length == 2) {
+            printf("Skipping program %s: it is empty\n", argv[i]);
+            continue;
+        }
+        programs.push_back(argv[i]);
+        needs.push_back(needed);
+    }
+    if (programs.empty()) return;
+    for (size_t i = 0; i + 1 < programs.size(); i++)
+        printf("Skipping program %s: only the last program named starts\n", programs[i].c_str());
+    planned_expansion = needs.back();
+    if (uint32_t(planned_expansion) != memexp) {
+        if (planned_expansion == EXP_NONE)
+            fputs("Program needs no expansion memory, starting without it...\n", stdout);
+        else
+            printf("Program needs %s expansion memory, starting with it...\n", EXPANSION_NAMES[planned_expansion]);
+        memexp = uint32_t(planned_expansion);
+        config = 1;
+    }
+    autostart_queue_line("RUN", programs.back());
+}
+
+bool taken_by_autostart(const char* arg) {
+    for (const std::string& name : taken)
+        if (name == arg) return true;
+    return false;
+}
+
+void apply_program_expansion() {
+    if (planned_expansion != -1) memdef = uint8_t(planned_expansion);
+}
