@@ -791,6 +791,82 @@ TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
     EXPECT_EQ(program.exit_code(), 0);
 }
 
+TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("10 print \"fresh\"");
+    ASSERT_TRUE(wait_text("10 PRINT \"FRESH\""));
+
+    // Each name is new, so only a list made as the load dialog opens has it.
+    std::string first;
+    for (const char* name : {"new.prg", "again.prg"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(choose_menu(0, 1));  // File > Save basic...
+        auto save = wait_dialog("^Save BASIC program\\.\\.\\.$");
+        ASSERT_TRUE(save);
+        choose_file(*save, name);
+        std::string saved;
+        for (int i = 0; i < 100 && saved.size() < 3; i++) {
+            pause_ms(20);
+            saved = read_file(dir.file(name));
+        }
+        ASSERT_GT(saved.size(), 2u);
+        if (first.empty()) first = saved;
+        EXPECT_EQ(saved, first);
+        for (int i = 0; i < 50 && dialog_visible("^Save BASIC program"); i++) pause_ms(20);
+        EXPECT_FALSE(dialog_visible("^Save BASIC program"));
+
+        point_at_area();
+        type_line("new");
+        ASSERT_TRUE(choose_menu(0, 0));  // File > Load basic...
+        auto load = wait_dialog("^Load BASIC program\\.\\.\\.$");
+        ASSERT_TRUE(load);
+        choose_file(*load, name);
+        for (int i = 0; i < 50 && dialog_visible("^Load BASIC program"); i++) pause_ms(20);
+        EXPECT_FALSE(dialog_visible("^Load BASIC program")) << "the list did not have " << name;
+        point_at_area();
+        type_line("list");
+        ASSERT_TRUE(wait_text("LIST\n\n10 PRINT \"FRESH\"\nREADY."));
+    }
+    std::string out = quit();
+    std::string bytes = std::to_string(first.size() - 2);
+    for (const char* name : {"new.prg", "again.prg"}) {
+        EXPECT_NE(out.find("Saving program " + dir.file(name) + "...wrote  " + bytes + " bytes \n"), std::string::npos)
+            << out;
+        EXPECT_NE(out.find("Loading program " + dir.file(name) + "...got " + bytes + " bytes \n"), std::string::npos)
+            << out;
+    }
+}
+
+TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    ASSERT_TRUE(choose_menu(1, 1));  // Options > Speed...
+    auto dialog = wait_dialog("^Speed Settings$");
+    ASSERT_TRUE(dialog);
+    // The delay scale: the form's child with the scroll bar inside, below the first separator.
+    std::optional<XWin> scale;
+    for (const XWin& w : form_children(*dialog))
+        if (w.children.size() == 1 && w.y > dialog->height * 4 / 10 && w.y < dialog->height * 7 / 10) scale = w;
+    ASSERT_TRUE(scale);
+    // The slider sits at the left end (delay 0); a click right of it pages up.
+    const XWin& bar = scale->children[0];
+    click(bar.abs_x + bar.width - 6, bar.abs_y + bar.height / 2);
+    pause_ms(200);
+    auto ok = dialog_button(*dialog, true);
+    ASSERT_TRUE(ok);
+    click(ok->abs_x + ok->width / 2, ok->abs_y + ok->height / 2);
+
+    // The delay is in effect: it made Save config available, which writes it.
+    fs::remove(dir.file("tarvikon.rc"));
+    ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
+    ASSERT_TRUE(wait_dialog("^Message$"));
+    for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 50, 28));
+    quit();
+}
+
 // ---- displays the program cannot use -----------------------------------------------------------
 
 class E2EDisplay : public E2E {
