@@ -212,6 +212,7 @@ void start_X_client() {
     MainWindow = XtCreateManagedWidget("MainWindow", xmMainWindowWidgetClass, toplevel, nullptr, 0);
 
     // No key posts the menus (Motif's F10): the keyboard belongs to the VIC 20.
+    // Only a change after creation removes it; an empty one at creation means F10.
     gmenu_bar = XmCreateMenuBar(MainWindow, const_cast<char*>("gmenu_bar"), nullptr, 0);
     XtVaSetValues(gmenu_bar, XmNmenuAccelerator, "", nullptr);
     XtManageChild(gmenu_bar);
