@@ -213,7 +213,10 @@ void start_X_client() {
 
     MainWindow = XtCreateManagedWidget("MainWindow", xmMainWindowWidgetClass, toplevel, nullptr, 0);
 
+    // No key posts the menus (Motif's F10): the keyboard belongs to the VIC 20.
+    // Only a change after creation removes it; an empty one at creation means F10.
     gmenu_bar = XmCreateMenuBar(MainWindow, const_cast<char*>("gmenu_bar"), nullptr, 0);
+    XtVaSetValues(gmenu_bar, XmNmenuAccelerator, "", nullptr);
     XtManageChild(gmenu_bar);
     create_menus(gmenu_bar);
     XtVaGetValues(gmenu_bar, XmNheight, &menu_height, nullptr);
@@ -225,6 +228,7 @@ void start_X_client() {
                   shell_w, XmNmaxWidth, shell_w, XmNx, at, XmNy, at, nullptr);
 
     drawing_area = create_drawingarea(MainWindow, "drawing_area");
+    XtAddEventHandler(toplevel, FocusChangeMask, False, FocusCB, nullptr);
     XmMainWindowSetAreas(MainWindow, gmenu_bar, nullptr, nullptr, nullptr, drawing_area);
 
     create_file_dialogs();

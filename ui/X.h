@@ -80,6 +80,13 @@ const char* expansion_name(uint32_t index);
 
 void KeyboardCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
 void MouseCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
+// Focus lost, or the pointer gone while the keyboard follows it: releases what the host holds.
+void FocusCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
+
+// The symbol that decides what a key event does: the unshifted one (index 0),
+// except on the keypad, where NumLock selects the digit level.
+KeySym key_symbol(XKeyEvent* key);
+
 void menuCB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialogCB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data);
@@ -90,6 +97,8 @@ void memvalCB(Widget w, XtPointer client_data, XtPointer call_data);
 void speedCB(Widget w, XtPointer client_data, XtPointer call_data);
 void speedvalCB(Widget w, XtPointer client_data, XtPointer call_data);
 void videoCB(Widget w, XtPointer client_data, XtPointer call_data);
+// Lists a file dialog's directory again as it is shown.
+void fileListCB(Widget w, XtPointer client_data, XtPointer call_data);
 
 // Shows save_error_dialog when the BASIC program is empty, else save_basic_dialog.
 void check_basic_program();
@@ -141,6 +150,10 @@ void release_held_keys();
 
 // Turns warp speed on or off and shows it on the menu's toggle.
 void set_warp(bool on);
+
+// Lets go of every matrix key and joystick line held from the host, for when
+// their releases can no longer be seen.
+void release_host_input();
 
 // The light-pen latch for a pointer position in the drawing area.
 struct PenPosition {

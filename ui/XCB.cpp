@@ -5,10 +5,13 @@
 #include <Xm/FileSB.h>
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include "../core/host.h"
 #include "../core/memory.h"
@@ -66,10 +69,12 @@ const KeyBinding KEY_TABLE[] = {
     matrix(XK_2, 0, 7), matrix(XK_4, 1, 7), matrix(XK_6, 2, 7), matrix(XK_8, 3, 7), matrix(XK_0, 4, 7),
     matrix(XK_minus, 5, 7), matrix(XK_Home, 6, 7), matrix(XK_F7, 7, 7),
 
-    // joystick (the paddles' fire buttons are the left and right lines)
+    // joystick (the paddles' fire buttons are the left and right lines); the
+    // keypad's arrows with NumLock off
     joy(XK_Up, JOY_UP), joy(XK_KP_8, JOY_UP), joy(XK_Down, JOY_DOWN), joy(XK_KP_2, JOY_DOWN),
     joy(XK_Left, JOY_LEFT), joy(XK_KP_4, JOY_LEFT), joy(XK_Right, JOY_RIGHT), joy(XK_KP_6, JOY_RIGHT),
-    joy(XK_Control_R, JOY_FIRE),
+    joy(XK_Control_R, JOY_FIRE), joy(XK_KP_Up, JOY_UP), joy(XK_KP_Down, JOY_DOWN), joy(XK_KP_Left, JOY_LEFT),
+    joy(XK_KP_Right, JOY_RIGHT),
 
     // paddles
     paddle(XK_KP_1, PADDLE_X_UP), paddle(XK_KP_3, PADDLE_X_DOWN), paddle(XK_KP_7, PADDLE_Y_UP),
@@ -89,15 +94,18 @@ const KeyBinding* find_key(KeySym sym) {
 
 namespace {
 
+// The count follows the matrix: a press of a key already down (auto-repeat)
+// or the release of a key already up (after release_host_input) leaves it alone.
 void press_matrix(uint8_t row, uint8_t col, bool press) {
+    bool down = !(keyrow[7 - col] & (1u << row));
     if (press) {
         keyrow[7 - col] &= uint8_t(~(1u << row));
         keycol[row] &= uint8_t(~(1u << col));
-        keycount++;
+        if (!down) keycount++;
     } else {
         keyrow[7 - col] |= uint8_t(1u << row);
         keycol[row] |= uint8_t(1u << col);
-        if (--keycount < 0) keycount = 0;
+        if (down && keycount > 0) keycount--;
     }
 }
 
@@ -223,6 +231,27 @@ void basic_file_chosen(Widget dialog, XtPointer client_data, XtPointer call_data
 
 }  // namespace
 
+void release_host_input() {
+    std::memset(keyrow, 0xFF, sizeof keyrow);
+    std::memset(keycol, 0xFF, sizeof keycol);
+    keycount = 0;
+    held_count = 0;  // their late releases are done with too
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
+}
+
+KeySym key_symbol(XKeyEvent* key) {
+    KeySym sym = XLookupKeysym(key, 0);
+    if (!IsKeypadKey(sym)) return sym;
+    // Shift would undo NumLock on the keypad; the VIC 20's own SHIFT is a
+    // matrix key and has nothing to do with the level.
+    XKeyEvent unshifted = *key;
+    unshifted.state &= ~unsigned(ShiftMask | LockMask);
+    char text[8];
+    KeySym level = NoSymbol;
+    XLookupString(&unshifted, text, sizeof text, &level, nullptr);
+    return level;
+}
+
 bool handle_key(KeySym sym, bool press) {
     const KeyBinding* k = find_key(sym);
     if (!k) return false;
@@ -294,7 +323,24 @@ void check_basic_program() {
 
 void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
     if (event->type != KeyPress && event->type != KeyRelease) return;
-    key_event(XLookupKeysym(&event->xkey, 0), event->type == KeyPress);
+    key_event(key_symbol(&event->xkey), event->type == KeyPress);
+}
+
+namespace {
+// Without a focus window of its own the keyboard goes where the pointer is.
+bool keyboard_follows_pointer(const XCrossingEvent& crossing) {
+    Window focus;
+    int revert;
+    XGetInputFocus(crossing.display, &focus, &revert);
+    return focus == PointerRoot || focus == crossing.root;
+}
+}  // namespace
+
+void FocusCB(Widget, XtPointer, XEvent* event, Boolean*) {
+    if (event->type == FocusOut && event->xfocus.detail != NotifyInferior) release_host_input();
+    if (event->type == LeaveNotify && event->xcrossing.detail != NotifyInferior &&
+        keyboard_follows_pointer(event->xcrossing))
+        release_host_input();
 }
 
 void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
@@ -373,6 +419,8 @@ void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data) {
 void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data) {
     basic_file_chosen(w, client_data, call_data, writebasic);
 }
+
+void fileListCB(Widget w, XtPointer, XtPointer) { XmFileSelectionDoSearch(w, nullptr); }
 
 void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
     if (reinterpret_cast<intptr_t>(client_data) == DIALOG_OK) {

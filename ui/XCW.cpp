@@ -109,7 +109,8 @@ Widget pulldown(Widget menu_bar, const char* name, bool tear_off, Widget* cascad
 
 // The dialog creators hand their resources to the dialog shell as well, whose
 // minimum and maximum sizes then keep the dialog at its fixed size.
-Widget file_dialog(const char* name, const char* title, XtCallbackProc handler) {
+// Only a load needs a file that is there; a save may name a new one.
+Widget file_dialog(const char* name, const char* title, XtCallbackProc handler, bool must_match) {
     Args a;
     a.text(XmNdialogTitle, title)
         .text(XmNselectionLabelString, "Please enter file name : ")
@@ -119,11 +120,12 @@ Widget file_dialog(const char* name, const char* title, XtCallbackProc handler) 
         .set(XmNmaxHeight, 400)
         .set(XmNminWidth, 400)
         .set(XmNmaxWidth, 400)
-        .set(XmNmustMatch, True)
+        .set(XmNmustMatch, must_match)
         .set(XmNresizePolicy, XmRESIZE_NONE);
     Widget dialog = XmCreateFileSelectionDialog(toplevel, const_cast<char*>(name), a.list, a.count);
     XtAddCallback(dialog, XmNokCallback, handler, data(DIALOG_OK));
     XtAddCallback(dialog, XmNcancelCallback, handler, data(DIALOG_CANCEL));
+    XtAddCallback(dialog, XmNmapCallback, fileListCB, nullptr);
     XtUnmanageChild(XmFileSelectionBoxGetChild(dialog, XmDIALOG_HELP_BUTTON));
     return dialog;
 }
@@ -217,7 +219,9 @@ Widget slider(Widget form, const char* name, int lowest, int highest, int value,
         .set(XmNvalue, value < lowest ? lowest : value > highest ? highest : value);
     place(a, top, left, NONE, NONE);
     Widget w = XtCreateManagedWidget(name, xmScaleWidgetClass, form, a.list, a.count);
+    // A click in the trough or a key moves the slider without a drag.
     XtAddCallback(w, XmNdragCallback, handler, data(client));
+    XtAddCallback(w, XmNvalueChangedCallback, handler, data(client));
     return w;
 }
 
@@ -289,9 +293,9 @@ void create_menus(Widget menu_bar) {
 // ---- file and message dialogs -------------------------------------------------------------
 
 void create_file_dialogs() {
-    load_basic_dialog = file_dialog("load_basic_dialog", "Load BASIC program...", dialog1CB);
-    save_basic_dialog = file_dialog("save basic dialog", "Save BASIC program...", dialog2CB);
-    load_cart_dialog = file_dialog("load crt dialog", "Load Cart program...", dialog3CB);
+    load_basic_dialog = file_dialog("load_basic_dialog", "Load BASIC program...", dialog1CB, true);
+    save_basic_dialog = file_dialog("save basic dialog", "Save BASIC program...", dialog2CB, false);
+    load_cart_dialog = file_dialog("load crt dialog", "Load Cart program...", dialog3CB, true);
 }
 
 Widget create_about_dialog(Widget parent) {
@@ -375,5 +379,6 @@ Widget create_drawingarea(Widget parent, const char* name) {
     XtAddEventHandler(area, ButtonReleaseMask, False, MouseCB, data(INPUT_RELEASE));
     XtAddEventHandler(area, KeyPressMask, False, KeyboardCB, data(INPUT_PRESS));
     XtAddEventHandler(area, KeyReleaseMask, False, KeyboardCB, data(INPUT_PRESS));
+    XtAddEventHandler(area, FocusChangeMask | LeaveWindowMask, False, FocusCB, nullptr);
     return area;
 }

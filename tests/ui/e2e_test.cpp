@@ -12,6 +12,8 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "basic_program.h"
@@ -69,35 +71,10 @@ std::vector<int> numbers_in(const std::string& text) {
     return out;
 }
 
-// Gives keypad keys their digit symbols at index 0 of their keycodes, as a
-// keymap does where the keypad delivers digits; Xvfb's own keymap puts the
-// cursor symbols there.
-bool map_keypad_digits(const std::string& display) {
-    Display* d = XOpenDisplay(display.c_str());
-    if (!d) return false;
-    const std::pair<KeySym, KeySym> pairs[] = {{XK_KP_End, XK_KP_1}, {XK_KP_Next, XK_KP_3}, {XK_KP_Home, XK_KP_7},
-                                               {XK_KP_Prior, XK_KP_9}, {XK_KP_Up, XK_KP_8}};
-    std::vector<std::pair<KeyCode, KeySym>> codes;
-    for (auto [cursor, digit] : pairs)
-        if (KeyCode code = XKeysymToKeycode(d, cursor)) codes.push_back({code, digit});
-    for (auto [code, digit] : codes) XChangeKeyboardMapping(d, code, 1, &digit, 1);
-    XSync(d, False);
-    bool mapped = codes.size() == std::size(pairs);
-    for (auto [code, digit] : codes) {
-        int per = 0;
-        KeySym* syms = XGetKeyboardMapping(d, code, 1, &per);
-        if (!syms || per < 1 || syms[0] != digit) mapped = false;
-        if (syms) XFree(syms);
-    }
-    XCloseDisplay(d);
-    return mapped;
-}
-
 class E2E : public ::testing::Test {
 protected:
     static inline Xvfb* server = nullptr;
     static inline std::string skip_reason;
-    static inline bool keypad_digits = false;
 
     static void SetUpTestSuite() {
         skip_reason = missing_tools();
@@ -116,7 +93,6 @@ protected:
             server = nullptr;
             return;
         }
-        keypad_digits = map_keypad_digits(server->display());
     }
     static void TearDownTestSuite() {
         delete server;
@@ -601,7 +577,6 @@ TEST_F(E2E, ResetKeyRestartsAndVerboseRunPrintsTheWholeSequence) {
 }
 
 TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
-    ASSERT_TRUE(keypad_digits) << "the keypad keys could not be given their digit symbols";
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
     // Port A of the first VIA (up, down, left, fire), bit 7 of the second
@@ -613,12 +588,13 @@ TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
     ASSERT_EQ(idle.size(), 6u) << screen()->joined();
     EXPECT_EQ(idle, (std::vector<int>{60, 128, 0, 0, 0, 0}));
 
+    // The server's own keymap: the keypad gives its arrows with NumLock off
+    // (which is how Xvfb starts) and its digits with NumLock on.
     struct Line {
         const char* key;
         int port_a, right;
     };
-    for (Line l : {Line{"Up", 56, 128}, Line{"KP_8", 56, 128}, Line{"Down", 52, 128}, Line{"Left", 44, 128},
-                   Line{"Control_R", 28, 128}, Line{"Right", 60, 0}}) {
+    auto hold = [&](Line l) {
         // xdotool presses Control_L along with Control_R (the VIC 20's CTRL): let it go.
         if (std::string(l.key) == "Control_R")
             xdo({"keydown", l.key, "keyup", "Control_L"});
@@ -629,26 +605,40 @@ TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
         ASSERT_EQ(v.size(), 6u) << l.key;
         EXPECT_EQ(v[0], l.port_a) << l.key;
         EXPECT_EQ(v[1], l.right) << l.key;
-    }
+    };
+    for (Line l : {Line{"Up", 56, 128}, Line{"KP_Up", 56, 128}, Line{"Down", 52, 128}, Line{"Left", 44, 128},
+                   Line{"Control_R", 28, 128}, Line{"Right", 60, 0}, Line{"KP_Right", 60, 0}})
+        hold(l);
     std::vector<int> released = run_program();
     ASSERT_EQ(released.size(), 6u);
     EXPECT_EQ(released[0], 60);
     EXPECT_EQ(released[1], 128);
 
-    // Paddle keys move by 4 per press and stop at 255 and 0.
-    std::vector<std::string> presses = {"key", "--delay", "5", "KP_1", "KP_1", "KP_1", "KP_3"};
-    for (int i = 0; i < 70; i++) presses.push_back("KP_7");
-    presses.push_back("KP_9");
-    xdo(presses);
+    // The keypad's 1 and 3 keys without NumLock: End and Next, no paddle.
+    xdo({"key", "--delay", "5", "KP_End", "KP_Next", "KP_Home", "KP_Prior"});
     std::vector<int> paddles = run_program();
+    ASSERT_EQ(paddles.size(), 6u);
+    EXPECT_EQ(paddles[2], 0);
+    EXPECT_EQ(paddles[3], 0);
+
+    // With NumLock they are KP_1 and KP_3: paddle keys move by 4 per press and
+    // stop at 255 and 0; the 8 key is KP_8, the joystick's up line again.
+    tap("Num_Lock");
+    std::vector<std::string> presses = {"key", "--delay", "5", "KP_End", "KP_End", "KP_End", "KP_Next"};
+    for (int i = 0; i < 70; i++) presses.push_back("KP_Home");
+    presses.push_back("KP_Prior");
+    xdo(presses);
+    paddles = run_program();
     ASSERT_EQ(paddles.size(), 6u);
     EXPECT_EQ(paddles[2], 8);
     EXPECT_EQ(paddles[3], 251);
-    xdo({"key", "--delay", "5", "KP_3", "KP_3", "KP_3"});
+    xdo({"key", "--delay", "5", "KP_Next", "KP_Next", "KP_Next"});
     paddles = run_program();
     ASSERT_EQ(paddles.size(), 6u);
     EXPECT_EQ(paddles[2], 0);
     EXPECT_EQ(paddles[3], 251);
+    hold(Line{"KP_Up", 56, 128});
+    tap("Num_Lock");
 
     // A held button is the fire line; its release latches the pen position.
     point_at_area(100, 50);
@@ -662,6 +652,81 @@ TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
     EXPECT_EQ(pen[0], 60);
     EXPECT_EQ(pen[4], 100 / 4 + 23);
     EXPECT_EQ(pen[5], 50 / 2 + 12);
+    quit();
+}
+
+TEST_F(E2E, MenuBarAndTraversalKeysLeaveTheKeyboardToTheMachine) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    // Motif's keys for the menu bar, popup menus and focus traversal; on the
+    // VIC 20 they type nothing (Tab is RUN/STOP, which also ends the tape
+    // load that SHIFT and RUN/STOP start).
+    for (std::vector<std::string> keys : std::vector<std::vector<std::string>>{
+             {"F10"}, {"shift+F10"}, {"Menu"}, {"ctrl+Tab"}, {"shift+Tab", "Tab"}, {"F10"}}) {
+        SCOPED_TRACE(keys[0]);
+        for (const std::string& key : keys) {
+            xdo({"key", key});
+            pause_ms(100);
+        }
+        type_line("a", false);
+        EXPECT_TRUE(wait_text("READY.\nA"));
+        tap("Return");
+    }
+    // The menus still open with the pointer, and Escape still ends the program.
+    ASSERT_TRUE(choose_menu(2, 0));  // Help > About...
+    EXPECT_TRUE(wait_dialog("^About Tarvikon for Linux$"));
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, KeysHeldWhenTheKeyboardGoesElsewhereAreLetGo) {
+    std::unique_ptr<Display, int (*)(Display*)> connection(XOpenDisplay(display().c_str()), XCloseDisplay);
+    Display* d = connection.get();
+    ASSERT_NE(d, nullptr);
+    Window other = XCreateSimpleWindow(d, DefaultRootWindow(d), 900, 700, 50, 50, 0, 0, 0);
+    XMapWindow(d, other);
+    XSync(d, False);
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    type_line("poke650,128");  // every key repeats while held
+    tap("Return");
+
+    auto count = [&](char c) -> long {
+        auto s = screen();
+        if (!s) return -1;
+        std::string all = s->joined();
+        return std::count(all.begin(), all.end(), c);
+    };
+    // Held until it repeats; the keyboard goes away before the release.
+    auto hold_then_lose = [&](const char* key, char shown, const std::function<void()>& lose, const char* how) {
+        SCOPED_TRACE(how);
+        xdo({"keydown", key});
+        for (int i = 0; i < 200 && count(shown) < 3; i++) pause_ms(10);
+        lose();
+        xdo({"keyup", key});
+        pause_ms(300);
+        auto before = count(shown);
+        EXPECT_GE(before, 3);
+        pause_ms(1000);
+        EXPECT_EQ(count(shown), before) << "the key kept repeating";
+        XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
+        XSync(d, False);
+        point_at_area();
+    };
+    hold_then_lose("s", 'S', [&] {
+        XSetInputFocus(d, other, RevertToPointerRoot, CurrentTime);
+        XSync(d, False);
+    }, "focus to another window");
+    hold_then_lose("d", 'D', [&] { xdo({"mousemove", "950", "20"}); }, "pointer out of the window");
+
+    // Back to keys that do not repeat (the typing helpers' holds would repeat
+    // now): the keyboard reaches the machine as before.
+    tap("F11");
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("print 9");
+    EXPECT_TRUE(wait_text("PRINT 9\n 9\n"));
     quit();
 }
 
@@ -823,6 +888,75 @@ TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
               std::string::npos)
         << out;
     EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    no_key_repeat();
+    type_line("10 print \"fresh\"");
+    ASSERT_TRUE(wait_text("10 PRINT \"FRESH\""));
+
+    // Each name is new, so only a list made as the load dialog opens has it.
+    std::string first;
+    for (const char* name : {"new.prg", "again.prg"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(choose_menu(0, 1));  // File > Save basic...
+        auto save = wait_dialog("^Save BASIC program\\.\\.\\.$");
+        ASSERT_TRUE(save);
+        choose_file(*save, name);
+        std::string saved;
+        for (int i = 0; i < 100 && saved.size() < 3; i++) {
+            pause_ms(20);
+            saved = read_file(dir.file(name));
+        }
+        ASSERT_GT(saved.size(), 2u);
+        if (first.empty()) first = saved;
+        EXPECT_EQ(saved, first);
+        for (int i = 0; i < 50 && dialog_visible("^Save BASIC program"); i++) pause_ms(20);
+        EXPECT_FALSE(dialog_visible("^Save BASIC program"));
+
+        point_at_area();
+        type_line("new");
+        ASSERT_TRUE(choose_menu(0, 0));  // File > Load basic...
+        auto load = wait_dialog("^Load BASIC program\\.\\.\\.$");
+        ASSERT_TRUE(load);
+        choose_file(*load, name);
+        for (int i = 0; i < 50 && dialog_visible("^Load BASIC program"); i++) pause_ms(20);
+        EXPECT_FALSE(dialog_visible("^Load BASIC program")) << "the list did not have " << name;
+        point_at_area();
+        type_line("list");
+        ASSERT_TRUE(wait_text("LIST\n\n10 PRINT \"FRESH\"\nREADY."));
+    }
+    quit();
+}
+
+TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    ASSERT_TRUE(choose_menu(1, 1));  // Options > Speed...
+    auto dialog = wait_dialog("^Speed Settings$");
+    ASSERT_TRUE(dialog);
+    // The delay scale: the form's child with the scroll bar inside, below the first separator.
+    std::optional<XWin> scale;
+    for (const XWin& w : form_children(*dialog))
+        if (w.children.size() == 1 && w.y > dialog->height * 4 / 10 && w.y < dialog->height * 7 / 10) scale = w;
+    ASSERT_TRUE(scale);
+    // The slider sits at the left end (delay 0); a click right of it pages up.
+    const XWin& bar = scale->children[0];
+    click(bar.abs_x + bar.width - 6, bar.abs_y + bar.height / 2);
+    pause_ms(200);
+    auto ok = dialog_button(*dialog, true);
+    ASSERT_TRUE(ok);
+    click(ok->abs_x + ok->width / 2, ok->abs_y + ok->height / 2);
+
+    // The delay is in effect: it made Save config available, which writes it.
+    fs::remove(dir.file("tarvikon.rc"));
+    ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
+    ASSERT_TRUE(wait_dialog("^Message$"));
+    for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 50, 28));
+    quit();
 }
 
 // ---- displays the program cannot use -----------------------------------------------------------

@@ -123,7 +123,7 @@ TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
     handle_key(XK_Shift_L, false);
 
     std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
-    for (KeySym sym : {XK_F6, XK_F8, XK_F9, XK_F10, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_Up, XK_A}) {
+    for (KeySym sym : {XK_F6, XK_F8, XK_F9, XK_F10, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_End, XK_A}) {
         EXPECT_FALSE(handle_key(sym, true)) << XKeysymToString(sym);
         EXPECT_FALSE(handle_key(sym, false)) << XKeysymToString(sym);
     }
@@ -141,7 +141,9 @@ TEST_F(Keys, JoystickKeysDriveTheirLinesOnly) {
     };
     for (Case k : {Case{XK_Up, 0xFF, 0xFB}, Case{XK_KP_8, 0xFF, 0xFB}, Case{XK_Down, 0xFF, 0xF7},
                    Case{XK_KP_2, 0xFF, 0xF7}, Case{XK_Left, 0xFF, 0xEF}, Case{XK_KP_4, 0xFF, 0xEF},
-                   Case{XK_Right, 0x7F, 0xFF}, Case{XK_KP_6, 0x7F, 0xFF}, Case{XK_Control_R, 0xFF, 0xDF}}) {
+                   Case{XK_Right, 0x7F, 0xFF}, Case{XK_KP_6, 0x7F, 0xFF}, Case{XK_Control_R, 0xFF, 0xDF},
+                   Case{XK_KP_Up, 0xFF, 0xFB}, Case{XK_KP_Down, 0xFF, 0xF7}, Case{XK_KP_Left, 0xFF, 0xEF},
+                   Case{XK_KP_Right, 0x7F, 0xFF}}) {
         handle_key(k.sym, true);
         EXPECT_EQ(joystick, k.joystick) << XKeysymToString(k.sym);
         EXPECT_EQ(joystick2, k.joystick2) << XKeysymToString(k.sym);
@@ -171,6 +173,27 @@ TEST_F(Keys, JoystickKeysDriveTheirLinesOnly) {
     // The first VIA's port A shows up, down, left and fire.
     WRITMEM(VIA1_BASE + VIA_DDRA, 0x00);
     EXPECT_EQ(READMEM(VIA1_BASE + VIA_ORA) & 0x3C, 0x0C);
+}
+
+TEST_F(Keys, LettingGoOfHostInputReleasesAllAndLaterReleasesCountNothing) {
+    for (KeySym sym : {XK_a, XK_Shift_L, XK_Up, XK_Right, XK_Control_R, XK_Left}) handle_key(sym, true);
+    handle_key(XK_a, true);  // auto-repeat: a key already down is not counted again
+    EXPECT_EQ(keycount, 2);
+    release_host_input();
+    EXPECT_TRUE(nothing_down());
+    EXPECT_EQ(keycount, 0);
+    EXPECT_EQ(joystick, 0xFF);
+    EXPECT_EQ(joystick2, 0xFF);
+
+    // The releases still to come find the keys up and leave a newly held one counted.
+    handle_key(XK_b, true);
+    handle_key(XK_a, false);
+    handle_key(XK_Shift_L, false);
+    EXPECT_EQ(keycount, 1);
+    EXPECT_EQ(rows_in_column(4), 0xF7);  // B is still down
+    handle_key(XK_b, false);
+    EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
 }
 
 TEST_F(Keys, PaddleKeysMoveByFourAndStopAtTheEnds) {

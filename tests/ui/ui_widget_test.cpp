@@ -12,6 +12,7 @@
 #include <Xm/PushB.h>
 #include <Xm/RowColumn.h>
 #include <Xm/Scale.h>
+#include <Xm/ScrollBar.h>
 #include <Xm/Separator.h>
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
@@ -302,6 +303,72 @@ TEST_F(Widgets, KeyEventsFromTheServerReachTheMatrix) {
     EXPECT_EQ(keycount, 0);
 }
 
+// Events as the server sends them, with the server's own keymap: the keypad's
+// 1 key is KP_End at index 0 and KP_1 on the level NumLock selects.
+TEST_F(Widgets, KeypadFollowsNumLockAndLostFocusLetsGoOfTheKeys) {
+    std::memset(keyrow, 0xFF, sizeof keyrow);
+    std::memset(keycol, 0xFF, sizeof keycol);
+    keycount = 0;
+    joystick = joystick2 = 0xFF;
+    uint8_t& paddle_x = memory[VIC_BASE + VIC_PADDLE_X];
+    paddle_x = 100;
+    auto send = [](int type, KeySym sym, unsigned state) {
+        XEvent e{};
+        e.xkey.type = type;
+        e.xkey.display = TKDisplay;
+        e.xkey.window = TKWindow;
+        e.xkey.keycode = XKeysymToKeycode(TKDisplay, sym);
+        e.xkey.state = state;
+        XSendEvent(TKDisplay, TKWindow, True, type == KeyPress ? KeyPressMask : KeyReleaseMask, &e);
+        settle();
+    };
+    ASSERT_NE(XKeysymToKeycode(TKDisplay, XK_KP_End), XKeysymToKeycode(TKDisplay, XK_KP_Up));
+    const unsigned num_lock = Mod2Mask;  // where Xvfb's keymap puts Num_Lock
+    send(KeyPress, XK_KP_End, 0);
+    EXPECT_EQ(paddle_x, 100);
+    send(KeyPress, XK_KP_End, num_lock);
+    EXPECT_EQ(paddle_x, 104);
+    send(KeyPress, XK_KP_End, num_lock | ShiftMask);  // the host's Shift does not undo NumLock
+    EXPECT_EQ(paddle_x, 108);
+    for (unsigned state : {0u, num_lock}) {
+        send(KeyPress, XK_KP_Up, state);
+        EXPECT_EQ(joystick2, 0xFB) << state;
+        send(KeyRelease, XK_KP_Up, state);
+        EXPECT_EQ(joystick2, 0xFF) << state;
+    }
+    send(KeyPress, XK_a, num_lock | ShiftMask);  // elsewhere the unshifted symbol still counts
+    EXPECT_EQ(keycount, 1);
+    EXPECT_EQ(keycol[1], 0xFB);
+
+    // Focus that moves inside the window keeps the keys; focus or pointer gone
+    // (the keyboard follows the pointer here) releases them.
+    send(KeyPress, XK_Up, 0);
+    auto lose = [](int type, int detail) {
+        XEvent e{};
+        e.type = type;
+        e.xany.display = TKDisplay;
+        e.xany.window = TKWindow;
+        if (type == FocusOut) e.xfocus.detail = detail;
+        else e.xcrossing.detail = detail, e.xcrossing.root = DefaultRootWindow(TKDisplay);
+        XSendEvent(TKDisplay, TKWindow, True, type == FocusOut ? FocusChangeMask : LeaveWindowMask, &e);
+        settle();
+    };
+    for (int type : {FocusOut, LeaveNotify}) {
+        lose(type, NotifyInferior);
+        EXPECT_EQ(keycount, 1) << type;
+        EXPECT_EQ(joystick2, 0xFB) << type;
+        lose(type, NotifyNonlinear);
+        EXPECT_EQ(keycount, 0) << type;
+        EXPECT_EQ(keycol[1], 0xFF) << type;
+        EXPECT_EQ(joystick2, 0xFF) << type;
+        send(KeyPress, XK_a, 0);
+        send(KeyPress, XK_Up, 0);
+    }
+    send(KeyRelease, XK_a, 0);
+    send(KeyRelease, XK_Up, 0);
+    EXPECT_EQ(keycount, 0);
+}
+
 // ---- menus ---------------------------------------------------------------------------------------
 
 TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
@@ -458,15 +525,16 @@ TEST_F(Widgets, ResetAndRemoveCartItemsResetTheMachine) {
 
 // ---- file and message dialogs -----------------------------------------------------------------------
 
-TEST_F(Widgets, FileDialogsAreFixedMustMatchAndHaveNoHelp) {
+TEST_F(Widgets, FileDialogsAreFixedLoadsMustMatchAndNoneHasHelp) {
     struct Case {
         Widget dialog;
         const char* name;
         const char* title;
+        bool must_match;  // a save may name a new file
     };
-    for (Case c : {Case{load_basic_dialog, "load_basic_dialog", "Load BASIC program..."},
-                   Case{save_basic_dialog, "save basic dialog", "Save BASIC program..."},
-                   Case{load_cart_dialog, "load crt dialog", "Load Cart program..."}}) {
+    for (Case c : {Case{load_basic_dialog, "load_basic_dialog", "Load BASIC program...", true},
+                   Case{save_basic_dialog, "save basic dialog", "Save BASIC program...", false},
+                   Case{load_cart_dialog, "load crt dialog", "Load Cart program...", true}}) {
         SCOPED_TRACE(c.name);
         EXPECT_STREQ(XtName(c.dialog), c.name);
         EXPECT_TRUE(XtIsSubclass(c.dialog, xmFileSelectionBoxWidgetClass));
@@ -480,7 +548,7 @@ TEST_F(Widgets, FileDialogsAreFixedMustMatchAndHaveNoHelp) {
             EXPECT_EQ(int_resource(shell, r), 400) << r;
         Boolean must_match = False;
         XtVaGetValues(c.dialog, XmNmustMatch, &must_match, nullptr);
-        EXPECT_TRUE(must_match);
+        EXPECT_EQ(bool(must_match), c.must_match);
         EXPECT_EQ(byte_resource(c.dialog, XmNresizePolicy), XmRESIZE_NONE);
         EXPECT_FALSE(XtIsManaged(XmFileSelectionBoxGetChild(c.dialog, XmDIALOG_HELP_BUTTON)));
         EXPECT_FALSE(XtIsManaged(c.dialog));
@@ -853,6 +921,31 @@ TEST_F(Widgets, SpeedDialogActsAtOnceAndCancelRestores) {
     XtCallCallbacks(button3, XmNactivateCallback, nullptr);  // OK
     EXPECT_EQ(delay_loop, 0);
     EXPECT_TRUE(XtIsSensitive(save_config_item));
+}
+
+TEST_F(Widgets, TroughClickInTheDelayScaleActsLikeADrag) {
+    delay_loop = 0;
+    XtVaSetValues(delay_scale, XmNvalue, 0, nullptr);
+    XtCallCallbacks(speed_item, XmNactivateCallback, nullptr);
+    settle();
+    Widget bar = nullptr;
+    for (Widget w : children(delay_scale))
+        if (XtIsSubclass(w, xmScrollBarWidgetClass)) bar = w;
+    ASSERT_NE(bar, nullptr);
+    Position x = 0, y = 0;
+    XtTranslateCoords(bar, Position(dimension(bar, XmNwidth) - 6), Position(dimension(bar, XmNheight) / 2), &x, &y);
+    ASSERT_EQ(run_tool({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"}, server->display()),
+              0);
+    for (int i = 0; i < 50 && delay_loop == 0; i++) {
+        usleep(10000);
+        settle();
+    }
+    EXPECT_EQ(delay_loop, 50);  // one page of the scale
+    EXPECT_EQ(label_of(delay_value_label), "50 cycles");
+    XtCallCallbacks(button4, XmNactivateCallback, nullptr);  // Cancel
+    EXPECT_EQ(delay_loop, 0);
+    EXPECT_EQ(label_of(delay_value_label), "0 cycles");
+    settle();
 }
 
 TEST_F(Widgets, VideoDialogResetsOnlyForAChange) {
