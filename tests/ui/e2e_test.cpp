@@ -658,7 +658,6 @@ TEST_F(E2E, JoystickKeysPaddleKeysAndLightPenReachTheRegisters) {
 TEST_F(E2E, MenuBarAndTraversalKeysLeaveTheKeyboardToTheMachine) {
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     // Motif's keys for the menu bar, popup menus and focus traversal; on the
     // VIC 20 they type nothing (Tab is RUN/STOP, which also ends the tape
     // load that SHIFT and RUN/STOP start).
@@ -720,11 +719,10 @@ TEST_F(E2E, KeysHeldWhenTheKeyboardGoesElsewhereAreLetGo) {
     }, "focus to another window");
     hold_then_lose("d", 'D', [&] { xdo({"mousemove", "950", "20"}); }, "pointer out of the window");
 
-    // Back to keys that do not repeat (the typing helpers' holds would repeat
-    // now): the keyboard reaches the machine as before.
+    // After a reset only the usual keys repeat: the keyboard reaches the
+    // machine as before.
     tap("F11");
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     type_line("print 9");
     EXPECT_TRUE(wait_text("PRINT 9\n 9\n"));
     quit();
@@ -893,7 +891,6 @@ TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
 TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("READY."));
-    no_key_repeat();
     type_line("10 print \"fresh\"");
     ASSERT_TRUE(wait_text("10 PRINT \"FRESH\""));
 
