@@ -440,10 +440,11 @@ TEST_F(E2E, DoubledWindowShowsTheStartScreenAtTwiceTheSize) {
 TEST_F(E2E, ProgramNamedOnTheCommandLineRunsWithoutAKeyOnNtscAndPal) {
     const std::string file = marker_program(0x1001);
     write_file(dir.file("p.prg"), file);
-    for (uint32_t timing : {0u, 1u}) {
-        SCOPED_TRACE(timing ? "PAL" : "NTSC");
+    // Booting at real speed and unpaced: READY is found from the machine's state either way.
+    for (auto [timing, speed] : {std::pair{0u, "-nosound"}, {1u, "-nosound"}, {0u, "-warp"}, {1u, "-warp"}}) {
+        SCOPED_TRACE(std::string(timing ? "PAL " : "NTSC ") + speed);
         write_file(dir.file("tarvikon.rc"), config_bytes(2, 0, timing, 0, 28));
-        ASSERT_TRUE(launch({"-nosound", "p.prg"}));
+        ASSERT_TRUE(launch({"-nosound", speed, "p.prg"}));
         ASSERT_TRUE(wait_text("READY.\nRUN\nAUTOSTART 16\n"));
         EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\nLoading program p.prg...got " +
                               std::to_string(file.size() - 2) + " bytes \nExiting...\n");
@@ -469,7 +470,7 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     // Saved with 3 KB.
     write_file(dir.file("tarvikon.rc"), rc);
     write_file(dir.file("small.prg"), marker_program(0x0401));
-    ASSERT_TRUE(launch({"-nosound", "small.prg"}));
+    ASSERT_TRUE(launch({"-nosound", "-warp", "small.prg"}));
     ASSERT_TRUE(wait_text("AUTOSTART 4\n"));
     std::string out = quit();
     EXPECT_NE(out.find("Program needs 3 KB expansion memory, starting with it...\n"), std::string::npos) << out;
@@ -929,8 +930,9 @@ TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
 }
 
 TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
-    ASSERT_TRUE(launch());
+    ASSERT_TRUE(launch({"-warp"}));
     ASSERT_TRUE(wait_text("READY."));
+    double before = jiffies_per_second(2);
     ASSERT_TRUE(choose_menu(1, 1));  // Options > Speed...
     auto dialog = wait_dialog("^Speed Settings$");
     ASSERT_TRUE(dialog);
@@ -947,7 +949,12 @@ TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
     ASSERT_TRUE(ok);
     click(ok->abs_x + ok->width / 2, ok->abs_y + ok->height / 2);
 
-    // The delay is in effect: it made Save config available, which writes it.
+    // The delay is in effect: the busy-wait after every instruction slows the
+    // unpaced machine down many times, and Save config, now available, writes it.
+    point_at_area();
+    double after = jiffies_per_second(2);
+    printf("jiffies per second under warp: %.0f without the delay, %.0f with it\n", before, after);
+    EXPECT_LT(after * 3, before) << before << " jiffies per second before, " << after << " after";
     fs::remove(dir.file("tarvikon.rc"));
     ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
