@@ -62,7 +62,8 @@ unsigned blocks_of(uintmax_t bytes) {
     return unsigned(std::min<uintmax_t>(blocks, LINE_NUMBER_LIMIT));
 }
 
-// Every *.prg (any case) that is a regular file, in name order; false when
+// Every *.prg (any case) that is a regular file, in the order of the names
+// the machine sees; false when
 // the folder cannot be read.
 bool folder_files(std::vector<HostFile>& out) {
     namespace fs = std::filesystem;
@@ -80,7 +81,9 @@ bool folder_files(std::vector<HostFile>& out) {
                    uint16_t(blocks_of(size)), 0, 0};
         out.push_back({f, entry.path().string()});
     }
-    std::sort(out.begin(), out.end(), [](const HostFile& a, const HostFile& b) { return a.path < b.path; });
+    std::sort(out.begin(), out.end(), [](const HostFile& a, const HostFile& b) {
+        return a.file.name != b.file.name ? a.file.name < b.file.name : a.path < b.path;
+    });
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
+#include "drive8.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -34,12 +35,16 @@ void set_nocfg() { config = 1; }
     exit(0);
 }
 
+void set_drive8_folder(const char* dir) { drive8_use_folder(dir); }
+
 // Matched as whole strings with exact case, in this order. "-h" ends the
 // program, so it never reaches the walk that loads the file arguments.
+// An option with `apply_value` takes the next argument as its value.
 struct Option {
     const char* name;
     void (*apply)();
     const char* text;  // printed for every argument that matches, or null
+    void (*apply_value)(const char*) = nullptr;
 };
 constexpr Option OPTIONS[] = {
     {"-ram", set_ram_flag, nullptr},
@@ -57,24 +62,38 @@ constexpr Option OPTIONS[] = {
     {"-NOSOUND", set_nosound, nullptr},
     {"-nocfg", set_nocfg, nullptr},
     {"-NOCFG", set_nocfg, nullptr},
+    {"-drive8", nullptr, nullptr, set_drive8_folder},
+    {"-DRIVE8", nullptr, nullptr, set_drive8_folder},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
 
-void run_options(int argc, char** argv) {
-    for (int i = 1; i < argc; i++) {
-        for (const Option& option : OPTIONS) {
-            if (std::strcmp(argv[i], option.name) != 0) continue;
-            if (option.text) fputs(option.text, stdout);
-            option.apply();
-        }
-    }
+const Option* find_option(const char* arg) {
+    for (const Option& option : OPTIONS)
+        if (std::strcmp(arg, option.name) == 0) return &option;
+    return nullptr;
 }
 
-bool is_option(const char* arg) {
-    for (const Option& option : OPTIONS)
-        if (std::strcmp(arg, option.name) == 0) return true;
-    return false;
+// How many arguments an option takes up from argv[i] (0 for a file).
+int option_width(int argc, char** argv, int i) {
+    const Option* option = find_option(argv[i]);
+    if (!option) return 0;
+    return option->apply_value && i + 1 < argc ? 2 : 1;
+}
+
+void run_options(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        const Option* option = find_option(argv[i]);
+        if (!option) continue;
+        if (option->text) fputs(option->text, stdout);
+        if (!option->apply_value) {
+            option->apply();
+        } else if (i + 1 < argc) {
+            option->apply_value(argv[++i]);
+        } else {
+            printf("%s needs a folder\n", argv[i]);
+        }
+    }
 }
 
 void allocate_memory() {
@@ -138,8 +157,11 @@ void start_tarvikon(int argc, char** argv) {
     patch_rom_version();
 
     starting_up = true;
-    for (int i = 1; i < argc; i++)
-        if (!is_option(argv[i])) load_game_cartridge(argv[i]);
+    for (int i = 1; i < argc; i++) {
+        int width = option_width(argc, argv, i);
+        if (width == 0) load_game_cartridge(argv[i]);
+        else i += width - 1;
+    }
     insert_memory_expansion();
     apply_ram_override();
     starting_up = false;
