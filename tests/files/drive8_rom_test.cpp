@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/cpu.h"
 #include "core/kernal_trap.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
@@ -12,6 +13,7 @@
 #include "files/fileio.h"
 #include "files_support.h"
 #include "screen.h"
+#include "ui/headless.h"
 
 namespace {
 
@@ -181,6 +183,42 @@ TEST_P(Drive8Rom, ImageLoadsAbsoluteAndRuns) {
     s = enter("LOAD \"FIRST\",8");
     EXPECT_NE(s.find("?LOAD ERROR"), std::string::npos) << s;
     EXPECT_EQ(memory[0x1001], 0) << "the program area was written";
+}
+
+TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
+    REQUIRE_ROMS();
+    new_machine(1);
+    std::string kernal = read_file(shared_path("roms/kernel.pal"));
+    ASSERT_EQ(kernal.size(), 8192u);
+    // Another kernal (one byte differs where a trap continues) stays as it is.
+    std::string other = kernal;
+    other[0xF641 - 0xE000] = char(0xEA);
+    std::memcpy(memory + 0xE000, other.data(), other.size());
+    install_kernal_traps();
+    EXPECT_TRUE(memory_holds(memory, 0xE000, other));
+
+    std::memcpy(memory + 0xE000, kernal.data(), kernal.size());
+    install_kernal_traps();
+    install_kernal_traps();  // again, as after a second patch: still the same four bytes
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3}) {
+        EXPECT_EQ(memory[trap], TRAP_OPCODE) << trap;
+        memory[trap] = uint8_t(kernal[trap - 0xE000]);
+    }
+    EXPECT_TRUE(memory_holds(memory, 0xE000, kernal));
+    install_kernal_traps();
+
+    // Another device runs the instruction that was there: LDA #$60.
+    memory[KERNAL_DEVICE] = 9;
+    Register.PC = 0xF566;
+    unsigned halts = headless.halt_dialogs;
+    execute_instruction();
+    EXPECT_EQ(Register.A, 0x60);
+    EXPECT_EQ(Register.PC, 0xF568);
+    // The opcode anywhere else halts as before.
+    memory[0x1000] = TRAP_OPCODE;
+    Register.PC = 0x1000;
+    execute_instruction();
+    EXPECT_EQ(headless.halt_dialogs, halts + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernals, Drive8Rom, testing::Values(uint8_t(0), uint8_t(1)),
