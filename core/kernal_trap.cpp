@@ -97,15 +97,16 @@ void load_open() {
     load = Transfer{};
     std::vector<uint8_t> file;
     load.status = drive8_load(file_name(), file);
+    // The kernal's own steps: the secondary address kept in X while the
+    // drive is asked with its own one.
+    Register.X = memory[KERNAL_SECONDARY];
+    memory[KERNAL_SECONDARY] = LOAD_SECONDARY;
     if (load.status == DiskStatus::NOT_FOUND) {
         memory[KERNAL_STATUS] |= STATUS_READ_TIMEOUT | STATUS_END_OF_FILE;
         continue_at(FILE_NOT_FOUND);
         return;
     }
-    // The kernal's own next steps: the load address from the file (or from
-    // $C3/$C4 when nothing is readable), the secondary address kept in X.
-    Register.X = memory[KERNAL_SECONDARY];
-    memory[KERNAL_SECONDARY] = LOAD_SECONDARY;
+    // The load address from the file, or from $C3/$C4 when nothing is readable.
     uint16_t address = word_at(KERNAL_LOAD_ADDRESS);
     if (load.status == DiskStatus::OK) {
         address = uint16_t(file[0] | file[1] << 8);

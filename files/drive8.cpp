@@ -91,7 +91,8 @@ DiskStatus folder_listing(DiskListing& listing) {
     std::vector<HostFile> files;
     if (!folder_files(files)) return DiskStatus::NOT_FOUND;
     std::error_code ec;
-    std::string base = std::filesystem::weakly_canonical(drive.folder, ec).filename().string();
+    std::filesystem::path full = std::filesystem::weakly_canonical(drive.folder, ec);
+    std::string base = (full.has_filename() ? full : full.parent_path()).filename().string();
     listing.disk_name = petscii_from_host(base).substr(0, NAME_LIMIT);
     listing.disk_id = FOLDER_DISK_ID;
     listing.files.clear();
