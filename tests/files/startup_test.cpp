@@ -285,6 +285,12 @@ TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     ASSERT_EQ(listing.files.size(), 1u);
     EXPECT_EQ(listing.files[0].name, "ONE");
     EXPECT_EQ(start_here({"-nosound", "-drive8"}), BANNER + "-drive8 needs a folder\n" + "Starting Tarvikon...\n");
+    // An image of the wrong size is refused and the drive stays a folder.
+    write_file("short.d64", std::string(1000, '\0'));
+    EXPECT_EQ(start_here({"-nosound", "short.d64"}),
+              BANNER + "Starting Tarvikon...\n" + "Attaching disk image short.d64...failed\n");
+    ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
+    EXPECT_EQ(listing.disk_id, "00 2A");
 }
 
 TEST(StartUp, DumpSwitchFromTheEnvironment) {
