@@ -151,7 +151,7 @@ TEST_P(Drive8Rom, DirectoryListsAsOnADrive) {
 }
 
 TEST_P(Drive8Rom, ImageLoadsAbsoluteAndRuns) {
-    D64Image image = d64_blank("TEST DISK", "TD 2A");
+    D64Image image = d64_blank("TEST DISK", "TD");
     std::vector<uint8_t> prg(PROGRAM.begin(), PROGRAM.end());
     ASSERT_EQ(d64_write_file(image, "FIRST", prg, false), DiskStatus::OK);
     std::string path = dir.file("disk.d64");
@@ -165,6 +165,10 @@ TEST_P(Drive8Rom, ImageLoadsAbsoluteAndRuns) {
     EXPECT_NE(s.find(" 42"), std::string::npos) << s;
 
     enter("SAVE \"SECOND\",8");
+    enter("LOAD \"$\",8");
+    clear_screen();
+    s = enter("LIST");
+    EXPECT_NE(s.find("0 \"TEST DISK \" TD 2A 1 \"FIRST\" PRG 1 \"SECOND\" PRG 662 BLOCKS FREE."), std::string::npos) << s;
     D64Image saved;
     ASSERT_EQ(d64_read_image(path.c_str(), saved), DiskStatus::OK);
     DiskListing listing;

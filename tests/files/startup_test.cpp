@@ -267,7 +267,7 @@ TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     FakeRoms().write(dir.path);
     InDir in(dir.path);
     ASSERT_EQ(mkdir("disks", 0755), 0);
-    ASSERT_EQ(d64_write_image("Game.D64", d64_blank("GAME DISK", "GD 2A")), DiskStatus::OK);
+    ASSERT_EQ(d64_write_image("Game.D64", d64_blank("GAME DISK", "GD")), DiskStatus::OK);
     EXPECT_EQ(start_here({"-drive8", "disks", "-nosound", "Game.D64"}),
               BANNER + "Using folder disks as drive 8...OK\n" + "Starting Tarvikon...\n" +
                   "Attaching disk image Game.D64...OK\n");

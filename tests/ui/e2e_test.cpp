@@ -741,7 +741,7 @@ TEST_F(E2E, Drive8SavesLoadsAndListsTheWorkingDirectory) {
 TEST_F(E2E, Drive8DiskImageOnTheCommandLineLoadsListsRunsAndSaves) {
     // 10 PRINT "DISK" at $1001.
     const std::string program_bytes("\x01\x10\x0e\x10\x0a\x00\x99\x20\x22" "DISK" "\x22\x00\x00\x00", 17);
-    D64Image image = d64_blank("E2E DISK", "EE 2A");
+    D64Image image = d64_blank("E2E DISK", "EE");
     ASSERT_EQ(d64_write_file(image, "SHOW", std::vector<uint8_t>(program_bytes.begin(), program_bytes.end()), false),
               DiskStatus::OK);
     ASSERT_EQ(d64_write_image(dir.file("work.D64").c_str(), image), DiskStatus::OK);

@@ -538,7 +538,7 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
 
     // OK on the attach dialog attaches the image and hides the dialog; Cancel only hides it.
     std::string disk = d.file("work.d64");
-    ASSERT_EQ(d64_write_image(disk.c_str(), d64_blank("WORK", "WK 2A")), DiskStatus::OK);
+    ASSERT_EQ(d64_write_image(disk.c_str(), d64_blank("WORK", "WK")), DiskStatus::OK);
     XmString disk_name = XmStringCreateLtoR(disk.data(), char_set);
     cbs.value = disk_name;
     XtManageChild(attach_disk_dialog);
