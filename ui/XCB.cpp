@@ -318,7 +318,7 @@ void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
     if (reinterpret_cast<intptr_t>(client_data) == DIALOG_OK) {
         if (char* name = chosen_file(call_data)) {
             load_game_cartridge(name);
-            show(cart_start_dialog);
+            if (!is_disk_image_name(name)) show(cart_start_dialog);  // an image needs no reset
             XtFree(name);
         }
     }

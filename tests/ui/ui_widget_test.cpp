@@ -553,6 +553,15 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     DiskListing listing;
     ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
     EXPECT_EQ(listing.disk_name, "WORK");
+
+    // An image chosen with Load cart... is attached too, and needs no reset.
+    disk_name = XmStringCreateLtoR(disk.data(), char_set);
+    cbs.value = disk_name;
+    XtManageChild(load_cart_dialog);
+    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
+    XmStringFree(disk_name);
+    EXPECT_EQ(out, "Attaching disk image " + disk + "...OK\n");
+    EXPECT_FALSE(XtIsManaged(cart_start_dialog));
     XmStringFree(chosen);
 }
 
