@@ -176,6 +176,15 @@ TEST_P(Drive8Rom, ImageLoadsAbsoluteAndRuns) {
     ASSERT_EQ(listing.files.size(), 2u);
     EXPECT_EQ(listing.files[1].name, "SECOND");
 
+    // A full disk refuses the save and the image file stays as it was.
+    ASSERT_EQ(d64_write_file(saved, "BIG", std::vector<uint8_t>(662 * 254, 0x55), false), DiskStatus::OK);
+    ASSERT_EQ(d64_write_image(path.c_str(), saved), DiskStatus::OK);
+    capture_stdout([&] { ASSERT_TRUE(drive8_attach_image(path)); });
+    std::string before = read_file(path);
+    s = enter("SAVE \"THIRD\",8");
+    EXPECT_NE(s.find("?NOT OUTPUT FILE ERROR"), std::string::npos) << s;
+    EXPECT_EQ(read_file(path), before);
+
     // A chain that leaves the disk: a read error, and memory as it was.
     const DiskFile& first = listing.files[0];
     size_t at = 0;
