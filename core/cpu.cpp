@@ -12,6 +12,7 @@
 #include "cpu_alu.h"
 #include "cpu_table.h"
 #include "host.h"
+#include "kernal_trap.h"
 
 namespace {
 
@@ -386,6 +387,17 @@ constexpr std::array<InstructionHandler, 256> make_handlers(std::index_sequence<
 
 constexpr std::array<InstructionHandler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
 
+// The kernal traps share a halting opcode: anywhere else it halts as before.
+void trap_or_halt() {
+    if (!run_kernal_trap()) HANDLERS[TRAP_OPCODE]();
+}
+
+constexpr std::array<InstructionHandler, 256> with_trap(std::array<InstructionHandler, 256> handlers) {
+    handlers[TRAP_OPCODE] = trap_or_halt;
+    return handlers;
+}
+static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that halts");
+
 }  // namespace
 
-extern constexpr std::array<InstructionHandler, 256> instruction_handlers = HANDLERS;
+extern constexpr std::array<InstructionHandler, 256> instruction_handlers = with_trap(HANDLERS);

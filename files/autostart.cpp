@@ -11,6 +11,7 @@
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "drive8.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -97,25 +98,25 @@ void autostart_next_line() {
     autostart_pending = !queue.empty();
 }
 
-void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*)) {
+void plan_program_autostart(const std::vector<const char*>& files) {
     planned_expansion = -1;
     taken.clear();
     std::vector<std::string> programs;
     std::vector<int> needs;
-    for (int i = 1; i < argc; i++) {
-        if (is_option(argv[i]) || !is_program_name(argv[i])) continue;
+    for (const char* file : files) {
+        if (!is_program_name(file)) continue;
         uint8_t page;
         off_t length;
-        if (!program_header(argv[i], page, length)) continue;
+        if (!program_header(file, page, length)) continue;
         int needed = expansion_for(page, length, memexp);
         if (needed == -1) continue;
-        taken.push_back(argv[i]);
+        taken.push_back(file);
         // Without a single program byte there is nothing to load or run.
         if (length == 2) {
-            printf("Skipping program %s: it is empty\n", argv[i]);
+            printf("Skipping program %s: it is empty\n", file);
             continue;
         }
-        programs.push_back(argv[i]);
+        programs.push_back(file);
         needs.push_back(needed);
     }
     if (programs.empty()) return;
@@ -131,6 +132,12 @@ void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*
         config = 1;
     }
     autostart_queue_line("RUN", programs.back());
+}
+
+void autostart_disk_image(const char* path) {
+    if (!drive8_attach_image(path)) return;
+    autostart_queue_line("LOAD\"*\",8");
+    autostart_queue_line("RUN");
 }
 
 bool taken_by_autostart(const char* arg) {

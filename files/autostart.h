@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ---- the queue ------------------------------------------------------------------
 
@@ -50,7 +51,11 @@ constexpr uint8_t DIRECT_MODE = 0x80;
 // When the configured expansion does not suit it, the one it needs is chosen
 // (said, and marked as differing from the configuration file). A program
 // file with nothing after its header is skipped with a word too.
-void plan_program_autostart(int argc, char** argv, bool (*is_option)(const char*));
+void plan_program_autostart(const std::vector<const char*>& files);
+
+// Start-up, for a disk image named alone: attaches it as drive 8 and, when
+// that worked, runs its first program (LOAD"*",8 then RUN).
+void autostart_disk_image(const char* path);
 
 // True for an argument that plan_program_autostart took care of: the file
 // walk of start-up passes it by.

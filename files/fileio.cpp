@@ -9,8 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../core/kernal_trap.h"
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "drive8.h"
 #include "fileutil.h"
 
 bool starting_up = false;
@@ -155,6 +157,10 @@ int readcrt(const char* path) {
 }
 
 void load_game_cartridge(const char* name) {
+    if (is_disk_image_name(name)) {
+        drive8_attach_image(name);
+        return;
+    }
     memdef = 0;
     if (starting_up && memexp != 0) config = 1;
     fputs("Loading game cartridge ", stdout);
@@ -196,6 +202,7 @@ void load_game_cartridge(const char* name) {
 }
 
 void patch_rom_version() {
+    install_kernal_traps();
     if (ram & NO_VERSION_PATCH) return;
     say_verbose("Patching ROM with Tarvikon Version...");
     std::memcpy(memory + VERSION_TEXT_ADDRESS, VERSION_TEXT, sizeof VERSION_TEXT - 1);

@@ -25,14 +25,16 @@ int readfile(const char* path, uint16_t default_address, size_t area_size);
 int readcrt(const char* path);
 
 // Chooses the loader by the characters after the first dot of the name and
-// marks the blocks that the suffix names.
+// marks the blocks that the suffix names. A name ending in ".d64" (any case)
+// is attached as drive 8 instead.
 void load_game_cartridge(const char* name);
 
 // True for the names that load_game_cartridge hands to readbasic: "pr" in
 // either case right after the first dot.
 bool is_program_name(const char* name);
 
-// Writes the version text into the kernal image unless "-ver" was given.
+// Puts drive 8's traps into the kernal image and writes the version text
+// unless "-ver" was given. Called wherever the kernal is (re)loaded.
 void patch_rom_version();
 constexpr uint16_t VERSION_TEXT_ADDRESS = 0xE43C;
 constexpr char VERSION_TEXT[] = "TARVIKON 0.8";

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 #include "../core/host.h"
 #include "../core/memory.h"
@@ -16,6 +17,7 @@
 #include "../core/via.h"
 #include "../sound/sound.h"
 #include "autostart.h"
+#include "drive8.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -39,12 +41,16 @@ void set_warp() { warp_speed = 1; }
     exit(0);
 }
 
+void set_drive8_folder(const char* dir) { drive8_use_folder(dir); }
+
 // Matched as whole strings with exact case, in this order. "-h" ends the
 // program, so it never reaches the walk that loads the file arguments.
+// An option with `apply_value` takes the next argument as its value.
 struct Option {
     const char* name;
     void (*apply)();
     const char* text;  // printed for every argument that matches, or null
+    void (*apply_value)(const char*) = nullptr;
 };
 constexpr Option OPTIONS[] = {
     {"-ram", set_ram_flag, nullptr},
@@ -64,18 +70,16 @@ constexpr Option OPTIONS[] = {
     {"-NOCFG", set_nocfg, nullptr},
     {"-warp", set_warp, nullptr},
     {"-WARP", set_warp, nullptr},
+    {"-drive8", nullptr, nullptr, set_drive8_folder},
+    {"-DRIVE8", nullptr, nullptr, set_drive8_folder},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
 
-void run_options(int argc, char** argv) {
-    for (int i = 1; i < argc; i++) {
-        for (const Option& option : OPTIONS) {
-            if (std::strcmp(argv[i], option.name) != 0) continue;
-            if (option.text) fputs(option.text, stdout);
-            option.apply();
-        }
-    }
+const Option* find_option(const char* arg) {
+    for (const Option& option : OPTIONS)
+        if (std::strcmp(arg, option.name) == 0) return &option;
+    return nullptr;
 }
 
 bool asks_for_help(int argc, char** argv) {
@@ -84,10 +88,30 @@ bool asks_for_help(int argc, char** argv) {
     return false;
 }
 
-bool is_option(const char* arg) {
-    for (const Option& option : OPTIONS)
-        if (std::strcmp(arg, option.name) == 0) return true;
-    return false;
+// The arguments that are neither options nor an option's value.
+std::vector<const char*> file_arguments(int argc, char** argv) {
+    std::vector<const char*> files;
+    for (int i = 1; i < argc; i++) {
+        const Option* option = find_option(argv[i]);
+        if (!option) files.push_back(argv[i]);
+        else if (option->apply_value) i++;
+    }
+    return files;
+}
+
+void run_options(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        const Option* option = find_option(argv[i]);
+        if (!option) continue;
+        if (option->text) fputs(option->text, stdout);
+        if (!option->apply_value) {
+            option->apply();
+        } else if (i + 1 < argc) {
+            option->apply_value(argv[++i]);
+        } else {
+            printf("%s needs a folder\n", argv[i]);
+        }
+    }
 }
 
 void allocate_memory() {
@@ -146,7 +170,8 @@ void start_tarvikon(int argc, char** argv) {
     allocate_memory();
     load_system_roms();
 
-    plan_program_autostart(argc, argv, is_option);
+    std::vector<const char*> files = file_arguments(argc, argv);
+    plan_program_autostart(files);
 
     if (soundon == 1) {
         setvbuf(stdout, nullptr, _IONBF, 0);
@@ -157,8 +182,12 @@ void start_tarvikon(int argc, char** argv) {
     patch_rom_version();
 
     starting_up = true;
-    for (int i = 1; i < argc; i++)
-        if (!is_option(argv[i]) && !taken_by_autostart(argv[i])) load_game_cartridge(argv[i]);
+    if (files.size() == 1 && is_disk_image_name(files[0])) {
+        autostart_disk_image(files[0]);
+    } else {
+        for (const char* file : files)
+            if (!taken_by_autostart(file)) load_game_cartridge(file);
+    }
     apply_program_expansion();
     insert_memory_expansion();
     apply_ram_override();

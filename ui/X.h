@@ -40,11 +40,12 @@ extern XmStringCharSet char_set;
 // ---- menus and dialogs ----------------------------------------------------------
 
 extern Widget file_menu, options_menu, about_menu;
-extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, save_config_item, quit_item;
+extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, save_config_item,
+    quit_item;
 extern Widget memory_item, speed_item, video_item, reset_item, about_item;
 extern Widget warp_item;  // toggle: shows and sets warp speed
 
-extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
+extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
 extern Widget cart_start_dialog, save_config_dialog, clear_rom_dialog;
 extern Widget halt_dialog, unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog, save_error_dialog;
@@ -66,7 +67,7 @@ extern uint16_t delay_old;
 enum ClientData : intptr_t {
     MENU_LOAD_BASIC = 0, MENU_SAVE_BASIC = 1, MENU_LOAD_CART = 2, MENU_EXIT = 3, MENU_MEMORY = 4,
     MENU_SPEED = 5, MENU_VIDEO = 6, MENU_RESET = 7, MENU_SAVE_CONFIG = 8, MENU_REMOVE_CART = 9,
-    MENU_WARP = 10, MENU_ABOUT = 30,
+    MENU_WARP = 10, MENU_ATTACH_DISK = 12, MENU_ABOUT = 30,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -92,6 +93,7 @@ void dialogCB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog3CB(Widget w, XtPointer client_data, XtPointer call_data);
+void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data);
 void memoryCB(Widget w, XtPointer client_data, XtPointer call_data);
 void memvalCB(Widget w, XtPointer client_data, XtPointer call_data);
 void speedCB(Widget w, XtPointer client_data, XtPointer call_data);

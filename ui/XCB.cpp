@@ -19,6 +19,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../core/vic.h"
+#include "../files/drive8.h"
 #include "../files/fileio.h"
 
 uint8_t interrupt_old;
@@ -367,6 +368,9 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_LOAD_CART:
         show(load_cart_dialog);
         break;
+    case MENU_ATTACH_DISK:
+        show(attach_disk_dialog);
+        break;
     case MENU_REMOVE_CART:
         remove_rom_memory();
         show(clear_rom_dialog);
@@ -426,11 +430,15 @@ void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
     if (reinterpret_cast<intptr_t>(client_data) == DIALOG_OK) {
         if (char* name = chosen_file(call_data)) {
             load_game_cartridge(name);
-            show(cart_start_dialog);
+            if (!is_disk_image_name(name)) show(cart_start_dialog);  // an image needs no reset
             XtFree(name);
         }
     }
     XtUnmanageChild(load_cart_dialog);
+}
+
+void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    basic_file_chosen(w, client_data, call_data, [](const char* name) { return drive8_attach_image(name) ? 0 : -1; });
 }
 
 void show_halt_dialog() { show(halt_dialog); }

@@ -26,11 +26,11 @@
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 
 Widget file_menu, options_menu, about_menu;
-Widget load_basic_item, save_basic_item, load_cart_item, clear_item, save_config_item, quit_item;
+Widget load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, save_config_item, quit_item;
 Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
 
-Widget load_basic_dialog, save_basic_dialog, load_cart_dialog;
+Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
 Widget cart_start_dialog, save_config_dialog, clear_rom_dialog;
 Widget halt_dialog, unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog, save_error_dialog;
@@ -270,6 +270,7 @@ void create_menus(Widget menu_bar) {
     separator(file_menu);
     load_cart_item = push_item(file_menu, "Load cart...", MENU_LOAD_CART);
     clear_item = push_item(file_menu, "Remove cart", MENU_REMOVE_CART);
+    attach_disk_item = push_item(file_menu, "Attach disk image...", MENU_ATTACH_DISK);
     separator(file_menu);
     save_config_item = push_item(file_menu, "Save config", MENU_SAVE_CONFIG);
     separator(file_menu);
@@ -296,6 +297,7 @@ void create_file_dialogs() {
     load_basic_dialog = file_dialog("load_basic_dialog", "Load BASIC program...", dialog1CB, true);
     save_basic_dialog = file_dialog("save basic dialog", "Save BASIC program...", dialog2CB, false);
     load_cart_dialog = file_dialog("load crt dialog", "Load Cart program...", dialog3CB, true);
+    attach_disk_dialog = file_dialog("attach disk dialog", "Attach disk image...", attach_disk_CB, true);
 }
 
 Widget create_about_dialog(Widget parent) {

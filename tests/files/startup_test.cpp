@@ -12,6 +12,8 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
+#include "files/d64.h"
+#include "files/drive8.h"
 #include "files/fileio.h"
 #include "files/startup.h"
 #include "files_support.h"
@@ -30,9 +32,11 @@ const std::string USAGE =
     "-tvsound : Enable televsion sound emulation\n"
     "-joy     : Enable joystick emulation with /dev/js0\n"
     "-highres : Enable doubled window size\n"
+    "-drive8 DIR : Drive 8 is the folder DIR (default: the working directory)\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"
+    "DISK.d64: 1541 disk image, attached as drive 8\n"
     "The normal size for x0 images is 8192 bytes.\n"
     "If no ROM parameter is given, the VIC 20 BASIC will start.\n"
     "The VIC 20 ROM files (kernel.pal, kernel.ntsc, basic.rom, chargen.rom)\n"
@@ -256,6 +260,37 @@ TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
     EXPECT_EQ(rombank[10], BLOCK_RAM);
     EXPECT_EQ(rombank[11], BLOCK_RAM);
     EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+}
+
+TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    ASSERT_EQ(mkdir("disks", 0755), 0);
+    ASSERT_EQ(d64_write_image("Game.D64", d64_blank("GAME DISK", "GD")), DiskStatus::OK);
+    EXPECT_EQ(start_here({"-drive8", "disks", "-nosound", "Game.D64"}),
+              BANNER + "Using folder disks as drive 8...OK\n" + "Starting Tarvikon...\n" +
+                  "Attaching disk image Game.D64...OK\n");
+    DiskListing listing;
+    ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
+    EXPECT_EQ(listing.disk_name, "GAME DISK");
+    EXPECT_EQ(rombank[10], BLOCK_RAM);  // not taken for a cartridge
+
+    // The folder alone; a folder that is not there leaves the drive as it was.
+    write_file("disks/one.prg", "\x01\x10");
+    EXPECT_EQ(start_here({"-nosound", "-DRIVE8", "disks", "-drive8", "nothere"}),
+              BANNER + "Using folder disks as drive 8...OK\n" + "Using folder nothere as drive 8...failed\n" +
+                  "Starting Tarvikon...\n");
+    ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
+    ASSERT_EQ(listing.files.size(), 1u);
+    EXPECT_EQ(listing.files[0].name, "ONE");
+    EXPECT_EQ(start_here({"-nosound", "-drive8"}), BANNER + "-drive8 needs a folder\n" + "Starting Tarvikon...\n");
+    // An image of the wrong size is refused and the drive stays a folder.
+    write_file("short.d64", std::string(1000, '\0'));
+    EXPECT_EQ(start_here({"-nosound", "short.d64"}),
+              BANNER + "Starting Tarvikon...\n" + "Attaching disk image short.d64...failed\n");
+    ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
+    EXPECT_EQ(listing.disk_id, "00 2A");
 }
 
 TEST(StartUp, DumpSwitchFromTheEnvironment) {

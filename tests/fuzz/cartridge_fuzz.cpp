@@ -25,12 +25,13 @@ namespace {
 
 // Names that reach every branch of the suffix rules: no dot, each known
 // first character with and without a second one, the ".cr"/".pr" pairs and
-// their near misses, a dot followed by a slash, a dot in a directory name.
+// their near misses, a dot followed by a slash, a dot in a directory name,
+// disk images and their near misses.
 const char* const NAMES[] = {
     "x",      "x.20",   "x.2",   "x.60",   "x.6F",    "x.a0",    "x.A0",   "x.a",     "x.b0",
     "x.B",    "x.crt",  "x.CRT", "x.cR",   "x.c",     "x.c0",    "x.prg",  "x.PRG",   "x.pR",
     "x.p",    "x.p0",   "x.",    "x.40",   "x.zz",    "x.R",     "./x.a0", "d.z/x",   "x.a0.prg",
-    "x.prg.a0", "x.Cr",  "x.pr",  "x.90",  "x.e0",
+    "x.prg.a0", "x.Cr",  "x.pr",  "x.90",  "x.e0",  "x.d64",  "x.D64",  "x.a0.d64", "x.d6", "x.d64x",
 };
 constexpr unsigned NAME_COUNT = sizeof NAMES / sizeof NAMES[0];
 

@@ -1,6 +1,7 @@
 #include "loader_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "core/memory.h"
@@ -143,6 +144,12 @@ int model_readbasic(ModelMachine& m, const ModelFile& f) {
 }
 
 void model_load_game_cartridge(ModelMachine& m, const std::string& name, const ModelFile& f, bool starting_up) {
+    // A disk image becomes drive 8 and leaves memory and settings alone.
+    if (name.size() >= 4) {
+        std::string tail = name.substr(name.size() - 4);
+        for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (tail == ".d64") return;
+    }
     m.memdef = 0;
     if (starting_up && m.memexp != 0) m.config = 1;
     // Raw image: mark the first block, load no more than the marked blocks

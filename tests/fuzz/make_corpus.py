@@ -232,10 +232,54 @@ def cpu_seeds():
         write("cpu", k, v)
 
 
+# ---- disk images ---------------------------------------------------------------
+def d64(mode=0, name=200, length=100, track=17, sector=0, patches=(), size=None, raw=b""):
+    out = [mode, name] + list(struct.pack("<H", length)) + [track, sector]
+    if size is not None:
+        out += list(struct.pack("<I", size))
+    for t, sec, at, value in patches:
+        out += [t - 1, sec, at, value]
+    return out + list(raw)
+
+
+def d64_seeds():
+    # The base disk: ten files; entry n of the first directory sector at 18/1
+    # offset 32 * n, its type at + 2, first track and sector at + 3 and + 4.
+    s = {}
+    s["new-file"] = d64()
+    s["new-three-sectors"] = d64(length=509)
+    s["new-too-long"] = d64(mode=0x10, length=65535)
+    s["new-empty"] = d64(length=0)
+    s["exists"] = d64(name=4, length=10)
+    s["replace"] = d64(mode=4, name=4, length=2000)
+    s["replace-locked"] = d64(mode=4, name=1, patches=[(18, 1, 32 + 2, 0xC2)])
+    s["with-errors-saved"] = d64(mode=1 | 8, length=300)
+    s["saved"] = d64(mode=8)
+    s["directory-loop"] = d64(patches=[(18, 1, 0, 18), (18, 1, 1, 1)])
+    s["directory-track-40"] = d64(patches=[(18, 1, 0, 40)])
+    s["directory-off-its-track"] = d64(patches=[(18, 1, 0, 17), (18, 1, 1, 5)])
+    s["entry-sector-25"] = d64(patches=[(18, 1, 4, 25)])
+    s["entry-track-0"] = d64(patches=[(18, 1, 3, 0)])
+    s["entry-scratched"] = d64(patches=[(18, 1, 2, 0)])
+    s["file-loops-to-itself"] = d64(mode=4, name=0, patches=[(17, 0, 0, 17), (17, 0, 1, 0)])
+    s["last-index-1"] = d64(patches=[(17, 0, 1, 1)])
+    s["bam-count-wrong"] = d64(patches=[(18, 0, 4 + 4 * 16, 200)])
+    s["bam-track-17-free"] = d64(length=5000, patches=[(18, 0, 4 + 4 * 16 + i, 0xFF) for i in range(1, 4)])
+    s["read-18-19"] = d64(track=18, sector=19)
+    s["read-36-0"] = d64(track=36, sector=0)
+    s["cut-by-one"] = d64(mode=2, size=174847)
+    s["grown-to-errors"] = d64(mode=2 | 8, size=175531)
+    s["grown-by-one"] = d64(mode=2, size=175532)
+    s["raw-short"] = d64(mode=3, raw=b"\x12\x01\x41\x00" * 8)
+    for k, v in s.items():
+        write("d64", k, v)
+
+
 if __name__ == "__main__":
-    for t in ("cartridge", "basic", "config", "cpu"):
+    for t in ("cartridge", "basic", "config", "cpu", "d64"):
         shutil.rmtree(os.path.join(HERE, "corpus", t), ignore_errors=True)
     cartridge_seeds()
     basic_seeds()
     config_seeds()
     cpu_seeds()
+    d64_seeds()

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "basic_program.h"
+#include "files/d64.h"
 #include "xdriver.h"
 
 namespace fs = std::filesystem;
@@ -233,6 +234,13 @@ protected:
 
     void tap(const std::string& key) { xdo(tap_chain(key)); }
 
+    // CLR (shift and HOME), then the empty screen.
+    void clear_screen() {
+        xdo({"keydown", "Shift_L", "sleep", "0.03", "keydown", "Home", "sleep", "0.05", "keyup", "Home", "sleep", "0.03",
+             "keyup", "Shift_L", "sleep", "0.03"});
+        for (int i = 0; i < 50 && !screen_tail().empty(); i++) pause_ms(20);
+    }
+
     // A pulldown of the menu bar: 0 File, 1 Options, 2 Help; item counts
     // from the first push button down (tear-off and separators excluded).
     bool choose_menu(int menu, int item) {
@@ -245,7 +253,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {10, 7, 1};  // tear-off + items + separators
+        const size_t wanted_children[3] = {11, 7, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -460,7 +468,7 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     ASSERT_TRUE(wait_text("AUTOSTART 18"));
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), rc);
     // Save config is offered: the expansion differs from the file.
-    ASSERT_TRUE(choose_menu(0, 4));
+    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) == rc; i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
@@ -760,14 +768,14 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
 
     // The change made "Save config" available; saving writes the settings in effect.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
 
     // Now it is insensitive: choosing it again writes nothing.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 4));
+    ASSERT_TRUE(choose_menu(0, 5));
     pause_ms(500);
     EXPECT_FALSE(fs::exists(dir.file("tarvikon.rc")));
     quit();
@@ -804,7 +812,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 5));
+    ASSERT_TRUE(choose_menu(0, 6));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();
@@ -856,6 +864,69 @@ TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
     EXPECT_NE(out.find("Loading program " + path + "...got " + std::to_string(bytes) + " bytes \n"),
               std::string::npos)
         << out;
+}
+
+TEST_F(E2E, Drive8SavesLoadsAndListsTheWorkingDirectory) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    type_line("10 print \"hello\"");
+    type_line("save \"hello\",8");
+    ASSERT_TRUE(wait_text("SAVING HELLO\nREADY."));
+    std::string saved = read_file(dir.file("hello.prg"));
+    EXPECT_EQ(saved.substr(0, 2), std::string("\x01\x10", 2));
+    EXPECT_NE(saved.find("HELLO"), std::string::npos);
+
+    clear_screen();
+    type_line("new");
+    type_line("load \"hello\",8");
+    ASSERT_TRUE(wait_text("SEARCHING FOR HELLO\nLOADING\nREADY."));
+    type_line("list");
+    ASSERT_TRUE(wait_text("10 PRINT \"HELLO\"\nREADY."));
+
+    clear_screen();
+    type_line("load \"$\",8");
+    ASSERT_TRUE(wait_text("LOADING\nREADY."));
+    type_line("list");
+    ASSERT_TRUE(wait_text("1    \"HELLO\""));
+    ASSERT_TRUE(wait_text("BLOCKS FREE."));
+
+    clear_screen();
+    type_line("load \"nope\",8");
+    ASSERT_TRUE(wait_text("SEARCHING FOR NOPE\n?FILE NOT FOUND\n ERROR\nREADY."));
+    quit();
+    EXPECT_EQ(program.exit_code(), 0);
+}
+
+TEST_F(E2E, Drive8DiskImageOnTheCommandLineLoadsListsRunsAndSaves) {
+    // 10 PRINT "DISK" at $1001.
+    const std::string program_bytes("\x01\x10\x0e\x10\x0a\x00\x99\x20\x22" "DISK" "\x22\x00\x00\x00", 17);
+    D64Image image = d64_blank("E2E DISK", "EE");
+    ASSERT_EQ(d64_write_file(image, "SHOW", std::vector<uint8_t>(program_bytes.begin(), program_bytes.end()), false),
+              DiskStatus::OK);
+    ASSERT_EQ(d64_write_image(dir.file("work.D64").c_str(), image), DiskStatus::OK);
+
+    // Named alone, the image's first program loads and runs by itself.
+    ASSERT_TRUE(launch({"-nosound", "work.D64"}));
+    ASSERT_TRUE(wait_text("LOAD\"*\",8\n"));
+    ASSERT_TRUE(wait_text("SEARCHING FOR *\nLOADING\nREADY.\nRUN\nDISK\n"));
+    clear_screen();
+    type_line("list");
+    ASSERT_TRUE(wait_text("10 PRINT \"DISK\"\nREADY."));
+    type_line("save \"copy\",8");
+    ASSERT_TRUE(wait_text("SAVING COPY\nREADY."));
+    std::string out = quit();
+    EXPECT_NE(out.find("Attaching disk image work.D64...OK\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Loading game cartridge"), std::string::npos) << out;
+
+    D64Image saved;
+    ASSERT_EQ(d64_read_image(dir.file("work.D64").c_str(), saved), DiskStatus::OK);
+    DiskListing listing;
+    ASSERT_EQ(d64_directory(saved, listing), DiskStatus::OK);
+    ASSERT_EQ(listing.files.size(), 2u);
+    EXPECT_EQ(listing.files[1].name, "COPY");
+    std::vector<uint8_t> copy;
+    ASSERT_EQ(d64_read_file(saved, listing.files[1], copy), DiskStatus::OK);
+    EXPECT_EQ(std::string(copy.begin(), copy.end()), program_bytes);
 }
 
 TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
@@ -956,7 +1027,7 @@ TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
     printf("jiffies per second under warp: %.0f without the delay, %.0f with it\n", before, after);
     EXPECT_LT(after * 3, before) << before << " jiffies per second before, " << after << " after";
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 4));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 50, 28));

@@ -32,6 +32,8 @@
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
+#include "files/d64.h"
+#include "files/drive8.h"
 #include "ui/X.h"
 #include "xdriver.h"
 
@@ -384,8 +386,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     };
     const Menu menus[] = {
         {file_menu, "File",
-         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "sep", "Save config", "sep",
-          "Exit           ESC"},
+         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
+          "Save config", "sep", "Exit           ESC"},
          true},
         {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed"},
          true},
@@ -431,7 +433,7 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     EXPECT_FALSE(XmToggleButtonGetState(warp_item));
     // Started with the settings of the configuration file: nothing to save.
     EXPECT_FALSE(XtIsSensitive(save_config_item));
-    for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, quit_item, memory_item,
+    for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, quit_item, memory_item,
                         speed_item, video_item, reset_item, about_item})
         EXPECT_TRUE(XtIsSensitive(item)) << XtName(item);
 }
@@ -444,7 +446,8 @@ TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
     // An empty program: end pointer two above the start.
     memory[0x2B] = 0x01, memory[0x2C] = 0x10, memory[0x2D] = 0x03, memory[0x2E] = 0x10;
     for (Case c : {Case{load_basic_item, load_basic_dialog}, Case{save_basic_item, save_error_dialog},
-                   Case{load_cart_item, load_cart_dialog}, Case{memory_item, memory_dialog},
+                   Case{load_cart_item, load_cart_dialog}, Case{attach_disk_item, attach_disk_dialog},
+                   Case{memory_item, memory_dialog},
                    Case{speed_item, speed_dialog}, Case{video_item, video_dialog}, Case{about_item, about_window}}) {
         EXPECT_FALSE(XtIsManaged(c.dialog)) << XtName(c.item);
         XtCallCallbacks(c.item, XmNactivateCallback, nullptr);
@@ -474,7 +477,7 @@ TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
     EXPECT_EQ(delay_old, 33);
     XtUnmanageChild(speed_dialog);
     // Any other client data does nothing: no dialog, no reset, no save.
-    const std::vector<Widget> dialogs = {load_basic_dialog, save_basic_dialog, load_cart_dialog, memory_dialog,
+    const std::vector<Widget> dialogs = {load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, memory_dialog,
                                          speed_dialog,      video_dialog,      about_window,     save_config_dialog,
                                          clear_rom_dialog,  save_error_dialog, save_config_failed_dialog};
     unlink("tarvikon.rc");
@@ -538,7 +541,8 @@ TEST_F(Widgets, FileDialogsAreFixedLoadsMustMatchAndNoneHasHelp) {
     };
     for (Case c : {Case{load_basic_dialog, "load_basic_dialog", "Load BASIC program...", true},
                    Case{save_basic_dialog, "save basic dialog", "Save BASIC program...", false},
-                   Case{load_cart_dialog, "load crt dialog", "Load Cart program...", true}}) {
+                   Case{load_cart_dialog, "load crt dialog", "Load Cart program...", true},
+                   Case{attach_disk_dialog, "attach disk dialog", "Attach disk image...", true}}) {
         SCOPED_TRACE(c.name);
         EXPECT_STREQ(XtName(c.dialog), c.name);
         EXPECT_TRUE(XtIsSubclass(c.dialog, xmFileSelectionBoxWidgetClass));
@@ -617,6 +621,33 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     XtUnmanageChild(cart_start_dialog);
     rombank[10] = rombank[11] = BLOCK_RAM;
     memdef = saved_memdef;
+
+    // OK on the attach dialog attaches the image and hides the dialog; Cancel only hides it.
+    std::string disk = d.file("work.d64");
+    ASSERT_EQ(d64_write_image(disk.c_str(), d64_blank("WORK", "WK")), DiskStatus::OK);
+    XmString disk_name = XmStringCreateLtoR(disk.data(), char_set);
+    cbs.value = disk_name;
+    XtManageChild(attach_disk_dialog);
+    out = capture_stdout([&] { attach_disk_CB(attach_disk_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(XtIsManaged(attach_disk_dialog));
+    XtManageChild(attach_disk_dialog);
+    out = capture_stdout([&] { attach_disk_CB(attach_disk_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
+    XmStringFree(disk_name);
+    EXPECT_EQ(out, "Attaching disk image " + disk + "...OK\n");
+    EXPECT_FALSE(XtIsManaged(attach_disk_dialog));
+    DiskListing listing;
+    ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
+    EXPECT_EQ(listing.disk_name, "WORK");
+
+    // An image chosen with Load cart... is attached too, and needs no reset.
+    disk_name = XmStringCreateLtoR(disk.data(), char_set);
+    cbs.value = disk_name;
+    XtManageChild(load_cart_dialog);
+    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
+    XmStringFree(disk_name);
+    EXPECT_EQ(out, "Attaching disk image " + disk + "...OK\n");
+    EXPECT_FALSE(XtIsManaged(cart_start_dialog));
     XmStringFree(chosen);
 }
 
@@ -677,7 +708,7 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
         created.push_back(inside[0]);
     }
     const std::vector<Widget> expected = {
-        load_basic_dialog, save_basic_dialog, load_cart_dialog, memory_dialog,  speed_dialog, about_window,
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, memory_dialog,  speed_dialog, about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
         save_config_failed_dialog};

@@ -1,0 +1,198 @@
+// The kernal's serial LOAD and SAVE with device 8, done on the host.
+//
+// LOAD: the kernal checks the device and the name and prints SEARCHING FOR;
+// the first trap then finds the file on the host, skips the bus's open and
+// talk and goes on where the kernal has the file's load address (it prints
+// LOADING or VERIFYING); the second, at the top of the byte loop, moves all
+// the bytes and ends as the loop does at the end of the file.
+// SAVE: the first trap skips the bus's open and lets the kernal print
+// SAVING; the second writes the file and ends the routine.
+#include "kernal_trap.h"
+
+#include <string>
+#include <vector>
+
+#include "../files/drive8.h"
+#include "cpu.h"
+#include "memory.h"
+#include "tarvikon.h"
+
+namespace {
+
+enum class TrapPoint { LOAD_OPEN, LOAD_DATA, SAVE_OPEN, SAVE_DATA };
+
+// Kernal code the traps rely on, as bytes, so that another kernal is left alone.
+struct Code {
+    uint16_t address;
+    uint8_t bytes[3];
+    uint8_t length;
+};
+
+struct Trap {
+    Code code;  // its first byte is what TRAP_OPCODE replaces
+    TrapPoint point;
+};
+constexpr Trap TRAPS[] = {
+    {{0xF566, {0xA9, 0x60}, 2}, TrapPoint::LOAD_OPEN},        // lda #$60: secondary address for LOAD
+    {{0xF58A, {0xA9, 0xFD}, 2}, TrapPoint::LOAD_DATA},        // lda #$FD: top of the byte loop
+    {{0xF69D, {0x20, 0x95, 0xF4}, 3}, TrapPoint::SAVE_OPEN},  // jsr open the file on the bus
+    {{0xF6A3, {0xA5, 0xBA}, 2}, TrapPoint::SAVE_DATA},        // lda $BA: listen, then the bytes
+};
+
+// Where the traps continue in the kernal.
+constexpr uint16_t LOAD_ADDRESS_SET = 0xF587;  // secondary 0 takes $C3/$C4; prints LOADING
+constexpr uint16_t LOAD_END = 0xF641;          // clc, X/Y from $AE/$AF, rts
+constexpr uint16_t FILE_NOT_FOUND = 0xF787;    // kernal error 4
+constexpr uint16_t SAVE_MESSAGE = 0xF6A0;      // prints SAVING and the name
+constexpr uint16_t SAVE_END = 0xF6EF;          // clc, rts
+constexpr uint16_t NOT_OUTPUT_FILE = 0xF790;   // kernal error 7
+constexpr Code CONTINUATIONS[] = {
+    {LOAD_ADDRESS_SET, {0x20, 0xC1, 0xE4}, 3}, {LOAD_END, {0x18, 0xA6, 0xAE}, 3},
+    {FILE_NOT_FOUND, {0xA9, 0x04}, 2},         {SAVE_MESSAGE, {0x20, 0x28, 0xF7}, 3},
+    {SAVE_END, {0x18, 0x60}, 2},               {NOT_OUTPUT_FILE, {0xA9, 0x07}, 2},
+};
+
+constexpr uint8_t LOAD_SECONDARY = 0x60;
+constexpr int TRAP_CYCLES = 2;
+constexpr uint8_t DRIVE = 8;
+
+bool installed = false;
+
+// Between the two traps of one LOAD or SAVE.
+struct Transfer {
+    bool active = false;
+    DiskStatus status = DiskStatus::OK;
+    std::vector<uint8_t> data;  // LOAD: the bytes after the load address
+    std::string name;           // SAVE
+};
+Transfer load, save;
+
+bool holds(const Code& c, bool trapped) {
+    for (unsigned i = 0; i < c.length; i++) {
+        uint8_t expected = i == 0 && trapped && memory[c.address] == TRAP_OPCODE ? TRAP_OPCODE : c.bytes[i];
+        if (memory[uint16_t(c.address + i)] != expected) return false;
+    }
+    return true;
+}
+
+uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
+void set_word(uint16_t addr, uint16_t value) {
+    memory[addr] = uint8_t(value);
+    memory[addr + 1] = uint8_t(value >> 8);
+}
+
+std::string file_name() {
+    std::string name;
+    uint16_t at = word_at(KERNAL_NAME_POINTER);
+    for (unsigned i = 0; i < memory[KERNAL_NAME_LENGTH]; i++) name.push_back(char(READMEM(uint16_t(at + i))));
+    return name;
+}
+
+void continue_at(uint16_t pc) {
+    Register.PC = pc;
+    cycles = TRAP_CYCLES;
+}
+
+void load_open() {
+    load = Transfer{};
+    std::vector<uint8_t> file;
+    load.status = drive8_load(file_name(), file);
+    // The kernal's own steps: the secondary address kept in X while the
+    // drive is asked with its own one.
+    Register.X = memory[KERNAL_SECONDARY];
+    memory[KERNAL_SECONDARY] = LOAD_SECONDARY;
+    if (load.status == DiskStatus::NOT_FOUND) {
+        memory[KERNAL_STATUS] |= STATUS_READ_TIMEOUT | STATUS_END_OF_FILE;
+        continue_at(FILE_NOT_FOUND);
+        return;
+    }
+    // The load address from the file, or from $C3/$C4 when nothing is readable.
+    uint16_t address = word_at(KERNAL_LOAD_ADDRESS);
+    if (load.status == DiskStatus::OK) {
+        address = uint16_t(file[0] | file[1] << 8);
+        load.data.assign(file.begin() + 2, file.end());
+    }
+    set_word(KERNAL_END, address);
+    load.active = true;
+    continue_at(LOAD_ADDRESS_SET);
+}
+
+void load_data() {
+    load.active = false;
+    uint8_t& status = memory[KERNAL_STATUS];
+    status &= uint8_t(~STATUS_READ_TIMEOUT);
+    if (load.status != DiskStatus::OK) {
+        status |= STATUS_READ_TIMEOUT | STATUS_END_OF_FILE;
+        continue_at(LOAD_END);
+        return;
+    }
+    const bool verify = memory[KERNAL_VERIFY_FLAG] != 0;
+    uint16_t address = word_at(KERNAL_END);
+    for (uint8_t byte : load.data) {
+        if (!verify) WRITMEM(address, byte);
+        else if (READMEM(address) != byte) status |= STATUS_VERIFY_MISMATCH;
+        address++;
+    }
+    status |= STATUS_END_OF_FILE;
+    set_word(KERNAL_END, address);
+    load.data.clear();
+    continue_at(LOAD_END);
+}
+
+void save_open() {
+    save = Transfer{};
+    save.name = file_name();
+    save.active = true;
+    continue_at(SAVE_MESSAGE);
+}
+
+void save_data() {
+    save.active = false;
+    uint16_t start = word_at(KERNAL_START), end = word_at(KERNAL_END);
+    std::vector<uint8_t> file = {uint8_t(start), uint8_t(start >> 8)};
+    uint16_t address = start;
+    for (; address < end; address++) file.push_back(READMEM(address));
+    set_word(KERNAL_POINTER, address);
+    continue_at(drive8_save(save.name, file) == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
+}
+
+// True when device 8's part was done; false leaves the instruction to run.
+bool take_over(TrapPoint point) {
+    if (memory[KERNAL_DEVICE] != DRIVE) return false;
+    switch (point) {
+    case TrapPoint::LOAD_OPEN: load_open(); return true;
+    case TrapPoint::LOAD_DATA:
+        if (!load.active) return false;
+        load_data();
+        return true;
+    case TrapPoint::SAVE_OPEN: save_open(); return true;
+    case TrapPoint::SAVE_DATA:
+        if (!save.active) return false;
+        save_data();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void install_kernal_traps() {
+    installed = false;
+    for (const Trap& t : TRAPS)
+        if (!holds(t.code, true)) return;
+    for (const Code& c : CONTINUATIONS)
+        if (!holds(c, false)) return;
+    for (const Trap& t : TRAPS) memory[t.code.address] = TRAP_OPCODE;
+    installed = true;
+}
+
+bool run_kernal_trap() {
+    if (!installed) return false;
+    const uint16_t pc = Register.PC;
+    for (const Trap& t : TRAPS) {
+        if (t.code.address != pc || !holds(t.code, true)) continue;
+        if (!take_over(t.point)) instruction_handlers[t.code.bytes[0]]();
+        return true;
+    }
+    return false;
+}

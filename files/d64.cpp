@@ -1,0 +1,439 @@
+// The 1541 disk image: geometry, sector chains, the BAM and the directory.
+#include "d64.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fileutil.h"
+
+namespace {
+
+constexpr unsigned TRACKS = 35;
+constexpr unsigned SECTORS = 683;
+constexpr unsigned SECTOR_SIZE = 256;
+constexpr unsigned DATA_PER_SECTOR = 254;  // after the two link bytes
+
+constexpr uint8_t DIR_TRACK = 18;
+constexpr uint8_t BAM_SECTOR = 0;
+constexpr uint8_t FIRST_DIR_SECTOR = 1;
+constexpr unsigned ENTRIES_PER_SECTOR = 8;
+constexpr unsigned ENTRY_SIZE = 32;
+
+// Offsets in the BAM sector.
+constexpr unsigned BAM_DOS_VERSION = 0x02;
+constexpr unsigned BAM_TRACKS = 0x04;  // four bytes per track: free count, 3-byte bitmap
+constexpr unsigned BAM_DISK_NAME = 0x90;
+constexpr unsigned BAM_DISK_ID = 0xA2;
+constexpr unsigned BAM_DOS_TYPE = 0xA5;
+constexpr unsigned BAM_HEADER_END = 0xAB;
+
+// Offsets in a directory entry.
+constexpr unsigned ENTRY_TYPE = 2;
+constexpr unsigned ENTRY_TRACK = 3;
+constexpr unsigned ENTRY_SECTOR = 4;
+constexpr unsigned ENTRY_NAME = 5;
+constexpr unsigned ENTRY_BLOCKS = 30;
+
+constexpr unsigned NAME_LENGTH = 16;
+constexpr unsigned DISK_ID_LENGTH = 5;  // id, $A0, DOS type
+constexpr uint8_t PAD = 0xA0;
+constexpr uint8_t TYPE_PRG_CLOSED = 0x82;
+constexpr uint8_t TYPE_LOCKED = 0x40;
+
+// Sector steps between the blocks of a file and of the directory, so that
+// the next block comes round under the head as the last one is handled.
+constexpr unsigned FILE_INTERLEAVE = 10;
+constexpr unsigned DIR_INTERLEAVE = 3;
+
+struct Zone {
+    unsigned last_track, sectors;
+};
+constexpr std::array<Zone, 4> ZONES{{{17, 21}, {24, 19}, {30, 18}, {35, 17}}};
+
+constexpr unsigned sectors_in(unsigned track) {
+    for (const Zone& zone : ZONES)
+        if (track <= zone.last_track) return zone.sectors;
+    return 0;
+}
+
+// Index of each track's first sector among the 683.
+constexpr std::array<unsigned, TRACKS + 2> TRACK_START = [] {
+    std::array<unsigned, TRACKS + 2> start{};
+    for (unsigned t = 1; t <= TRACKS; t++) start[t + 1] = start[t] + sectors_in(t);
+    return start;
+}();
+static_assert(TRACK_START[TRACKS + 1] == SECTORS);
+static_assert(size_t(SECTORS) * SECTOR_SIZE == D64_SIZE);
+static_assert(D64_SIZE + SECTORS == D64_SIZE_WITH_ERRORS);
+
+bool valid_size(size_t size) { return size == D64_SIZE || size == D64_SIZE_WITH_ERRORS; }
+
+bool valid_sector(unsigned track, unsigned sector) {
+    return track >= 1 && track <= TRACKS && sector < sectors_in(track);
+}
+
+unsigned sector_index(unsigned track, unsigned sector) { return TRACK_START[track] + sector; }
+
+// Callers check valid_sector first.
+uint8_t* sector_at(std::vector<uint8_t>& bytes, unsigned track, unsigned sector) {
+    return bytes.data() + size_t(sector_index(track, sector)) * SECTOR_SIZE;
+}
+const uint8_t* sector_at(const std::vector<uint8_t>& bytes, unsigned track, unsigned sector) {
+    return bytes.data() + size_t(sector_index(track, sector)) * SECTOR_SIZE;
+}
+
+using SectorSet = std::array<bool, SECTORS>;
+
+// Walks a sector chain from its first sector: each sector is visited once,
+// a link out of range or back into the chain stops the walk with
+// READ_ERROR, and a link to track 0 ends it.
+struct ChainWalk {
+    const std::vector<uint8_t>& bytes;
+    unsigned track, sector;
+    SectorSet seen{};
+    DiskStatus status = DiskStatus::OK;
+
+    // The next sector of the chain, or nullptr at its end or on an error.
+    const uint8_t* next() {
+        if (track == 0 || status != DiskStatus::OK) return nullptr;
+        if (!valid_sector(track, sector) || seen[sector_index(track, sector)]) {
+            status = DiskStatus::READ_ERROR;
+            return nullptr;
+        }
+        seen[sector_index(track, sector)] = true;
+        const uint8_t* data = sector_at(bytes, track, sector);
+        track = data[0];
+        sector = data[1];
+        return data;
+    }
+};
+
+std::string unpadded(const uint8_t* field, unsigned length) {
+    while (length > 0 && field[length - 1] == PAD) length--;
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+void put_padded(uint8_t* field, const std::string& text, unsigned length) {
+    for (unsigned i = 0; i < length; i++) field[i] = i < text.size() ? uint8_t(text[i]) : PAD;
+}
+
+// The BAM entry of a track: the free count, then one bit per sector, set
+// when the sector is free.
+uint8_t* bam_entry(std::vector<uint8_t>& bytes, unsigned track) {
+    return sector_at(bytes, DIR_TRACK, BAM_SECTOR) + BAM_TRACKS + 4 * (track - 1);
+}
+const uint8_t* bam_entry(const std::vector<uint8_t>& bytes, unsigned track) {
+    return sector_at(bytes, DIR_TRACK, BAM_SECTOR) + BAM_TRACKS + 4 * (track - 1);
+}
+
+bool is_free(const std::vector<uint8_t>& bytes, unsigned track, unsigned sector) {
+    return bam_entry(bytes, track)[1 + sector / 8] & (1u << (sector % 8));
+}
+
+// Sets one sector's bit and recounts the track, so that count and bitmap
+// agree afterwards even on a disk where they did not.
+void mark(std::vector<uint8_t>& bytes, unsigned track, unsigned sector, bool free) {
+    uint8_t* entry = bam_entry(bytes, track);
+    uint8_t bit = uint8_t(1u << (sector % 8));
+    if (free)
+        entry[1 + sector / 8] |= bit;
+    else
+        entry[1 + sector / 8] &= uint8_t(~bit);
+    unsigned count = 0;
+    for (unsigned s = 0; s < sectors_in(track); s++) count += is_free(bytes, track, s);
+    entry[0] = uint8_t(count);
+}
+
+// The first free sector of a track at or after `from`, wrapping round;
+// -1 when the track is full.
+int free_sector_from(const std::vector<uint8_t>& bytes, unsigned track, unsigned from, const SectorSet& reserved) {
+    unsigned count = sectors_in(track);
+    for (unsigned i = 0; i < count; i++) {
+        unsigned s = (from + i) % count;
+        if (is_free(bytes, track, s) && !reserved[sector_index(track, s)]) return int(s);
+    }
+    return -1;
+}
+
+// Where the data blocks of a new file go: close to the directory track
+// first, to keep the head's travel short, then outwards on the same side
+// and then on the other side. Sectors in `reserved` are never taken,
+// whatever the BAM says.
+struct Allocator {
+    std::vector<uint8_t>& bytes;
+    const SectorSet& reserved;
+    unsigned track = 0, sector = 0;
+
+    bool next() {
+        if (track != 0) {
+            int s = free_sector_from(bytes, track, sector + FILE_INTERLEAVE, reserved);
+            if (s >= 0) return take(track, unsigned(s));
+        }
+        for (unsigned t : track_order())
+            if (int s = free_sector_from(bytes, t, 0, reserved); s >= 0) return take(t, unsigned(s));
+        return false;
+    }
+
+    bool take(unsigned t, unsigned s) {
+        track = t;
+        sector = s;
+        mark(bytes, t, s, false);
+        return true;
+    }
+
+    // Every track but the directory's, in the order they are tried.
+    std::vector<unsigned> track_order() const {
+        std::vector<unsigned> below, above, order;
+        for (unsigned t = DIR_TRACK - 1; t >= 1; t--) below.push_back(t);
+        for (unsigned t = DIR_TRACK + 1; t <= TRACKS; t++) above.push_back(t);
+        if (track == 0) {
+            for (size_t i = 0; i < std::max(below.size(), above.size()); i++) {
+                if (i < below.size()) order.push_back(below[i]);
+                if (i < above.size()) order.push_back(above[i]);
+            }
+            return order;
+        }
+        const std::vector<unsigned>& same = track < DIR_TRACK ? below : above;
+        const std::vector<unsigned>& other = track < DIR_TRACK ? above : below;
+        auto here = std::find(same.begin(), same.end(), track);
+        order.insert(order.end(), here, same.end());
+        order.insert(order.end(), other.begin(), other.end());
+        order.insert(order.end(), same.begin(), here);
+        return order;
+    }
+};
+
+struct EntryPlace {
+    unsigned track, sector, slot;
+};
+
+uint8_t* entry_at(std::vector<uint8_t>& bytes, const EntryPlace& place) {
+    return sector_at(bytes, place.track, place.sector) + place.slot * ENTRY_SIZE;
+}
+
+// The sectors of a chain in order.
+using Chain = std::vector<std::pair<unsigned, unsigned>>;
+DiskStatus follow_chain(const std::vector<uint8_t>& bytes, unsigned track, unsigned sector, Chain& chain,
+                        SectorSet* seen = nullptr) {
+    ChainWalk walk{bytes, track, sector};
+    for (unsigned t = track, s = sector; walk.next(); t = walk.track, s = walk.sector) chain.push_back({t, s});
+    if (seen) *seen = walk.seen;
+    return walk.status;
+}
+
+// Every directory entry in chain order, with where it is stored, and the
+// directory's sectors.
+DiskStatus directory_entries(const std::vector<uint8_t>& bytes, std::vector<EntryPlace>& places,
+                             SectorSet& sectors) {
+    Chain chain;
+    DiskStatus status = follow_chain(bytes, DIR_TRACK, FIRST_DIR_SECTOR, chain, &sectors);
+    for (auto [track, sector] : chain)
+        for (unsigned slot = 0; slot < ENTRIES_PER_SECTOR; slot++) places.push_back({track, sector, slot});
+    return status;
+}
+
+DiskFile file_of(const uint8_t* entry) {
+    return {unpadded(entry + ENTRY_NAME, NAME_LENGTH), entry[ENTRY_TYPE],
+            uint16_t(entry[ENTRY_BLOCKS] | entry[ENTRY_BLOCKS + 1] << 8), entry[ENTRY_TRACK],
+            entry[ENTRY_SECTOR]};
+}
+
+// A new sector for the directory on its own track, after the last one
+// with the directory's interleave, linked from it.
+bool extend_directory(std::vector<uint8_t>& bytes, const EntryPlace& last, const SectorSet& directory,
+                      EntryPlace& place) {
+    if (last.track != DIR_TRACK) return false;
+    int s = free_sector_from(bytes, DIR_TRACK, last.sector + DIR_INTERLEAVE, directory);
+    if (s < 0) return false;
+    mark(bytes, DIR_TRACK, unsigned(s), false);
+    uint8_t* link = sector_at(bytes, last.track, last.sector);
+    link[0] = DIR_TRACK;
+    link[1] = uint8_t(s);
+    uint8_t* fresh = sector_at(bytes, DIR_TRACK, unsigned(s));
+    std::fill(fresh, fresh + SECTOR_SIZE, 0);
+    fresh[1] = 0xFF;
+    place = {DIR_TRACK, unsigned(s), 0};
+    return true;
+}
+
+}  // namespace
+
+DiskStatus d64_read_image(const char* path, D64Image& image) {
+    struct stat st;
+    if (stat(path, &st) != 0) return errno == ENOENT ? DiskStatus::NOT_FOUND : DiskStatus::READ_ERROR;
+    int fd = open_regular(path);
+    if (fd == -1) return DiskStatus::READ_ERROR;
+    off_t length = file_length(fd);
+    if (length == -1) {
+        close(fd);
+        return DiskStatus::READ_ERROR;
+    }
+    if (!valid_size(size_t(length))) {
+        close(fd);
+        return DiskStatus::BAD_IMAGE;
+    }
+    std::vector<uint8_t> bytes(size_t(length) + 1);
+    ssize_t got = read_up_to(fd, bytes.data(), bytes.size());
+    close(fd);
+    // One byte more than asked for shows a file that grew meanwhile.
+    if (got != length) return got == -1 ? DiskStatus::READ_ERROR : DiskStatus::BAD_IMAGE;
+    bytes.pop_back();
+    bytes.shrink_to_fit();
+    image.bytes = std::move(bytes);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_directory(const D64Image& image, DiskListing& listing) {
+    const std::vector<uint8_t>& bytes = image.bytes;
+    if (!valid_size(bytes.size())) return DiskStatus::BAD_IMAGE;
+    std::vector<EntryPlace> places;
+    SectorSet directory;
+    if (DiskStatus status = directory_entries(bytes, places, directory); status != DiskStatus::OK) return status;
+
+    const uint8_t* bam = sector_at(bytes, DIR_TRACK, BAM_SECTOR);
+    listing.disk_name = unpadded(bam + BAM_DISK_NAME, NAME_LENGTH);
+    listing.disk_id.clear();
+    for (unsigned i = 0; i < DISK_ID_LENGTH; i++) {
+        uint8_t c = bam[BAM_DISK_ID + i];
+        listing.disk_id += char(c == PAD ? ' ' : c);
+    }
+    listing.files.clear();
+    for (const EntryPlace& place : places) {
+        const uint8_t* entry = sector_at(bytes, place.track, place.sector) + place.slot * ENTRY_SIZE;
+        if (entry[ENTRY_TYPE] != 0) listing.files.push_back(file_of(entry));
+    }
+    listing.blocks_free = 0;
+    for (unsigned t = 1; t <= TRACKS; t++)
+        if (t != DIR_TRACK) listing.blocks_free += bam_entry(bytes, t)[0];
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_read_file(const D64Image& image, const DiskFile& file, std::vector<uint8_t>& data) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    // Track 0 ends a chain, but as the first sector it names no sector at all.
+    if (file.track == 0) return DiskStatus::READ_ERROR;
+    std::vector<uint8_t> got;
+    ChainWalk walk{image.bytes, file.track, file.sector};
+    while (const uint8_t* sector = walk.next()) {
+        unsigned end = SECTOR_SIZE;
+        if (sector[0] == 0) {
+            if (sector[1] < 2) return DiskStatus::READ_ERROR;
+            end = sector[1] + 1u;
+        }
+        got.insert(got.end(), sector + 2, sector + end);
+    }
+    if (walk.status != DiskStatus::OK) return walk.status;
+    data = std::move(got);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    // A sector cannot say that it holds no data at all.
+    if (name.empty() || data.empty()) return DiskStatus::WRITE_ERROR;
+    std::string stored = name.substr(0, NAME_LENGTH);
+    std::vector<uint8_t> bytes = image.bytes;
+
+    std::vector<EntryPlace> places;
+    SectorSet directory;
+    if (DiskStatus status = directory_entries(bytes, places, directory); status != DiskStatus::OK) return status;
+    directory[sector_index(DIR_TRACK, BAM_SECTOR)] = true;  // so taken by nothing, whatever the BAM says
+    const EntryPlace* existing = nullptr;
+    const EntryPlace* empty = nullptr;
+    for (const EntryPlace& place : places) {
+        const uint8_t* entry = entry_at(bytes, place);
+        if (entry[ENTRY_TYPE] == 0) {
+            if (!empty) empty = &place;
+        } else if (!existing && unpadded(entry + ENTRY_NAME, NAME_LENGTH) == stored) {
+            existing = &place;
+        }
+    }
+    Chain old;
+    if (existing) {
+        const uint8_t* entry = entry_at(bytes, *existing);
+        if (!replace || (entry[ENTRY_TYPE] & TYPE_LOCKED)) return DiskStatus::EXISTS;
+        if (DiskStatus status = follow_chain(bytes, entry[ENTRY_TRACK], entry[ENTRY_SECTOR], old);
+            status != DiskStatus::OK)
+            return status;
+    }
+
+    // The new blocks, while the old file still holds its own: a replacement
+    // that does not fit beside the old file fails and keeps it.
+    size_t blocks = (data.size() + DATA_PER_SECTOR - 1) / DATA_PER_SECTOR;
+    Chain chain;
+    Allocator allocator{bytes, directory};
+    for (size_t i = 0; i < blocks; i++) {
+        if (!allocator.next()) return DiskStatus::DISK_FULL;
+        chain.push_back({allocator.track, allocator.sector});
+    }
+    for (size_t i = 0; i < blocks; i++) {
+        uint8_t* sector = sector_at(bytes, chain[i].first, chain[i].second);
+        size_t from = i * DATA_PER_SECTOR;
+        size_t count = std::min<size_t>(DATA_PER_SECTOR, data.size() - from);
+        std::fill(sector, sector + SECTOR_SIZE, 0);
+        if (i + 1 < blocks) {
+            sector[0] = uint8_t(chain[i + 1].first);
+            sector[1] = uint8_t(chain[i + 1].second);
+        } else {
+            sector[0] = 0;
+            sector[1] = uint8_t(count + 1);
+        }
+        std::copy_n(data.begin() + long(from), count, sector + 2);
+    }
+
+    EntryPlace place;
+    if (existing) {
+        // A damaged BAM may have shown some of the old file's sectors free
+        // and given them to the new one; the directory and BAM stay in use.
+        for (auto [t, s] : old)
+            if (std::find(chain.begin(), chain.end(), std::pair{t, s}) == chain.end() &&
+                !directory[sector_index(t, s)])
+                mark(bytes, t, s, true);
+        place = *existing;
+    } else if (empty) {
+        place = *empty;
+    } else if (!extend_directory(bytes, places.back(), directory, place)) {
+        return DiskStatus::DISK_FULL;
+    }
+    // Bytes 0-1 of an entry are the sector's link in the first slot.
+    uint8_t* entry = entry_at(bytes, place);
+    std::fill(entry + ENTRY_TYPE, entry + ENTRY_SIZE, 0);
+    entry[ENTRY_TYPE] = TYPE_PRG_CLOSED;
+    entry[ENTRY_TRACK] = uint8_t(chain[0].first);
+    entry[ENTRY_SECTOR] = uint8_t(chain[0].second);
+    put_padded(entry + ENTRY_NAME, stored, NAME_LENGTH);
+    entry[ENTRY_BLOCKS] = uint8_t(blocks);
+    entry[ENTRY_BLOCKS + 1] = uint8_t(blocks >> 8);
+
+    image.bytes.swap(bytes);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_write_image(const char* path, const D64Image& image) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::WRITE_ERROR;
+    return replace_file(path, {{image.bytes.data(), image.bytes.size()}}) == 0 ? DiskStatus::OK
+                                                                                : DiskStatus::WRITE_ERROR;
+}
+
+D64Image d64_blank(const std::string& disk_name, const std::string& disk_id) {
+    D64Image image{std::vector<uint8_t>(D64_SIZE, 0)};
+    std::vector<uint8_t>& bytes = image.bytes;
+    uint8_t* bam = sector_at(bytes, DIR_TRACK, BAM_SECTOR);
+    bam[0] = DIR_TRACK;
+    bam[1] = FIRST_DIR_SECTOR;
+    bam[BAM_DOS_VERSION] = 'A';
+    for (unsigned t = 1; t <= TRACKS; t++)
+        for (unsigned s = 0; s < sectors_in(t); s++) mark(bytes, t, s, true);
+    mark(bytes, DIR_TRACK, BAM_SECTOR, false);
+    mark(bytes, DIR_TRACK, FIRST_DIR_SECTOR, false);
+    std::fill(bam + BAM_DISK_NAME, bam + BAM_HEADER_END, PAD);
+    put_padded(bam + BAM_DISK_NAME, disk_name.substr(0, NAME_LENGTH), NAME_LENGTH);
+    put_padded(bam + BAM_DISK_ID, disk_id.substr(0, 2), 2);
+    bam[BAM_DOS_TYPE] = '2';
+    bam[BAM_DOS_TYPE + 1] = 'A';
+    sector_at(bytes, DIR_TRACK, FIRST_DIR_SECTOR)[1] = 0xFF;
+    return image;
+}
