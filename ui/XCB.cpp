@@ -172,18 +172,32 @@ void run_command(KeyCommand cmd) {
 }
 
 // Keys pressed in the last frames, kept until the frame count has moved on
-// by two frame ends (one whole frame) after the press.
+// by two frame ends (one whole frame) after the press. Releases that wait
+// keep their order, and a later one waits behind them: when the events come
+// in a burst (a busy host), Shift and 8 let go in that order must not leave
+// the 8 down alone.
 struct HeldKey {
     KeySym sym;
     uint32_t pressed_at;
     bool released;
+    uint32_t release_order;  // of a waiting release
 };
 constexpr unsigned HELD_MAX = 16;
 constexpr uint32_t HOLD_FRAMES = 2;
 HeldKey held[HELD_MAX];
 unsigned held_count = 0;
+uint32_t releases_seen = 0;
 
 bool held_long_enough(const HeldKey& k) { return frame_count - k.pressed_at >= HOLD_FRAMES; }
+
+// The first of the waiting releases, or nullptr.
+HeldKey* first_waiting_release() {
+    HeldKey* first = nullptr;
+    for (unsigned i = 0; i < held_count; i++)
+        if (held[i].released && (!first || int32_t(held[i].release_order - first->release_order) < 0))
+            first = &held[i];
+    return first;
+}
 
 void forget_held(unsigned i) { held[i] = held[--held_count]; }
 
@@ -280,11 +294,12 @@ void key_event(KeySym sym, bool press) {
             if (k->released) handle_key(sym, false);
             forget_held(unsigned(k - held));
         }
-        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count, false};
+        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count, false, 0};
         return;
     }
-    if (k && !held_long_enough(*k)) {
+    if (k && (!held_long_enough(*k) || first_waiting_release())) {
         k->released = true;
+        k->release_order = releases_seen++;
         return;
     }
     if (k) forget_held(unsigned(k - held));
@@ -292,13 +307,10 @@ void key_event(KeySym sym, bool press) {
 }
 
 void release_held_keys() {
-    for (unsigned i = 0; i < held_count;) {
-        if (held[i].released && held_long_enough(held[i])) {
-            handle_key(held[i].sym, false);
-            forget_held(i);
-        } else {
-            i++;
-        }
+    while (HeldKey* k = first_waiting_release()) {
+        if (!held_long_enough(*k)) return;
+        handle_key(k->sym, false);
+        forget_held(unsigned(k - held));
     }
 }
 

@@ -253,6 +253,41 @@ TEST_F(Keys, QuickTapStaysDownForAWholeFrameAndLongHoldsReleaseAtOnce) {
     EXPECT_TRUE(nothing_down());
 }
 
+TEST_F(Keys, ReleasesInABurstKeepTheirOrder) {
+    // Shift held, 8 tapped: the host's events come late, all in one frame.
+    auto down = [](KeySym sym) {
+        const KeyBinding* k = find_key(sym);
+        return (rows_in_column(k->b) & (1u << k->a)) == 0;
+    };
+    frame_count = 2000;
+    key_event(XK_Shift_L, true);
+    frame_count += 5;
+    key_event(XK_8, true);
+    key_event(XK_8, false);
+    key_event(XK_Shift_L, false);
+    EXPECT_TRUE(down(XK_8));
+    EXPECT_TRUE(down(XK_Shift_L)) << "8 left down without its Shift";
+    frame_count += 2;
+    release_held_keys();
+    EXPECT_TRUE(nothing_down());
+
+    // A tap's release waits its frame; one behind it waits with it, even
+    // for a key held long enough, and both go in order.
+    key_event(XK_a, true);
+    frame_count += 3;
+    key_event(XK_s, true);
+    key_event(XK_s, false);
+    key_event(XK_a, false);
+    frame_count++;
+    release_held_keys();
+    EXPECT_TRUE(down(XK_a));
+    EXPECT_TRUE(down(XK_s));
+    frame_count++;
+    release_held_keys();
+    EXPECT_TRUE(nothing_down());
+    EXPECT_EQ(keycount, 0);
+}
+
 TEST_F(Keys, PauseKeyTogglesWarpSpeed) {
     warp_speed = 0;
     key_event(XK_Pause, true);
