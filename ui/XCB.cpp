@@ -172,32 +172,29 @@ void run_command(KeyCommand cmd) {
 }
 
 // Keys pressed in the last frames, kept until the frame count has moved on
-// by two frame ends (one whole frame) after the press. Releases that wait
-// keep their order, and a later one waits behind them: when the events come
-// in a burst (a busy host), Shift and 8 let go in that order must not leave
-// the 8 down alone.
+// by two frame ends (one whole frame) after the press. While such a release
+// waits, the matrix and joystick events behind it wait too and follow in
+// their order: a burst of events (from a busy host) still reaches the machine
+// as typed, Shift is never let go before its 8, nor CTRL kept for the next key.
 struct HeldKey {
     KeySym sym;
     uint32_t pressed_at;
-    bool released;
-    uint32_t release_order;  // of a waiting release
 };
 constexpr unsigned HELD_MAX = 16;
 constexpr uint32_t HOLD_FRAMES = 2;
 HeldKey held[HELD_MAX];
 unsigned held_count = 0;
-uint32_t releases_seen = 0;
+KeySym waiting_release = NoSymbol;
+
+struct KeyEvent {
+    KeySym sym;
+    bool press;
+};
+constexpr unsigned QUEUE_MAX = 256;
+KeyEvent queued[QUEUE_MAX];
+unsigned queue_first = 0, queue_count = 0;
 
 bool held_long_enough(const HeldKey& k) { return frame_count - k.pressed_at >= HOLD_FRAMES; }
-
-// The first of the waiting releases, or nullptr.
-HeldKey* first_waiting_release() {
-    HeldKey* first = nullptr;
-    for (unsigned i = 0; i < held_count; i++)
-        if (held[i].released && (!first || int32_t(held[i].release_order - first->release_order) < 0))
-            first = &held[i];
-    return first;
-}
 
 void forget_held(unsigned i) { held[i] = held[--held_count]; }
 
@@ -249,7 +246,9 @@ void release_host_input() {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
     keycount = 0;
-    held_count = 0;  // their late releases are done with too
+    held_count = 0;  // their late releases and the events behind are done with too
+    waiting_release = NoSymbol;
+    queue_count = 0;
     for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
 }
 
@@ -286,33 +285,61 @@ bool handle_key(KeySym sym, bool press) {
     return true;
 }
 
-void key_event(KeySym sym, bool press) {
+namespace {
+
+void apply_key_event(KeySym sym, bool press) {
     HeldKey* k = find_held(sym);
     if (press) {
-        if (k) {
-            // Pressed again while a release waits: that release comes first.
-            if (k->released) handle_key(sym, false);
-            forget_held(unsigned(k - held));
-        }
-        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count, false, 0};
+        if (k) forget_held(unsigned(k - held));
+        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count};
         return;
     }
-    if (k && (!held_long_enough(*k) || first_waiting_release())) {
-        k->released = true;
-        k->release_order = releases_seen++;
+    if (k && !held_long_enough(*k)) {
+        waiting_release = sym;
         return;
     }
     if (k) forget_held(unsigned(k - held));
     handle_key(sym, false);
 }
 
-void release_held_keys() {
-    while (HeldKey* k = first_waiting_release()) {
-        if (!held_long_enough(*k)) return;
-        handle_key(k->sym, false);
-        forget_held(unsigned(k - held));
+// Lets the waiting release go once its key has been down a whole frame (or at
+// once), then the events behind it up to the next release that must wait.
+void let_go(bool at_once) {
+    while (waiting_release != NoSymbol) {
+        HeldKey* k = find_held(waiting_release);
+        if (k && !held_long_enough(*k) && !at_once) return;
+        if (k) forget_held(unsigned(k - held));
+        handle_key(waiting_release, false);
+        waiting_release = NoSymbol;
+        at_once = false;
+        while (queue_count && waiting_release == NoSymbol) {
+            KeyEvent e = queued[queue_first];
+            queue_first = (queue_first + 1) % QUEUE_MAX;
+            queue_count--;
+            apply_key_event(e.sym, e.press);
+        }
     }
 }
+
+}  // namespace
+
+void key_event(KeySym sym, bool press) {
+    const KeyBinding* b = find_key(sym);
+    if (!b) return;
+    // Paddle and command keys act on the press alone and need no frame.
+    if (b->kind != KEY_MATRIX && b->kind != KEY_JOYSTICK) {
+        handle_key(sym, press);
+        return;
+    }
+    if (waiting_release != NoSymbol && queue_count == QUEUE_MAX) let_go(true);
+    if (waiting_release != NoSymbol) {
+        queued[(queue_first + queue_count++) % QUEUE_MAX] = {sym, press};
+        return;
+    }
+    apply_key_event(sym, press);
+}
+
+void release_held_keys() { let_go(false); }
 
 void set_warp(bool on) {
     warp_speed = on ? 1 : 0;
