@@ -146,7 +146,8 @@ bool handle_key(KeySym sym, bool press);
 
 // Keys as the window delivers them. A key released before a whole frame has
 // passed since its press stays down until then (release_held_keys, at every
-// frame end), so that a quick tap still meets a keyboard scan.
+// frame end), so that a quick tap still meets a keyboard scan; the key events
+// behind such a release wait with it and keep their order.
 void key_event(KeySym sym, bool press);
 void release_held_keys();
 

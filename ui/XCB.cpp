@@ -173,16 +173,27 @@ void run_command(KeyCommand cmd) {
 }
 
 // Keys pressed in the last frames, kept until the frame count has moved on
-// by two frame ends (one whole frame) after the press.
+// by two frame ends (one whole frame) after the press. While such a release
+// waits, the matrix and joystick events behind it wait too and follow in
+// their order: a burst of events (from a busy host) still reaches the machine
+// as typed, Shift is never let go before its 8, nor CTRL kept for the next key.
 struct HeldKey {
     KeySym sym;
     uint32_t pressed_at;
-    bool released;
 };
 constexpr unsigned HELD_MAX = 16;
 constexpr uint32_t HOLD_FRAMES = 2;
 HeldKey held[HELD_MAX];
 unsigned held_count = 0;
+KeySym waiting_release = NoSymbol;
+
+struct KeyEvent {
+    KeySym sym;
+    bool press;
+};
+constexpr unsigned QUEUE_MAX = 256;
+KeyEvent queued[QUEUE_MAX];
+unsigned queue_first = 0, queue_count = 0;
 
 bool held_long_enough(const HeldKey& k) { return frame_count - k.pressed_at >= HOLD_FRAMES; }
 
@@ -236,7 +247,9 @@ void release_host_input() {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
     keycount = 0;
-    held_count = 0;  // their late releases are done with too
+    held_count = 0;  // their late releases and the events behind are done with too
+    waiting_release = NoSymbol;
+    queue_count = 0;
     for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
 }
 
@@ -273,35 +286,61 @@ bool handle_key(KeySym sym, bool press) {
     return true;
 }
 
-void key_event(KeySym sym, bool press) {
+namespace {
+
+void apply_key_event(KeySym sym, bool press) {
     HeldKey* k = find_held(sym);
     if (press) {
-        if (k) {
-            // Pressed again while a release waits: that release comes first.
-            if (k->released) handle_key(sym, false);
-            forget_held(unsigned(k - held));
-        }
-        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count, false};
+        if (k) forget_held(unsigned(k - held));
+        if (handle_key(sym, true) && held_count < HELD_MAX) held[held_count++] = {sym, frame_count};
         return;
     }
     if (k && !held_long_enough(*k)) {
-        k->released = true;
+        waiting_release = sym;
         return;
     }
     if (k) forget_held(unsigned(k - held));
     handle_key(sym, false);
 }
 
-void release_held_keys() {
-    for (unsigned i = 0; i < held_count;) {
-        if (held[i].released && held_long_enough(held[i])) {
-            handle_key(held[i].sym, false);
-            forget_held(i);
-        } else {
-            i++;
+// Lets the waiting release go once its key has been down a whole frame (or at
+// once), then the events behind it up to the next release that must wait.
+void let_go(bool at_once) {
+    while (waiting_release != NoSymbol) {
+        HeldKey* k = find_held(waiting_release);
+        if (k && !held_long_enough(*k) && !at_once) return;
+        if (k) forget_held(unsigned(k - held));
+        handle_key(waiting_release, false);
+        waiting_release = NoSymbol;
+        at_once = false;
+        while (queue_count && waiting_release == NoSymbol) {
+            KeyEvent e = queued[queue_first];
+            queue_first = (queue_first + 1) % QUEUE_MAX;
+            queue_count--;
+            apply_key_event(e.sym, e.press);
         }
     }
 }
+
+}  // namespace
+
+void key_event(KeySym sym, bool press) {
+    const KeyBinding* b = find_key(sym);
+    if (!b) return;
+    // Paddle and command keys act on the press alone and need no frame.
+    if (b->kind != KEY_MATRIX && b->kind != KEY_JOYSTICK) {
+        handle_key(sym, press);
+        return;
+    }
+    if (waiting_release != NoSymbol && queue_count == QUEUE_MAX) let_go(true);
+    if (waiting_release != NoSymbol) {
+        queued[(queue_first + queue_count++) % QUEUE_MAX] = {sym, press};
+        return;
+    }
+    apply_key_event(sym, press);
+}
+
+void release_held_keys() { let_go(false); }
 
 void set_warp(bool on) {
     warp_speed = on ? 1 : 0;

@@ -100,7 +100,9 @@ start_xvfb() {
     local n="" i
     need Xvfb
     : >"$T/xvfb.$1"
-    Xvfb -displayfd 3 -screen 0 "1024x768x$1" -nolisten tcp 3>"$T/xvfb.$1" >/dev/null 2>&1 &
+    # -noreset: with no client left the server would reset, and a client
+    # that connects meanwhile (xmessage, say) is refused.
+    Xvfb -displayfd 3 -screen 0 "1024x768x$1" -nolisten tcp -noreset 3>"$T/xvfb.$1" >/dev/null 2>&1 &
     server_pids+=($!)
     for i in $(seq 100); do
         read -r n <"$T/xvfb.$1"

@@ -347,7 +347,7 @@ protected:
         EXPECT_EQ(pipe(display_pipe), 0);
         const int null = open("/dev/null", O_WRONLY);
         const pid_t xvfb = spawn({"Xvfb", "-displayfd", std::to_string(display_pipe[1]), "-screen", "0",
-                                  "1024x768x8", "-nolisten", "tcp"},
+                                  "1024x768x8", "-nolisten", "tcp", "-noreset"},
                                  {}, null, null);
         close(display_pipe[1]);
         char number[16] = {};
@@ -382,8 +382,9 @@ protected:
         }
         close(out);
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        quiet_system("xdotool search --onlyvisible --name 'Tarvikon for Linux' mousemove --window %1 200 140 "
-                     "sleep 0.2 keydown Escape sleep 0.1 keyup Escape");
+        // The window may still be on its way on a busy machine: wait for it.
+        quiet_system("timeout 20 xdotool search --sync --onlyvisible --name 'Tarvikon for Linux' "
+                     "mousemove --window %1 200 140 sleep 0.2 keydown Escape sleep 0.1 keyup Escape");
         EmulatorRun run;
         const auto deadline = Clock::now() + 5s;
         while (waitpid(emulator, &run.status, WNOHANG) == 0) {

@@ -249,7 +249,59 @@ TEST_F(Keys, QuickTapStaysDownForAWholeFrameAndLongHoldsReleaseAtOnce) {
     key_event(XK_a, false);
     frame_count += 2;
     release_held_keys();
+    EXPECT_EQ(keycount, 1);
+    EXPECT_TRUE(a_down()) << "the second tap went by without a frame of its own";
+    frame_count += 2;
+    release_held_keys();
     EXPECT_EQ(keycount, 0);
+    EXPECT_TRUE(nothing_down());
+}
+
+TEST_F(Keys, EventsInABurstKeepTheirOrder) {
+    // Shift held, 8 tapped: the host's events come late, all in one frame.
+    auto down = [](KeySym sym) {
+        const KeyBinding* k = find_key(sym);
+        return (rows_in_column(k->b) & (1u << k->a)) == 0;
+    };
+    frame_count = 2000;
+    key_event(XK_Shift_L, true);
+    frame_count += 5;
+    key_event(XK_8, true);
+    key_event(XK_8, false);
+    key_event(XK_Shift_L, false);
+    EXPECT_TRUE(down(XK_8));
+    EXPECT_TRUE(down(XK_Shift_L)) << "8 left down without its Shift";
+    frame_count += 2;
+    release_held_keys();
+    EXPECT_TRUE(nothing_down());
+
+    // CTRL tapped, then R: R waits until CTRL is up, and gets its own frame.
+    key_event(XK_Control_L, true);
+    key_event(XK_Control_L, false);
+    key_event(XK_r, true);
+    key_event(XK_r, false);
+    EXPECT_FALSE(down(XK_r)) << "R pressed with CTRL still down";
+    frame_count += 2;
+    release_held_keys();
+    EXPECT_FALSE(down(XK_Control_L));
+    EXPECT_TRUE(down(XK_r));
+    frame_count++;
+    release_held_keys();
+    EXPECT_TRUE(down(XK_r));
+    frame_count++;
+    release_held_keys();
+    EXPECT_TRUE(nothing_down());
+    EXPECT_EQ(keycount, 0);
+
+    // Paddle keys act at once, whatever waits.
+    key_event(XK_a, true);
+    key_event(XK_a, false);
+    memory[0x9008] = 0;
+    key_event(XK_KP_1, true);
+    key_event(XK_KP_1, false);
+    EXPECT_EQ(memory[0x9008], 4);
+    frame_count += 2;
+    release_held_keys();
     EXPECT_TRUE(nothing_down());
 }
 
