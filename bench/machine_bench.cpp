@@ -12,12 +12,12 @@
 #include "core/host.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
+#include "core/pacing.h"
 #include "core/vic.h"
 #include "files/fileio.h"
 
 namespace {
 
-constexpr double PAL_CYCLES_PER_SECOND = 1108405.0;
 constexpr uint32_t SKIP_DIVISOR = 255;  // the longest frame-skip countdown
 
 // Processor time of this thread: on a shared machine it counts only the
@@ -109,13 +109,13 @@ int bench_machine(const char* roms_dir, const char* frames_text) {
     double rendering = cpu_seconds() - start;
     raster = saved_raster;
 
-    double speed_skipped = double(cycles_skipped) / PAL_CYCLES_PER_SECOND / skipped;
+    double speed_skipped = double(cycles_skipped) / double(PAL_CLOCK_HZ) / skipped;
     std::printf("without drawing: %.1f times real time (drawing takes %.1f%% of the time)\n", speed_skipped,
                 100.0 * (1.0 - double(cycles_drawn) / drawn / (double(cycles_skipped) / skipped)));
     std::printf("rendering alone: %.3f s of %.3f s (%.1f%%), %.0f ns per line\n", rendering, drawn,
                 100.0 * rendering / drawn, 1e9 * rendering / double(frames * (last_line + 1)));
     std::printf("machine: %ld frames, %llu cycles, %.1f times real time\n", frames,
-                static_cast<unsigned long long>(cycles_drawn), double(cycles_drawn) / PAL_CYCLES_PER_SECOND / drawn);
+                static_cast<unsigned long long>(cycles_drawn), double(cycles_drawn) / double(PAL_CLOCK_HZ) / drawn);
     std::free(memory);
     memory = nullptr;
     return 0;

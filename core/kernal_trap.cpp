@@ -75,15 +75,9 @@ bool holds(const Code& c, bool trapped) {
     return true;
 }
 
-uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
-void set_word(uint16_t addr, uint16_t value) {
-    memory[addr] = uint8_t(value);
-    memory[addr + 1] = uint8_t(value >> 8);
-}
-
 std::string file_name() {
     std::string name;
-    uint16_t at = word_at(KERNAL_NAME_POINTER);
+    uint16_t at = memory_word(KERNAL_NAME_POINTER);
     for (unsigned i = 0; i < memory[KERNAL_NAME_LENGTH]; i++) name.push_back(char(READMEM(uint16_t(at + i))));
     return name;
 }
@@ -107,12 +101,12 @@ void load_open() {
         return;
     }
     // The load address from the file, or from $C3/$C4 when nothing is readable.
-    uint16_t address = word_at(KERNAL_LOAD_ADDRESS);
+    uint16_t address = memory_word(KERNAL_LOAD_ADDRESS);
     if (load.status == DiskStatus::OK) {
         address = uint16_t(file[0] | file[1] << 8);
         load.data.assign(file.begin() + 2, file.end());
     }
-    set_word(KERNAL_END, address);
+    set_memory_word(KERNAL_END, address);
     load.active = true;
     continue_at(LOAD_ADDRESS_SET);
 }
@@ -127,14 +121,14 @@ void load_data() {
         return;
     }
     const bool verify = memory[KERNAL_VERIFY_FLAG] != 0;
-    uint16_t address = word_at(KERNAL_END);
+    uint16_t address = memory_word(KERNAL_END);
     for (uint8_t byte : load.data) {
         if (!verify) WRITMEM(address, byte);
         else if (READMEM(address) != byte) status |= STATUS_VERIFY_MISMATCH;
         address++;
     }
     status |= STATUS_END_OF_FILE;
-    set_word(KERNAL_END, address);
+    set_memory_word(KERNAL_END, address);
     load.data.clear();
     continue_at(LOAD_END);
 }
@@ -148,11 +142,11 @@ void save_open() {
 
 void save_data() {
     save.active = false;
-    uint16_t start = word_at(KERNAL_START), end = word_at(KERNAL_END);
+    uint16_t start = memory_word(KERNAL_START), end = memory_word(KERNAL_END);
     std::vector<uint8_t> file = {uint8_t(start), uint8_t(start >> 8)};
     uint16_t address = start;
     for (; address < end; address++) file.push_back(READMEM(address));
-    set_word(KERNAL_POINTER, address);
+    set_memory_word(KERNAL_POINTER, address);
     continue_at(drive8_save(save.name, file) == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
 }
 

@@ -104,6 +104,14 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     memory[addr] = value;
 }
 
+// A little-endian word as the ROM code keeps its pointers, read and
+// written straight in the image (no chip sees the access).
+inline uint16_t memory_word(uint16_t addr) { return uint16_t(memory[addr] | memory[uint16_t(addr + 1)] << 8); }
+inline void set_memory_word(uint16_t addr, uint16_t value) {
+    memory[addr] = uint8_t(value);
+    memory[uint16_t(addr + 1)] = uint8_t(value >> 8);
+}
+
 // ---- layout ----------------------------------------------------------------------
 
 // Brings blocks 0 and 2-7 into the states of an expansion index (reset rule:

@@ -52,18 +52,12 @@ bool program_header(const char* name, uint8_t& page, off_t& length) {
     return ok;
 }
 
-// The expansion a BASIC program needs by its page, the configured one when
-// that suits; -1 for a page that is no BASIC program's.
+// The expansion a BASIC program runs with: the configured one when it is
+// larger than a $1201 program needs (it takes that start too), else the least.
 int expansion_for(uint8_t page, off_t length, uint32_t configured) {
-    switch (page) {
-    case 0x04: return EXP_3K;
-    case 0x10: return EXP_NONE;
-    case 0x12: {
-        uint32_t least = length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K;
-        return configured >= least && configured <= EXP_24K ? int(configured) : int(least);
-    }
-    default: return -1;
-    }
+    int least = basic_program_expansion(page, length);
+    if (page == 0x12 && configured >= uint32_t(least) && configured <= EXP_24K) return int(configured);
+    return least;
 }
 
 }  // namespace

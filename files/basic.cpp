@@ -34,13 +34,6 @@ uint32_t basic_memory_end(uint16_t start) {
     return end;
 }
 
-uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
-
-void set_word(uint16_t addr, uint16_t value) {
-    memory[addr] = uint8_t(value);
-    memory[addr + 1] = uint8_t(value >> 8);
-}
-
 // Blocks whose state the address map uses. A memory image loaded over the
 // system ROMs or the I/O page must not mark them, or removing the cartridge
 // would wipe the kernal, BASIC, character ROM or the chips.
@@ -63,9 +56,18 @@ int refuse(int fd, uint32_t needed) {
 
 }  // namespace
 
+int basic_program_expansion(uint8_t page, off_t length) {
+    switch (page) {
+    case 0x04: return EXP_3K;
+    case 0x10: return EXP_NONE;
+    case 0x12: return length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K;
+    default: return -1;
+    }
+}
+
 int readbasic(const char* name) {
     printf("Loading program %s...", name);
-    uint16_t start = word_at(BASIC_START);
+    uint16_t start = memory_word(BASIC_START);
     int fd = open_regular(name);
     if (fd == -1) {
         fputs("failed\n", stdout);
@@ -90,7 +92,7 @@ int readbasic(const char* name) {
         break;
     case 0x12:
         if (start != START_EXPANDED) {
-            return refuse(fd, length <= LIMIT_8K ? EXP_8K : length <= LIMIT_16K ? EXP_16K : EXP_24K);
+            return refuse(fd, uint32_t(basic_program_expansion(page, length)));
         }
         if (length > LIMIT_16K && memdef != EXP_24K) return refuse(fd, EXP_24K);
         if (length > LIMIT_8K && length <= LIMIT_16K && memdef != EXP_16K && memdef != EXP_24K)
@@ -134,7 +136,7 @@ int readbasic(const char* name) {
     close(fd);
     if (set_pointers) {
         uint16_t end = uint16_t(address + got);
-        for (uint16_t pointer : BASIC_END_POINTERS) set_word(pointer, end);
+        for (uint16_t pointer : BASIC_END_POINTERS) set_memory_word(pointer, end);
     }
     memory[LOAD_DEVICE] = 1;
     return int(got);
@@ -142,8 +144,8 @@ int readbasic(const char* name) {
 
 int writebasic(const char* name) {
     printf("Saving program %s...", name);
-    uint16_t start = word_at(BASIC_START);
-    uint16_t end = word_at(BASIC_END);
+    uint16_t start = memory_word(BASIC_START);
+    uint16_t end = memory_word(BASIC_END);
     // An end below the start is no program at all; saving it would write
     // whatever lies between the wrapped addresses.
     if (end == start + 2 || end < start) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
 // ---- system ROMs and cartridges ----------------------------------------------
 
@@ -57,6 +58,11 @@ extern bool starting_up;
 // A cartridge image ($A0) loads what fits into $A000-$BFFF, another image
 // up to 25000 bytes; either says what it left out.
 int readbasic(const char* name);
+
+// The least expansion a BASIC program file needs by its header page and
+// length (header included): $04 the 3 KB one, $10 none, $12 8, 16 or 24 KB;
+// -1 for a page that is no BASIC program's.
+int basic_program_expansion(uint8_t page, off_t length);
 
 // Saves the program between the BASIC start and end pointers with its load
 // address; the byte count, or -1.

@@ -205,8 +205,6 @@ HeldKey* find_held(KeySym sym) {
     return nullptr;
 }
 
-uint16_t word_at(uint16_t addr) { return uint16_t(memory[addr] | memory[addr + 1] << 8); }
-
 // A scale refuses values outside its range (a configuration file may hold
 // any number), so the shown value is kept inside it.
 void set_scale(Widget scale_widget, int value) {
@@ -355,7 +353,7 @@ PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned to
 }
 
 void check_basic_program() {
-    uint16_t start = word_at(BASIC_START), end = word_at(BASIC_END);
+    uint16_t start = memory_word(BASIC_START), end = memory_word(BASIC_END);
     show(end == uint16_t(start + 2) ? save_error_dialog : save_basic_dialog);
 }
 
