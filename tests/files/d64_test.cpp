@@ -187,40 +187,35 @@ TEST(D64, DamagedChainsGiveReadErrors) {
         size_t at;
         std::vector<uint8_t> bytes;
         DiskStatus replace = DiskStatus::READ_ERROR;  // the links alone say which sectors to free
+        bool directory = false;
     };
-    const Damage file_damage[] = {
+    const Damage damages[] = {
         {"loop to the first sector", third, {file.track, file.sector}},
         {"track 36", second, {36, 0}},
         {"sector 21 of track 17", second, {17, 21}},
         {"sector 17 of track 31", first, {31, 17}},
         {"last byte index 1", third + 1, {1}, DiskStatus::OK},
         {"last byte index 0", third + 1, {0}, DiskStatus::OK},
+        {"directory loop", d64_offset(18, 1), {18, 1}, DiskStatus::READ_ERROR, true},
+        {"directory link to track 40", d64_offset(18, 1), {40, 1}, DiskStatus::READ_ERROR, true},
     };
-    for (const Damage& damage : file_damage) {
-        D64Image image = good;
-        std::copy(damage.bytes.begin(), damage.bytes.end(), image.bytes.begin() + long(damage.at));
-        read(image, file, DiskStatus::READ_ERROR);
-        D64Image before = image;
-        EXPECT_EQ(d64_write_file(image, "THREE", data(5), true), damage.replace) << damage.what;
-        if (damage.replace != DiskStatus::OK)
-            EXPECT_TRUE(image.bytes == before.bytes) << damage.what;
-        else
-            EXPECT_EQ(list(image).blocks_free, 663u) << damage.what;
-    }
-    read(good, {"THREE", 0x82, 3, 0, 0}, DiskStatus::READ_ERROR);
-    read(good, {"THREE", 0x82, 3, 18, 19}, DiskStatus::READ_ERROR);
-
-    const Damage directory_damage[] = {
-        {"directory loop", d64_offset(18, 1), {18, 1}},
-        {"directory link to track 40", d64_offset(18, 1), {40, 1}},
-    };
-    for (const Damage& damage : directory_damage) {
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
         D64Image image = good;
         std::copy(damage.bytes.begin(), damage.bytes.end(), image.bytes.begin() + long(damage.at));
         DiskListing listing;
-        EXPECT_EQ(d64_directory(image, listing), DiskStatus::READ_ERROR) << damage.what;
+        if (damage.directory)
+            EXPECT_EQ(d64_directory(image, listing), DiskStatus::READ_ERROR);
+        else
+            read(image, file, DiskStatus::READ_ERROR);
         D64Image before = image;
-        EXPECT_EQ(d64_write_file(image, "NEW", data(5), false), DiskStatus::READ_ERROR) << damage.what;
-        EXPECT_TRUE(image.bytes == before.bytes) << damage.what;
+        // A new file where the directory is damaged, a replacement where the file is.
+        EXPECT_EQ(d64_write_file(image, damage.directory ? "NEW" : "THREE", data(5), !damage.directory), damage.replace);
+        if (damage.replace != DiskStatus::OK)
+            EXPECT_TRUE(image.bytes == before.bytes);
+        else
+            EXPECT_EQ(list(image).blocks_free, 663u);
     }
+    read(good, {"THREE", 0x82, 3, 0, 0}, DiskStatus::READ_ERROR);
+    read(good, {"THREE", 0x82, 3, 18, 19}, DiskStatus::READ_ERROR);
 }
