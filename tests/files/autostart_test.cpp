@@ -24,12 +24,6 @@ std::string screen_text() {
     return out;
 }
 
-size_t count_of(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
-    return n;
-}
-
 class Autostart : public testing::Test {
 protected:
     TempDir dir;
@@ -43,9 +37,7 @@ protected:
 
     void boot(uint8_t timing, uint8_t expansion) {
         new_machine(timing);
-        ASSERT_EQ(readrom(shared_path(timing ? "roms/kernel.pal" : "roms/kernel.ntsc").c_str(), 0xE000, 8192), 0);
-        ASSERT_EQ(readrom(shared_path("roms/basic.rom").c_str(), 0xC000, 8192), 0);
-        ASSERT_EQ(readrom(shared_path("roms/chargen.rom").c_str(), 0x8000, 4096), 0);
+        ASSERT_NO_FATAL_FAILURE(read_real_roms(timing));
         memexp = memdef = expansion;
         insert_memory_expansion();
         machine_start();

@@ -12,16 +12,7 @@ namespace {
 
 constexpr size_t TRACK18 = 0x16500;  // 17 tracks of 21 sectors before it
 
-size_t offset(unsigned track, unsigned sector) {
-    size_t at = 0;
-    for (unsigned t = 1; t < track; t++) at += t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17;
-    return (at + sector) * 256;
-}
-
-std::vector<uint8_t> data(size_t n, uint8_t seed = 1) {
-    std::string s = pattern(n, seed);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> data(size_t n, uint8_t seed = 1) { return bytes_of(pattern(n, seed)); }
 
 DiskListing list(const D64Image& image) {
     DiskListing listing;
@@ -46,16 +37,16 @@ unsigned bitmap_free(const D64Image& image) {
 }  // namespace
 
 TEST(D64, BlankDiskIsFormattedAndEmpty) {
-    EXPECT_EQ(offset(18, 0), TRACK18);
-    EXPECT_EQ(offset(35, 16) + 256, D64_SIZE);
+    EXPECT_EQ(d64_offset(18, 0), TRACK18);
+    EXPECT_EQ(d64_offset(35, 16) + 256, D64_SIZE);
     D64Image image = d64_blank("TEST DISK", "ID");
     ASSERT_EQ(image.bytes.size(), D64_SIZE);
     const uint8_t* bam = &image.bytes[TRACK18];
     EXPECT_EQ(std::string(bam, bam + 3), "\x12\x01" "A");
     EXPECT_EQ(std::string(bam + 0x90, bam + 0xA7), "TEST DISK\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0ID\xA0" "2A");
     EXPECT_EQ(std::string(bam + 0x48, bam + 0x4C), std::string("\x11\xFC\xFF\x07", 4));  // 18/0, 18/1 used
-    EXPECT_EQ(image.bytes[offset(18, 1)], 0);
-    EXPECT_EQ(image.bytes[offset(18, 1) + 1], 0xFF);
+    EXPECT_EQ(image.bytes[d64_offset(18, 1)], 0);
+    EXPECT_EQ(image.bytes[d64_offset(18, 1) + 1], 0xFF);
     DiskListing listing = list(image);
     EXPECT_EQ(listing.disk_name, "TEST DISK");
     EXPECT_EQ(listing.disk_id, "ID 2A");
@@ -82,7 +73,7 @@ TEST(D64, FilesRoundTripAcrossSectorBoundaries) {
     // Next to the directory track; the last sector says where its data ends.
     const DiskFile& first = listing.files[0];
     EXPECT_EQ(first.track, 17);
-    size_t at = offset(first.track, first.sector);
+    size_t at = d64_offset(first.track, first.sector);
     EXPECT_EQ(std::string(&image.bytes[at], &image.bytes[at + 3]), std::string("\0\x02\x01", 3));
     EXPECT_EQ(listing.blocks_free, 654u);
     EXPECT_EQ(bitmap_free(image), 654u);
@@ -112,7 +103,7 @@ TEST(D64, ReplaceOnlyWhenAskedAndNeverALockedFile) {
     EXPECT_EQ(listing.blocks_free, 664u - 2 - 1);
     EXPECT_EQ(bitmap_free(image), listing.blocks_free);
 
-    image.bytes[offset(18, 1) + 32 + 2] = 0xC2;  // PROG locked
+    image.bytes[d64_offset(18, 1) + 32 + 2] = 0xC2;  // PROG locked
     before = image;
     EXPECT_EQ(d64_write_file(image, "PROG", data(10), true), DiskStatus::EXISTS);
     EXPECT_TRUE(image.bytes == before.bytes);
@@ -187,49 +178,44 @@ TEST(D64, DamagedChainsGiveReadErrors) {
     D64Image good = d64_blank("DAMAGED", "DD");
     ASSERT_EQ(d64_write_file(good, "THREE", data(509), false), DiskStatus::OK);
     DiskFile file = list(good).files.at(0);
-    size_t first = offset(file.track, file.sector);
-    size_t second = offset(good.bytes[first], good.bytes[first + 1]);
-    size_t third = offset(good.bytes[second], good.bytes[second + 1]);
+    size_t first = d64_offset(file.track, file.sector);
+    size_t second = d64_offset(good.bytes[first], good.bytes[first + 1]);
+    size_t third = d64_offset(good.bytes[second], good.bytes[second + 1]);
     ASSERT_EQ(good.bytes[third], 0);
     struct Damage {
         const char* what;
         size_t at;
         std::vector<uint8_t> bytes;
         DiskStatus replace = DiskStatus::READ_ERROR;  // the links alone say which sectors to free
+        bool directory = false;
     };
-    const Damage file_damage[] = {
+    const Damage damages[] = {
         {"loop to the first sector", third, {file.track, file.sector}},
         {"track 36", second, {36, 0}},
         {"sector 21 of track 17", second, {17, 21}},
         {"sector 17 of track 31", first, {31, 17}},
         {"last byte index 1", third + 1, {1}, DiskStatus::OK},
         {"last byte index 0", third + 1, {0}, DiskStatus::OK},
+        {"directory loop", d64_offset(18, 1), {18, 1}, DiskStatus::READ_ERROR, true},
+        {"directory link to track 40", d64_offset(18, 1), {40, 1}, DiskStatus::READ_ERROR, true},
     };
-    for (const Damage& damage : file_damage) {
-        D64Image image = good;
-        std::copy(damage.bytes.begin(), damage.bytes.end(), image.bytes.begin() + long(damage.at));
-        read(image, file, DiskStatus::READ_ERROR);
-        D64Image before = image;
-        EXPECT_EQ(d64_write_file(image, "THREE", data(5), true), damage.replace) << damage.what;
-        if (damage.replace != DiskStatus::OK)
-            EXPECT_TRUE(image.bytes == before.bytes) << damage.what;
-        else
-            EXPECT_EQ(list(image).blocks_free, 663u) << damage.what;
-    }
-    read(good, {"THREE", 0x82, 3, 0, 0}, DiskStatus::READ_ERROR);
-    read(good, {"THREE", 0x82, 3, 18, 19}, DiskStatus::READ_ERROR);
-
-    const Damage directory_damage[] = {
-        {"directory loop", offset(18, 1), {18, 1}},
-        {"directory link to track 40", offset(18, 1), {40, 1}},
-    };
-    for (const Damage& damage : directory_damage) {
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
         D64Image image = good;
         std::copy(damage.bytes.begin(), damage.bytes.end(), image.bytes.begin() + long(damage.at));
         DiskListing listing;
-        EXPECT_EQ(d64_directory(image, listing), DiskStatus::READ_ERROR) << damage.what;
+        if (damage.directory)
+            EXPECT_EQ(d64_directory(image, listing), DiskStatus::READ_ERROR);
+        else
+            read(image, file, DiskStatus::READ_ERROR);
         D64Image before = image;
-        EXPECT_EQ(d64_write_file(image, "NEW", data(5), false), DiskStatus::READ_ERROR) << damage.what;
-        EXPECT_TRUE(image.bytes == before.bytes) << damage.what;
+        // A new file where the directory is damaged, a replacement where the file is.
+        EXPECT_EQ(d64_write_file(image, damage.directory ? "NEW" : "THREE", data(5), !damage.directory), damage.replace);
+        if (damage.replace != DiskStatus::OK)
+            EXPECT_TRUE(image.bytes == before.bytes);
+        else
+            EXPECT_EQ(list(image).blocks_free, 663u);
     }
+    read(good, {"THREE", 0x82, 3, 0, 0}, DiskStatus::READ_ERROR);
+    read(good, {"THREE", 0x82, 3, 18, 19}, DiskStatus::READ_ERROR);
 }

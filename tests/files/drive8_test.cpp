@@ -10,35 +10,34 @@
 
 namespace {
 
-std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 std::string text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
 TEST(Drive8Names, PrefixesAndPatternsAsOnA1541) {
-    DriveName n = parse_drive_name("@0:GAME");
-    EXPECT_TRUE(n.replace);
-    EXPECT_EQ(n.pattern, "GAME");
-    n = parse_drive_name("0:GAME,P");
-    EXPECT_FALSE(n.replace);
-    EXPECT_EQ(n.pattern, "GAME");
-    EXPECT_EQ(parse_drive_name("@:X").pattern, "X");
-    EXPECT_EQ(parse_drive_name("A:B").pattern, "A:B");  // no drive number before the colon
-    n = parse_drive_name("$");
-    EXPECT_TRUE(n.directory);
-    EXPECT_EQ(n.pattern, "*");
-    EXPECT_EQ(parse_drive_name("$0:G*").pattern, "G*");
-
-    EXPECT_TRUE(drive_name_matches("GAME", "GAME", false));
-    EXPECT_FALSE(drive_name_matches("GAM", "GAME", false));
-    EXPECT_FALSE(drive_name_matches("GAMES", "GAME", false));
-    EXPECT_TRUE(drive_name_matches("G?ME", "GAME", false));
-    EXPECT_FALSE(drive_name_matches("G?ME?", "GAME", false));
-    EXPECT_TRUE(drive_name_matches("GA*", "GAME", false));
-    EXPECT_TRUE(drive_name_matches("GAME*", "GAME", false));
-    EXPECT_TRUE(drive_name_matches("G*X", "GAME", false));  // the rest after * is ignored
-    EXPECT_TRUE(drive_name_matches("*", "", false));
-    EXPECT_FALSE(drive_name_matches("game", "GAME", false));
-    EXPECT_TRUE(drive_name_matches("game", "GAME", true));
-    EXPECT_TRUE(drive_name_matches("\xC7" "AME", "GAME", true));  // shifted letters too
+    struct Parsed {
+        const char* name;
+        const char* pattern;
+        bool replace, directory;
+    };
+    for (Parsed c : {Parsed{"@0:GAME", "GAME", true, false}, Parsed{"0:GAME,P", "GAME", false, false},
+                     Parsed{"@:X", "X", true, false}, Parsed{"A:B", "A:B", false, false},  // no drive number
+                     Parsed{"$", "*", false, true}, Parsed{"$0:G*", "G*", false, true}}) {
+        DriveName n = parse_drive_name(c.name);
+        EXPECT_EQ(n.pattern, c.pattern) << c.name;
+        EXPECT_EQ(n.replace, c.replace) << c.name;
+        EXPECT_EQ(n.directory, c.directory) << c.name;
+    }
+    struct Match {
+        const char* pattern;
+        const char* name;
+        bool shifted_too, matches;
+    };
+    for (Match c : {Match{"GAME", "GAME", false, true}, Match{"GAM", "GAME", false, false},
+                    Match{"GAMES", "GAME", false, false}, Match{"G?ME", "GAME", false, true},
+                    Match{"G?ME?", "GAME", false, false}, Match{"GA*", "GAME", false, true},
+                    Match{"GAME*", "GAME", false, true}, Match{"G*X", "GAME", false, true},  // the rest after * is ignored
+                    Match{"*", "", false, true}, Match{"game", "GAME", false, false},
+                    Match{"game", "GAME", true, true}, Match{"\xC7" "AME", "GAME", true, true}})
+        EXPECT_EQ(drive_name_matches(c.pattern, c.name, c.shifted_too), c.matches) << c.pattern << " " << c.name;
 
     EXPECT_EQ(petscii_from_host("Hello_1~"), "HELLO_1?");
     EXPECT_EQ(host_from_petscii("HELLO/\xC1" "1\x05"), "hello_A1_");
@@ -100,21 +99,21 @@ TEST_F(Drive8Folder, LoadsPrgFilesWithoutRegardToCase) {
 }
 
 TEST_F(Drive8Folder, SaveNewReplaceAndRefuse) {
-    EXPECT_EQ(drive8_save("HELLO", bytes("\x01\x10" "one")), DiskStatus::OK);
+    EXPECT_EQ(drive8_save("HELLO", bytes_of("\x01\x10" "one")), DiskStatus::OK);
     EXPECT_EQ(read_file(dir.file("hello.prg")), "\x01\x10" "one");
-    EXPECT_EQ(drive8_save("0:HELLO", bytes("\x01\x10" "two")), DiskStatus::EXISTS);
+    EXPECT_EQ(drive8_save("0:HELLO", bytes_of("\x01\x10" "two")), DiskStatus::EXISTS);
     EXPECT_EQ(read_file(dir.file("hello.prg")), "\x01\x10" "one");
-    EXPECT_EQ(drive8_save("@0:HELLO", bytes("\x01\x10" "two")), DiskStatus::OK);
+    EXPECT_EQ(drive8_save("@0:HELLO", bytes_of("\x01\x10" "two")), DiskStatus::OK);
     EXPECT_EQ(read_file(dir.file("hello.prg")), "\x01\x10" "two");
 
     // An existing file in another case is the same file, replaced in place.
     write_file(dir.file("Old.PRG"), "\x01\x10" "old");
-    EXPECT_EQ(drive8_save("OLD", bytes("\x01\x10" "new")), DiskStatus::EXISTS);
-    EXPECT_EQ(drive8_save("@:OLD", bytes("\x01\x10" "new")), DiskStatus::OK);
+    EXPECT_EQ(drive8_save("OLD", bytes_of("\x01\x10" "new")), DiskStatus::EXISTS);
+    EXPECT_EQ(drive8_save("@:OLD", bytes_of("\x01\x10" "new")), DiskStatus::OK);
     EXPECT_EQ(read_file(dir.file("Old.PRG")), "\x01\x10" "new");
     EXPECT_FALSE(std::filesystem::exists(dir.file("old.prg")));
 
-    for (const char* bad : {"", "@0:", "H*", "H?", "$"}) EXPECT_EQ(drive8_save(bad, bytes("\x01\x10")), DiskStatus::WRITE_ERROR) << bad;
+    for (const char* bad : {"", "@0:", "H*", "H?", "$"}) EXPECT_EQ(drive8_save(bad, bytes_of("\x01\x10")), DiskStatus::WRITE_ERROR) << bad;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
 }
 
@@ -128,8 +127,8 @@ TEST_F(Drive8Folder, FailedWritesLoseNothing) {
     rlimit small = old;
     small.rlim_cur = 8;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    DiskStatus replaced = drive8_save("@0:KEEP", bytes("\x01\x10" "much longer"));
-    DiskStatus added = drive8_save("NEW", bytes("\x01\x10" "much longer"));
+    DiskStatus replaced = drive8_save("@0:KEEP", bytes_of("\x01\x10" "much longer"));
+    DiskStatus added = drive8_save("NEW", bytes_of("\x01\x10" "much longer"));
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
     signal(SIGXFSZ, previous);
     EXPECT_EQ(replaced, DiskStatus::WRITE_ERROR);
@@ -142,7 +141,7 @@ TEST_F(Drive8Folder, FailedWritesLoseNothing) {
     ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
     capture_stdout([&] { drive8_use_folder(gone); });
     ASSERT_EQ(rmdir(gone.c_str()), 0);
-    EXPECT_EQ(drive8_save("KEEP", bytes("\x01\x10" "x")), DiskStatus::WRITE_ERROR);
+    EXPECT_EQ(drive8_save("KEEP", bytes_of("\x01\x10" "x")), DiskStatus::WRITE_ERROR);
     load("KEEP", DiskStatus::NOT_FOUND);
 }
 

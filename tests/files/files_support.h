@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 #include <initializer_list>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/fileio.h"
 #include "support.h"
 
 // Makes `dir` the working directory until the object goes.
@@ -49,4 +51,26 @@ inline void link_roms(const std::string& dir,
         std::string target = shared_path(std::string("roms/") + name);
         if (symlink(target.c_str(), (roms + "/" + name).c_str()) != 0) ADD_FAILURE() << "cannot link " << target;
     }
+}
+
+inline std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// Where a sector starts in a 35-track image.
+inline size_t d64_offset(unsigned track, unsigned sector) {
+    size_t at = 0;
+    for (unsigned t = 1; t < track; t++) at += t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17;
+    return (at + sector) * 256;
+}
+
+// The real kernal of the timing, BASIC and the character ROM, read into memory.
+inline void read_real_roms(uint8_t timing) {
+    ASSERT_EQ(readrom(shared_path(timing ? "roms/kernel.pal" : "roms/kernel.ntsc").c_str(), 0xE000, 8192), 0);
+    ASSERT_EQ(readrom(shared_path("roms/basic.rom").c_str(), 0xC000, 8192), 0);
+    ASSERT_EQ(readrom(shared_path("roms/chargen.rom").c_str(), 0x8000, 4096), 0);
+}
+
+inline size_t count_of(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+    return n;
 }

@@ -33,6 +33,17 @@ protected:
         install_io_handlers();
     }
 
+    // Frame ends pass and the held quick taps due by then are let go.
+    static void frames_pass(unsigned n) {
+        frame_count += n;
+        release_held_keys();
+    }
+    // Whether the key's matrix switch reads closed.
+    static bool down(KeySym sym) {
+        const KeyBinding* k = find_key(sym);
+        return (rows_in_column(k->b) & (1u << k->a)) == 0;
+    }
+
     // The rows the keyboard VIA reads with one column driven low.
     static uint8_t rows_in_column(unsigned column) {
         WRITMEM(VIA2_BASE + VIA_DDRB, 0xFF);
@@ -221,24 +232,21 @@ TEST_F(Keys, PaddleKeysMoveByFourAndStopAtTheEnds) {
 }
 
 TEST_F(Keys, QuickTapStaysDownForAWholeFrameAndLongHoldsReleaseAtOnce) {
-    auto a_down = [] { return (rows_in_column(2) & 0x02) == 0; };
     frame_count = 1000;
     key_event(XK_a, true);
     key_event(XK_a, false);  // press and release in one frame
-    EXPECT_TRUE(a_down());
-    frame_count++;
-    release_held_keys();
-    EXPECT_TRUE(a_down()) << "released before a whole frame had passed";
-    frame_count++;
-    release_held_keys();
-    EXPECT_FALSE(a_down());
+    EXPECT_TRUE(down(XK_a));
+    frames_pass(1);
+    EXPECT_TRUE(down(XK_a)) << "released before a whole frame had passed";
+    frames_pass(1);
+    EXPECT_FALSE(down(XK_a));
     EXPECT_EQ(keycount, 0);
 
     // Held over two frame ends: the release counts at once.
     key_event(XK_a, true);
     frame_count += 2;
     key_event(XK_a, false);
-    EXPECT_FALSE(a_down());
+    EXPECT_FALSE(down(XK_a));
 
     // Tapped again while the first tap's release waits: release, press, and
     // the second tap is held in its turn.
@@ -247,22 +255,16 @@ TEST_F(Keys, QuickTapStaysDownForAWholeFrameAndLongHoldsReleaseAtOnce) {
     key_event(XK_a, true);
     EXPECT_EQ(keycount, 1);
     key_event(XK_a, false);
-    frame_count += 2;
-    release_held_keys();
+    frames_pass(2);
     EXPECT_EQ(keycount, 1);
-    EXPECT_TRUE(a_down()) << "the second tap went by without a frame of its own";
-    frame_count += 2;
-    release_held_keys();
+    EXPECT_TRUE(down(XK_a)) << "the second tap went by without a frame of its own";
+    frames_pass(2);
     EXPECT_EQ(keycount, 0);
     EXPECT_TRUE(nothing_down());
 }
 
-TEST_F(Keys, EventsInABurstKeepTheirOrder) {
+TEST_F(Keys, EventsInABurstKeepTheirOrderButPaddleAndCommandKeysActAtOnce) {
     // Shift held, 8 tapped: the host's events come late, all in one frame.
-    auto down = [](KeySym sym) {
-        const KeyBinding* k = find_key(sym);
-        return (rows_in_column(k->b) & (1u << k->a)) == 0;
-    };
     frame_count = 2000;
     key_event(XK_Shift_L, true);
     frame_count += 5;
@@ -271,49 +273,37 @@ TEST_F(Keys, EventsInABurstKeepTheirOrder) {
     key_event(XK_Shift_L, false);
     EXPECT_TRUE(down(XK_8));
     EXPECT_TRUE(down(XK_Shift_L)) << "8 left down without its Shift";
-    frame_count += 2;
-    release_held_keys();
+    frames_pass(2);
     EXPECT_TRUE(nothing_down());
 
     // CTRL tapped, then R: R waits until CTRL is up, and gets its own frame.
-    key_event(XK_Control_L, true);
-    key_event(XK_Control_L, false);
-    key_event(XK_r, true);
-    key_event(XK_r, false);
+    for (KeySym sym : {XK_Control_L, XK_r}) key_event(sym, true), key_event(sym, false);
     EXPECT_FALSE(down(XK_r)) << "R pressed with CTRL still down";
-    frame_count += 2;
-    release_held_keys();
+    frames_pass(2);
     EXPECT_FALSE(down(XK_Control_L));
     EXPECT_TRUE(down(XK_r));
-    frame_count++;
-    release_held_keys();
+    frames_pass(1);
     EXPECT_TRUE(down(XK_r));
-    frame_count++;
-    release_held_keys();
+    frames_pass(1);
     EXPECT_TRUE(nothing_down());
     EXPECT_EQ(keycount, 0);
 
-    // Paddle keys act at once, whatever waits.
+    // Paddle keys and Pause act at once, whatever waits; Pause toggles warp
+    // speed on its press only.
     key_event(XK_a, true);
     key_event(XK_a, false);
     memory[0x9008] = 0;
     key_event(XK_KP_1, true);
     key_event(XK_KP_1, false);
     EXPECT_EQ(memory[0x9008], 4);
-    frame_count += 2;
-    release_held_keys();
-    EXPECT_TRUE(nothing_down());
-}
-
-TEST_F(Keys, PauseKeyTogglesWarpSpeed) {
     warp_speed = 0;
-    key_event(XK_Pause, true);
-    EXPECT_EQ(warp_speed, 1);
-    key_event(XK_Pause, false);
-    EXPECT_EQ(warp_speed, 1);
-    key_event(XK_Pause, true);
-    key_event(XK_Pause, false);
-    EXPECT_EQ(warp_speed, 0);
+    const std::pair<bool, int> pauses[] = {{true, 1}, {false, 1}, {true, 0}, {false, 0}};
+    for (auto [press, warp] : pauses) {
+        key_event(XK_Pause, press);
+        EXPECT_EQ(warp_speed, warp) << press;
+    }
+    frames_pass(2);
+    EXPECT_TRUE(nothing_down());
     EXPECT_EQ(keycount, 0);
 }
 

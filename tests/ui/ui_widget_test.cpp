@@ -622,31 +622,25 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     rombank[10] = rombank[11] = BLOCK_RAM;
     memdef = saved_memdef;
 
-    // OK on the attach dialog attaches the image and hides the dialog; Cancel only hides it.
+    // The attach dialog: Cancel only hides it, OK attaches the image and hides
+    // it; an image chosen with Load cart... is attached too, and needs no reset.
     std::string disk = d.file("work.d64");
     ASSERT_EQ(d64_write_image(disk.c_str(), d64_blank("WORK", "WK")), DiskStatus::OK);
-    XmString disk_name = XmStringCreateLtoR(disk.data(), char_set);
-    cbs.value = disk_name;
-    XtManageChild(attach_disk_dialog);
-    out = capture_stdout([&] { attach_disk_CB(attach_disk_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(XtIsManaged(attach_disk_dialog));
-    XtManageChild(attach_disk_dialog);
-    out = capture_stdout([&] { attach_disk_CB(attach_disk_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
-    XmStringFree(disk_name);
-    EXPECT_EQ(out, "Attaching disk image " + disk + "...OK\n");
-    EXPECT_FALSE(XtIsManaged(attach_disk_dialog));
+    auto choose_disk = [&](Widget dialog, XtCallbackProc callback, long button) {
+        XmString disk_name = XmStringCreateLtoR(disk.data(), char_set);
+        cbs.value = disk_name;
+        XtManageChild(dialog);
+        std::string printed = capture_stdout([&] { callback(dialog, reinterpret_cast<XtPointer>(button), &cbs); });
+        XmStringFree(disk_name);
+        EXPECT_FALSE(XtIsManaged(dialog));
+        return printed;
+    };
+    EXPECT_EQ(choose_disk(attach_disk_dialog, attach_disk_CB, 21), "");
+    EXPECT_EQ(choose_disk(attach_disk_dialog, attach_disk_CB, 20), "Attaching disk image " + disk + "...OK\n");
     DiskListing listing;
     ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
     EXPECT_EQ(listing.disk_name, "WORK");
-
-    // An image chosen with Load cart... is attached too, and needs no reset.
-    disk_name = XmStringCreateLtoR(disk.data(), char_set);
-    cbs.value = disk_name;
-    XtManageChild(load_cart_dialog);
-    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
-    XmStringFree(disk_name);
-    EXPECT_EQ(out, "Attaching disk image " + disk + "...OK\n");
+    EXPECT_EQ(choose_disk(load_cart_dialog, dialog3CB, 20), "Attaching disk image " + disk + "...OK\n");
     EXPECT_FALSE(XtIsManaged(cart_start_dialog));
     XmStringFree(chosen);
 }
