@@ -486,7 +486,7 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
 }
 
 TEST(Help, PrintsTheUsageTextWithoutADisplay) {
-    if (access(BINARY.c_str(), X_OK) != 0 || !have_program("Xvfb")) GTEST_SKIP() << "needs the program and Xvfb";
+    if (access(BINARY.c_str(), X_OK) != 0 || !have_program("Xvfb")) SKIP_OR_FAIL("needs the program and Xvfb");
     std::string without, with;
     EXPECT_EQ(run_tool({"env", "-u", "DISPLAY", BINARY, "-h"}, "", &without), 0);
     Xvfb server;
