@@ -5,6 +5,8 @@
 //   offset 8  4 bytes  video timing, 0 NTSC or 1 PAL (only the low byte is read)
 //   offset 12 2 bytes  delay after every instruction
 //   offset 14 1 byte   skipped lines at the top (9 or 28)
+//   offset 15 1 byte   only for "all expansions": EXP_ALL, while offset 4
+//                      holds 0, so that an older build starts unexpanded
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,12 +34,15 @@ void set_defaults() {
     overscan = DEFAULT_OVERSCAN;
 }
 
+bool file_ended = false;  // a field was cut short: the later ones are defaults
+
 // Reads one field of `size` bytes as a little-endian number. When the file
 // ends before it, says so, marks the settings as not the file's and gives
 // the field's default.
 uint32_t read_field(int fd, unsigned size, const char* corrupted, uint32_t fallback) {
     uint8_t bytes[4] = {0, 0, 0, 0};
     if (read_up_to(fd, bytes, size) != ssize_t(size)) {
+        file_ended = true;
         fputs(corrupted, stdout);
         config = 1;
         return fallback;
@@ -55,6 +60,7 @@ void replace_invalid(const char* text) {
 // The defaults pass every check below, so a field that fell back to its
 // default is never reported twice.
 void read_fields(int fd) {
+    file_ended = false;
     int32_t rate = int32_t(read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for frame rate...",
                                       DEFAULT_INTERRUPT));
     if (rate > MAX_INTERRUPT) rate = DEFAULT_INTERRUPT;
@@ -66,6 +72,7 @@ void read_fields(int fd) {
     interrupt = uint32_t(rate);
 
     memexp = read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for memory expansion...", DEFAULT_MEMEXP);
+    expansion_chosen = !file_ended;
 
     vid_time =
         uint8_t(read_field(fd, 4, "\nCorrupted tarvikon.rc, using defaults for video timing...", DEFAULT_VID_TIME));
@@ -84,6 +91,8 @@ void read_fields(int fd) {
         replace_invalid("\nInvalid skipped lines in tarvikon.rc, using 28...");
         overscan = DEFAULT_OVERSCAN;
     }
+    uint8_t layout;
+    if (memexp == EXP_NONE && read_up_to(fd, &layout, 1) == 1 && layout == EXP_ALL) memexp = EXP_ALL;
 }
 
 void put_le(uint8_t* dest, uint32_t value, unsigned size) {
@@ -92,7 +101,10 @@ void put_le(uint8_t* dest, uint32_t value, unsigned size) {
 
 }  // namespace
 
+bool expansion_chosen = false;
+
 void read_config() {
+    expansion_chosen = false;
     if (config == 1) {
         fputs("Using defaults...", stdout);
         set_defaults();
@@ -116,11 +128,13 @@ void read_config() {
 }
 
 int save_config() {
-    uint8_t bytes[15];
+    uint8_t bytes[16];
+    const bool all = memdef == EXP_ALL;
     put_le(bytes + 0, interrupt, 4);
-    put_le(bytes + 4, memdef, 4);
+    put_le(bytes + 4, all ? uint32_t(EXP_NONE) : memdef, 4);
     put_le(bytes + 8, scanline == NTSC_SCANLINE ? 0 : 1, 4);
     put_le(bytes + 12, delay_loop, 2);
     put_le(bytes + 14, overscan, 1);
-    return replace_file(CONFIG_FILE, {{bytes, sizeof bytes}});
+    put_le(bytes + 15, EXP_ALL, 1);
+    return replace_file(CONFIG_FILE, {{bytes, all ? 16u : 15u}});
 }

@@ -77,8 +77,15 @@ bool is_r(char c) { return c == 'r' || c == 'R'; }
 
 }  // namespace
 
+const char* suffix_dot(const char* name) {
+    // Dots in folder names ("./", "../", "games.v2/", "/home/john.doe/")
+    // say nothing about the file.
+    const char* slash = std::strrchr(name, '/');
+    return std::strchr(slash ? slash + 1 : name, '.');
+}
+
 bool is_program_name(const char* name) {
-    const char* dot = std::strchr(name, '.');
+    const char* dot = suffix_dot(name);
     return dot && (dot[1] == 'p' || dot[1] == 'P') && is_r(dot[2]);
 }
 
@@ -165,8 +172,12 @@ void load_game_cartridge(const char* name) {
     if (starting_up && memexp != 0) config = 1;
     fputs("Loading game cartridge ", stdout);
     fputs(name, stdout);
+    if (is_chip_cartridge(name)) {
+        read_chip_cartridge(name);
+        return;
+    }
 
-    const char* dot = std::strchr(name, '.');
+    const char* dot = suffix_dot(name);
     if (!dot) {
         fputs("...no suffix, loading cart", stdout);
         load_raw(name, SLOT_A000);

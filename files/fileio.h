@@ -25,13 +25,22 @@ int readfile(const char* path, uint16_t default_address, size_t area_size);
 // last read, or -1.
 int readcrt(const char* path);
 
-// Chooses the loader by the characters after the first dot of the name and
+// A cartridge image that starts with "VIC20 CARTRIDGE", whatever its name,
+// and its loader: every chip of bank 0 at its address, its blocks marked.
+// Returns the chips loaded, or -1.
+bool is_chip_cartridge(const char* path);
+int read_chip_cartridge(const char* path);
+
+// The first dot of the file's own name (after the last '/'), or null.
+const char* suffix_dot(const char* name);
+
+// Chooses the loader by the characters after the suffix dot of the name and
 // marks the blocks that the suffix names. A name ending in ".d64" (any case)
 // is attached as drive 8 instead.
 void load_game_cartridge(const char* name);
 
 // True for the names that load_game_cartridge hands to readbasic: "pr" in
-// either case right after the first dot.
+// either case right after the suffix dot.
 bool is_program_name(const char* name);
 
 // Puts drive 8's traps into the kernal image and writes the version text
@@ -85,6 +94,10 @@ constexpr long LIMIT_16K = 19965;
 
 // Start-up: reads tarvikon.rc field by field, falling back to defaults.
 void read_config();
+
+// The expansion in memexp is the user's choice (read from tarvikon.rc, or
+// given with -memory): start-up keeps it for the programs that fit.
+extern bool expansion_chosen;
 
 // Writes the settings in effect; the result of the close, or -1 on failure.
 int save_config();

@@ -43,6 +43,24 @@ void set_warp() { warp_speed = 1; }
 
 void set_drive8_folder(const char* dir) { drive8_use_folder(dir); }
 
+// -memory: the expansion by its name; -1 while none was given.
+constexpr const char* MEMORY_NAMES[] = {"none", "3k", "8k", "16k", "24k", "all"};
+int memory_option = -1;
+void set_memory_option(const char* value) {
+    for (int i = 0; i <= EXP_ALL; i++)
+        if (std::strcmp(value, MEMORY_NAMES[i]) == 0) memory_option = i;
+    if (memory_option == -1) printf("-memory takes none, 3k, 8k, 16k, 24k or all, not %s\n", value);
+}
+
+// After the configuration: the option is the user's choice over the file's.
+void apply_memory_option() {
+    if (memory_option == -1) return;
+    if (uint32_t(memory_option) != memexp) config = 1;
+    memexp = uint32_t(memory_option);
+    memdef = uint8_t(memory_option);
+    expansion_chosen = true;
+}
+
 // Matched as whole strings with exact case, in this order. "-h" ends the
 // program, so it never reaches the walk that loads the file arguments.
 // An option with `apply_value` takes the next argument as its value.
@@ -51,6 +69,7 @@ struct Option {
     void (*apply)();
     const char* text;  // printed for every argument that matches, or null
     void (*apply_value)(const char*) = nullptr;
+    const char* value_name = nullptr;  // for the text when the value is missing
 };
 constexpr Option OPTIONS[] = {
     {"-ram", set_ram_flag, nullptr},
@@ -70,8 +89,9 @@ constexpr Option OPTIONS[] = {
     {"-NOCFG", set_nocfg, nullptr},
     {"-warp", set_warp, nullptr},
     {"-WARP", set_warp, nullptr},
-    {"-drive8", nullptr, nullptr, set_drive8_folder},
-    {"-DRIVE8", nullptr, nullptr, set_drive8_folder},
+    {"-drive8", nullptr, nullptr, set_drive8_folder, "a folder"},
+    {"-DRIVE8", nullptr, nullptr, set_drive8_folder, "a folder"},
+    {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
@@ -109,7 +129,7 @@ void run_options(int argc, char** argv) {
         } else if (i + 1 < argc) {
             option->apply_value(argv[++i]);
         } else {
-            printf("%s needs a folder\n", argv[i]);
+            printf("%s needs %s\n", argv[i], option->value_name);
         }
     }
 }
@@ -153,6 +173,7 @@ void start_tarvikon(int argc, char** argv) {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
     std::memset(rombank, BLOCK_RAM, sizeof rombank);
+    memory_option = -1;
     // A debugging aid: dump the address space to dump.txt at shut-down.
     const char* dump_switch = getenv("TARVIKON_DUMP");
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
@@ -166,6 +187,7 @@ void start_tarvikon(int argc, char** argv) {
     if (!verbose) fputs("Starting Tarvikon...\n", stdout);
 
     read_config();
+    apply_memory_option();
     set_video_constants(vid_time);
     allocate_memory();
     load_system_roms();

@@ -26,9 +26,9 @@ uint8_t interrupt_old;
 uint16_t delay_old;
 
 const char* expansion_name(uint32_t index) {
-    static const char* const names[5] = {"unexpanded", "3 KB expansion", "8 KB expansion", "16 KB expansion",
-                                         "24 KB expansion"};
-    return index < 5 ? names[index] : "";
+    static const char* const names[] = {"unexpanded",      "3 KB expansion",  "8 KB expansion",
+                                        "16 KB expansion", "24 KB expansion", "all expansions"};
+    return index <= EXP_ALL ? names[index] : "";
 }
 
 // ---- key table ------------------------------------------------------------------------
@@ -489,7 +489,7 @@ void show_wrongmemory_dialog(int expansion) {
 
 void memvalCB(Widget, XtPointer, XtPointer call_data) {
     int value = static_cast<XmScaleCallbackStruct*>(call_data)->value;
-    if (value < 0 || value > 4 || uint32_t(value) == memexp) return;
+    if (value < 0 || value > EXP_ALL || uint32_t(value) == memexp) return;
     memexp = uint32_t(value);
     set_label(memory_value_label, expansion_name(memexp));
 }
@@ -507,7 +507,7 @@ void memoryCB(Widget, XtPointer client_data, XtPointer) {
             rombank[10] = rombank[11] = BLOCK_RAM;
         } else {
             ram &= uint8_t(~RAM_AT_A000);
-            rombank[10] = rombank[11] = BLOCK_ROM;
+            if (memdef != EXP_ALL) rombank[10] = rombank[11] = BLOCK_ROM;  // that layout has RAM there
         }
         break;
     case DIALOG_CANCEL:

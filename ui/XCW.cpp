@@ -317,7 +317,7 @@ Widget create_error_dialog(Widget parent, const char* text) {
 Widget create_memory_dialog(Widget parent) {
     Widget form = form_dialog(parent, "Memory Settings", 250, 200);
     memory_label = label(form, "memory_label", "Memory expansion :", FORM, FORM, FORM, at(20));
-    memory_scale = slider(form, "memory_scale", 0, 4, memdef, memvalCB, SCALE_MEMORY, below(memory_label), at(10));
+    memory_scale = slider(form, "memory_scale", 0, EXP_ALL, memdef, memvalCB, SCALE_MEMORY, below(memory_label), at(10));
     memory_value_label = label(form, "memory_value_label", expansion_name(memexp), below(memory_label), at(50),
                                FORM, NONE);
     sep1 = rule(form, "sep1", at(40));
