@@ -94,9 +94,9 @@ int readbasic(const char* name) {
         if (start != START_EXPANDED) {
             return refuse(fd, uint32_t(basic_program_expansion(page, length)));
         }
-        if (length > LIMIT_16K && memdef != EXP_24K) return refuse(fd, EXP_24K);
-        if (length > LIMIT_8K && length <= LIMIT_16K && memdef != EXP_16K && memdef != EXP_24K)
-            return refuse(fd, EXP_16K);
+        // The layout with every expansion holds what 24 KB holds.
+        if (length > LIMIT_16K && memdef < EXP_24K) return refuse(fd, EXP_24K);
+        if (length > LIMIT_8K && length <= LIMIT_16K && memdef < EXP_16K) return refuse(fd, EXP_16K);
         break;
     case 0xA0:
         fputs("to $a000...", stdout);

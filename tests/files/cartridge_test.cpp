@@ -98,6 +98,57 @@ TEST_F(Cartridge, NamesWithoutAUsableSuffixLoadAtA000) {
     }
 }
 
+TEST_F(Cartridge, DotsInFoldersDoNotChooseTheLoader) {
+    const std::string here = dir.path.substr(dir.path.rfind('/') + 1);
+    for (const char* folder : {"games.v2", ".hidden", "john.doe", "v1.2"}) mkdir(folder, 0755);
+    struct Case {
+        std::string name;
+        const char* text;
+        uint32_t address;
+    } cases[] = {
+        {"./x.a0", " at $a000...", 0xA000},
+        {"../" + here + "/x.60", " at $6000...", 0x6000},
+        {"games.v2/x.20", " at $2000...", 0x2000},
+        {".hidden/x.b0", " at $b000...", 0xB000},
+        {"john.doe/c.60", " at $6000...", 0x6000},
+        {"v1.2/game", "...no suffix, loading cart at $a000...", 0xA000},
+        {"john.doe/game.v2.a0", "...no valid suffix, loading cart at $a000...", 0xA000},  // the name's first dot
+        {"v1.2/demo.prg", "Loading program v1.2/demo.prg...to $a000...", 0xA000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        new_machine();
+        std::string data = pattern(4096, uint8_t(c.address >> 12));
+        write_file(c.name, c.name.ends_with(".prg") ? header(0, 0xA0) + data : data);
+        EXPECT_EQ(load(c.name.c_str()), "Loading game cartridge " + c.name + c.text + "got 4096 bytes \n");
+        EXPECT_TRUE(memory_holds(memory, c.address, data));
+    }
+}
+
+TEST_F(Cartridge, HeaderCartridgeLoadsEveryChipWhateverItsName) {
+    auto chip = [](uint16_t bank, uint16_t address, const std::string& data) {
+        std::string packet = "CHIP";
+        uint32_t length = uint32_t(16 + data.size());
+        for (int shift : {24, 16, 8, 0}) packet += char(length >> shift);
+        packet += std::string{0, 0, char(bank >> 8), char(bank), char(address >> 8), char(address),
+                              char(data.size() >> 8), char(data.size())};
+        return packet + data;
+    };
+    std::string head = "VIC20 CARTRIDGE " + std::string{0, 0, 0, 0x50} + std::string(0x50 - 0x14, '\0');
+    std::string low = pattern(8192, 3), high = pattern(4096, 5);
+    write_file("game.prg", head + chip(0, 0xA000, low) + chip(0, 0x6000, high) + chip(1, 0xA000, high) +
+                               chip(0, 0xE000, high) + "CHIP");
+    EXPECT_EQ(load("game.prg"), "Loading game cartridge game.prg...cartridge with header...at $a000...got 8192 bytes"
+                                "...at $6000...got 4096 bytes...chip for $a000 bank 1 left out"
+                                "...chip for $e000 bank 0 left out...damaged chip packet\n");
+    EXPECT_TRUE(memory_holds(memory, 0xA000, low));
+    EXPECT_TRUE(memory_holds(memory, 0x6000, high));
+    EXPECT_EQ(marked(), "0000002000220000");
+
+    write_file("empty.crt", head);
+    EXPECT_EQ(load("empty.crt"), "Loading game cartridge empty.crt...cartridge with header...no chip...failed\n");
+}
+
 TEST_F(Cartridge, CrtImages) {
     // 16 KB: the first half at $6000, the second at $A000.
     std::string low = pattern(8192, 5), high = pattern(8192, 9);

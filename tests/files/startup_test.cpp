@@ -261,6 +261,41 @@ TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
     EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
 }
 
+TEST(StartUp, MemoryOptionWinsOverTheFileAndAllIsKeptThere) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    write_file("tarvikon.rc", rc_file(2, EXP_16K, 0, 0, 28));
+    struct Case {
+        const char* value;
+        uint8_t expansion;
+        const char* blocks;  // states of blocks 0 to 11
+    } cases[] = {
+        {"none", EXP_NONE, "101111110000"}, {"3k", EXP_3K, "001111110000"},  {"8k", EXP_8K, "100011110000"},
+        {"16k", EXP_16K, "100000110000"},   {"24k", EXP_24K, "100000000000"}, {"all", EXP_ALL, "000000000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(start_here({"-memory", c.value, "-nosound"}), BANNER + "Starting Tarvikon...\n");
+        EXPECT_EQ(memdef, c.expansion);
+        EXPECT_EQ(config, c.expansion == EXP_16K ? 0 : 1);
+        std::string blocks;
+        for (unsigned b = 0; b < 12; b++) blocks += char('0' + rombank[b]);
+        EXPECT_EQ(blocks, c.blocks);
+    }
+    // "All" is saved as no expansion, which is what an older build then
+    // starts with, and a byte after the fields that this one reads.
+    ASSERT_EQ(save_config(), 0);
+    EXPECT_EQ(read_file("tarvikon.rc"), rc_file(2, EXP_NONE, 0, 0, 28) + char(EXP_ALL));
+    start_here({"-nosound"});
+    EXPECT_EQ(memdef, EXP_ALL);
+    EXPECT_EQ(config, 0);
+
+    EXPECT_EQ(start_here({"-nosound", "-memory", "32k"}),
+              BANNER + "-memory takes none, 3k, 8k, 16k, 24k or all, not 32k\n" + "Starting Tarvikon...\n");
+    EXPECT_EQ(memdef, EXP_ALL);
+}
+
 TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     TempDir dir;
     FakeRoms().write(dir.path);
