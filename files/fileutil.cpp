@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
@@ -89,30 +90,61 @@ bool write_all(int fd, const uint8_t* src, size_t count) {
     return true;
 }
 
-int replace_file(const char* path, std::initializer_list<FilePiece> pieces) {
-    std::string target = path;
-    mode_t mode;
-    struct stat st;
-    if (stat(path, &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return -1;
-        char resolved[PATH_MAX];
-        if (!realpath(path, resolved)) return -1;
-        target = resolved;
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
+namespace {
+
+bool write_at_start(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n == -1 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
     }
-    std::string temp = target + ".XXXXXX";
-    int fd = mkstemp(temp.data());
+    return true;
+}
+
+// A new file: written whole, or removed again.
+int create_file(const char* path, const std::vector<uint8_t>& bytes) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd == -1) return -1;
-    bool written = fchmod(fd, mode) == 0;
-    for (const FilePiece& piece : pieces) written = written && write_all(fd, piece.data, piece.size);
-    written = written && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
+    bool written = write_all(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    if (close(fd) != 0 || !written) {
+        unlink(path);
         return -1;
     }
     return 0;
+}
+
+}  // namespace
+
+int replace_file(const char* path, std::initializer_list<FilePiece> pieces) {
+    std::vector<uint8_t> bytes;
+    for (const FilePiece& piece : pieces) bytes.insert(bytes.end(), piece.data, piece.data + piece.size);
+    // Rewritten where it is, so that it keeps its inode (mode, owner, hard
+    // links) and needs no right to its folder; a file the user may not
+    // write is refused before anything changes.
+    int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1) return errno == ENOENT ? create_file(path, bytes) : -1;
+    struct stat st;
+    std::vector<uint8_t> old;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        old.resize(size_t(st.st_size));
+        ok = read_up_to(fd, old.data(), old.size()) == ssize_t(old.size());
+    }
+    // The room is taken before the first byte is written: a full disk or a
+    // size limit then stops the save with the old file untouched.
+    if (ok && bytes.size() > old.size()) {
+        int e = posix_fallocate(fd, 0, off_t(bytes.size()));
+        ok = e == 0 || e == EOPNOTSUPP || e == EINVAL;
+    }
+    if (!ok) {
+        close(fd);
+        return -1;
+    }
+    bool written = write_at_start(fd, bytes) && ftruncate(fd, off_t(bytes.size())) == 0 && fsync(fd) == 0;
+    if (!written && write_at_start(fd, old)) {
+        if (ftruncate(fd, off_t(old.size())) == 0) fsync(fd);
+    }
+    return close(fd) == 0 && written ? 0 : -1;
 }

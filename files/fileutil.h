@@ -44,11 +44,14 @@ void say_left_out(off_t data_bytes, ssize_t got, uint32_t address);
 // Writes all `count` bytes; false on any failure or short write.
 bool write_all(int fd, const uint8_t* src, size_t count);
 
-// Replaces the file at `path` with the given pieces. They go to a new file
-// beside it first, which is renamed over the old one only once every byte is
-// written and synced, so a failed save leaves the old file as it was. A
-// symbolic link is followed; a path that is not a regular file (a directory,
-// FIFO or device) is refused. Returns 0, or -1 with nothing changed.
+// Replaces the contents of the file at `path` with the given pieces, in
+// place: the file keeps its mode, owner and hard links, and its folder need
+// not be writable. Room for the new contents is taken first and the old
+// contents are written back when a write fails, so a failed save leaves the
+// old file as it was. A file that does not exist is created (and removed
+// again on failure); a file the user may not write, or a path that is not a
+// regular file (a directory, FIFO or device), is refused. A symbolic link is
+// followed. Returns 0, or -1 with nothing changed.
 struct FilePiece {
     const uint8_t* data;
     size_t size;
