@@ -14,6 +14,7 @@
 #include "core/tarvikon.h"
 #include "core/pacing.h"
 #include "core/vic.h"
+#include "devices/devices.h"
 #include "files/fileio.h"
 
 namespace {
@@ -51,6 +52,7 @@ bool start_machine(const std::string& roms) {
         !load(roms, "chargen.rom", 0x8000, 4096))
         return false;
     start_X_client();
+    start_devices();
     patch_rom_version();
     insert_memory_expansion();
     machine_start();

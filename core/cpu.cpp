@@ -12,7 +12,7 @@
 #include "cpu_alu.h"
 #include "cpu_table.h"
 #include "host.h"
-#include "kernal_trap.h"
+#include "hooks.h"
 
 namespace {
 

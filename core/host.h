@@ -1,6 +1,7 @@
-// The few calls from the emulation into its host: the X display and dialogs
-// in the program (ui/X*.cpp), or a headless stand-in for tests and
-// benchmarks (ui/headless.cpp). Exactly one of the two is linked.
+// Every call from the core out of itself. Most go to its host: the X
+// display and dialogs in the program (ui/X*.cpp), or a headless stand-in for
+// tests and benchmarks (ui/headless.cpp); exactly one of the two is linked.
+// The last few go to the files and the sound process.
 #pragma once
 
 #include <cstdint>
@@ -36,3 +37,23 @@ void resize_main_window(unsigned cycles_per_line, unsigned new_overscan);
 
 void show_halt_dialog();
 void show_wrongmemory_dialog(int expansion);
+
+// ---- the files and the sound -------------------------------------------------------
+
+// Reads exactly `size` bytes of an image to `address`; 0, or -1 after its
+// failure text, with memory left as it was (files/fileio.cpp).
+int readrom(const char* path, uint16_t address, int size);
+
+// Puts the devices' trap points into the kernal image and writes the version
+// text unless "-ver" was given. Called wherever the kernal is (re)loaded.
+void patch_rom_version();
+
+// Writes every address with its byte to dump.txt.
+void dump();
+
+// Sound register messages: codes 0..4 from the VIC's sound registers, 5 for
+// a change of video standard (its cycles per raster line). Sent while sound
+// is on (sound/sound.cpp); the core knows nothing else of the sound.
+enum SoundCode : uint8_t { SND_VOLUME = 0, SND_BASS = 1, SND_ALTO = 2, SND_SOPRANO = 3, SND_NOISE = 4, SND_STANDARD = 5 };
+void forward_sound(uint8_t code, uint8_t value);
+void stop_sound_process();  // shut-down: close, SIGUSR1, wait

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "../sound/sound.h"
 #include "tarvikon.h"
 #include "via.h"
 #include "vic.h"
@@ -26,10 +25,6 @@ void install_io_handlers() {
     std::memset(io_write, 0, sizeof io_write);
     install_vic_handlers();
     install_via_handlers();
-}
-
-void forward_sound(uint8_t code, uint8_t value) {
-    if (soundon) send_sound(code, value);
 }
 
 uint8_t read_io(uint16_t addr) {

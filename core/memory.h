@@ -19,6 +19,8 @@ extern uint8_t ram;          // bit 0: $A000-$BFFF is RAM; bit 1: no version pat
 constexpr uint32_t MEMORY_SIZE = 0x10000;
 
 enum BlockState : uint8_t { BLOCK_RAM = 0, BLOCK_NONE = 1, BLOCK_ROM = 2 };
+// Added to a kernal block's state while it holds trap points (hooks.h).
+constexpr uint8_t BLOCK_TRAPPED = 0x04;
 
 constexpr uint8_t RAM_AT_A000 = 0x01;
 constexpr uint8_t NO_VERSION_PATCH = 0x02;
@@ -45,16 +47,14 @@ extern IoWriteHandler io_write[IO_DISPATCH_SIZE];
 // Fills the dispatch table from the chips' register tables.
 void install_io_handlers();
 
-// Sends a sound register message while sound is on (codes 0..4 from the
-// VIC's sound registers, 5 for a change of video standard).
-void forward_sound(uint8_t code, uint8_t value);
-
 uint8_t read_io(uint16_t addr);
 void write_io(uint16_t addr, uint8_t value);
 
-// Blocks whose state makes a read return the open-bus value: state 1 for the
-// cartridge/expansion blocks, any non-RAM state for blocks 4 and 5.
-constexpr uint8_t OPEN_BUS_MASK[16] = {0, 0, 1, 1, 3, 3, 1, 1, 0, 0, 1, 1, 0, 0, 0, 0};
+// Blocks whose state takes a read off the plain path: state 1 for the
+// cartridge/expansion blocks, any non-RAM state for blocks 4 and 5 (the
+// open-bus value); the kernal blocks while they hold trap points.
+constexpr uint8_t SLOW_READ_MASK[16] = {0, 0, 1, 1, 3, 3, 1, 1, 0, 0, 1, 1, 0, 0, BLOCK_TRAPPED, BLOCK_TRAPPED};
+uint8_t kernal_byte(uint16_t addr);  // hooks.h
 
 // Test builds (TARVIKON_BUS_TRACE) report every READMEM and WRITMEM call, so
 // that tests can count the processor's accesses per address.
@@ -73,7 +73,8 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
 inline uint8_t READMEM(uint16_t addr) {
     BUS_TRACE('R', addr);
     unsigned block = addr >> 12;
-    if (rombank[block] & OPEN_BUS_MASK[block]) return uint8_t(addr >> 8);
+    if (rombank[block] & SLOW_READ_MASK[block])
+        return rombank[block] & BLOCK_TRAPPED ? kernal_byte(addr) : uint8_t(addr >> 8);
     if (block == 9) return read_io(addr);
     return memory[addr];
 }

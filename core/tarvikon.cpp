@@ -6,11 +6,8 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "../files/autostart.h"
-#include "../files/fileio.h"
-#include "../sound/sound.h"
-#include "../sound/synth.h"
 #include "cpu.h"
+#include "hooks.h"
 #include "host.h"
 #include "memory.h"
 #include "pacing.h"
@@ -52,11 +49,10 @@ namespace {
 
 struct VideoStandard {
     uint32_t scanline, last_line, screen_width, view_left;
-    SoundBases bases;
 };
 constexpr VideoStandard STANDARDS[2] = {
-    {NTSC_SCANLINE, NTSC_LAST_LINE, NTSC_SCREEN_WIDTH, NTSC_VIEW_LEFT, NTSC_BASES},
-    {PAL_SCANLINE, PAL_LAST_LINE, PAL_SCREEN_WIDTH, PAL_VIEW_LEFT, PAL_BASES},
+    {NTSC_SCANLINE, NTSC_LAST_LINE, NTSC_SCREEN_WIDTH, NTSC_VIEW_LEFT},
+    {PAL_SCANLINE, PAL_LAST_LINE, PAL_SCREEN_WIDTH, PAL_VIEW_LEFT},
 };
 
 void set_timing(const VideoStandard& s) {
@@ -121,13 +117,7 @@ void switch_video_standard() {
 }  // namespace
 
 void set_video_constants(uint8_t timing) {
-    if (timing > 1) return;
-    const VideoStandard& s = STANDARDS[timing];
-    set_timing(s);
-    sop = s.bases.sop;
-    mit = s.bases.mit;
-    bas = s.bases.bas;
-    noi = s.bases.noi;
+    if (timing <= 1) set_timing(STANDARDS[timing]);
 }
 
 void machine_start() {
@@ -166,7 +156,7 @@ void run_step() {
         if (intdef == 1) frame_ready = 1;
         intdef--;
         poll_event();
-        autostart_at_frame_end();
+        run_frame_calls();
     }
     // A reset in the poll above may have lengthened the line (NTSC to PAL):
     // the carry then stops at 0 instead of wrapping to a huge count.

@@ -68,8 +68,8 @@ extern uint8_t verbose;       // progress messages on
 extern int joystick_fd;       // open joystick device, -1 when none
 extern uint8_t DUMP;          // write dump.txt at shut-down
 
-// Sets scanline, last_line, screen_width, Frame.view_left and the sound base
-// frequencies for a video timing; any value other than 0 and 1 sets nothing.
+// Sets scanline, last_line, screen_width and Frame.view_left for a video
+// timing; any value other than 0 and 1 sets nothing.
 void set_video_constants(uint8_t timing);
 
 // ---- whole-machine operations -----------------------------------------------

@@ -9,10 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "../core/kernal_trap.h"
+#include "../core/hooks.h"
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
-#include "drive8.h"
+#include "../devices/drive8.h"
 #include "fileutil.h"
 
 bool starting_up = false;

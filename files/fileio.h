@@ -8,11 +8,9 @@
 #include <cstdint>
 #include <sys/types.h>
 
-// ---- system ROMs and cartridges ----------------------------------------------
+#include "../core/host.h"  // readrom, patch_rom_version and dump, which the core calls
 
-// Reads exactly `size` bytes of an image to `address`; 0, or -1 after its
-// failure text, with memory left as it was.
-int readrom(const char* path, uint16_t address, int size);
+// ---- system ROMs and cartridges ----------------------------------------------
 
 // A raw cartridge image: a 4098 or 8194 byte file starts with a load-address
 // header, anything else goes to `default_address`. At most `area_size` bytes
@@ -43,9 +41,6 @@ void load_game_cartridge(const char* name);
 // either case right after the suffix dot.
 bool is_program_name(const char* name);
 
-// Puts drive 8's traps into the kernal image and writes the version text
-// unless "-ver" was given. Called wherever the kernal is (re)loaded.
-void patch_rom_version();
 constexpr uint16_t VERSION_TEXT_ADDRESS = 0xE43C;
 constexpr char VERSION_TEXT[] = "TARVIKON 0.8";
 
@@ -76,9 +71,6 @@ int basic_program_expansion(uint8_t page, off_t length);
 // Saves the program between the BASIC start and end pointers with its load
 // address; the byte count, or -1.
 int writebasic(const char* name);
-
-// Writes every address with its byte to dump.txt.
-void dump();
 
 // BASIC pointers in the zero page, low byte first.
 constexpr uint16_t BASIC_START = 0x2B;  // start of the program

@@ -16,8 +16,9 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
-#include "autostart.h"
-#include "drive8.h"
+#include "../devices/autostart.h"
+#include "../devices/devices.h"
+#include "../devices/drive8.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -201,6 +202,7 @@ void start_tarvikon(int argc, char** argv) {
     }
     if (joystick_fd == 0) open_joystick();
     start_X_client();
+    start_devices();
     patch_rom_version();
 
     starting_up = true;

@@ -18,7 +18,6 @@ int pipefd2[2] = {-1, -1};
 pid_t pid = 0;
 uint8_t soundbuf[2];
 int fd = -1;
-int sop = NTSC_BASES.sop, mit = NTSC_BASES.mit, bas = NTSC_BASES.bas, noi = NTSC_BASES.noi;
 
 const char* sound_device = "/dev/dsp";
 void (*sound_process_body)() = start_sound;
@@ -243,6 +242,10 @@ void send_sound(uint8_t code, uint8_t value) {
     if (write(pipefd[1], soundbuf, 2) == -1 && errno == EPIPE) sound_off();
 }
 
+void forward_sound(uint8_t code, uint8_t value) {
+    if (soundon) send_sound(code, value);
+}
+
 void stop_sound_process() {
     say("Closing pipe...");
     if (pipefd[1] != -1) close(pipefd[1]);
@@ -257,7 +260,9 @@ void stop_sound_process() {
 // ---- sound process ---------------------------------------------------------------
 
 void start_sound() {
-    reset_sound_state(state, SoundBases{sop, mit, bas, noi});
+    // The standard in effect at the fork, as its message would set it.
+    reset_sound_state(state, NTSC_BASES);
+    apply_sound_message(state, SND_STANDARD, uint8_t(scanline));
     pipe_open = true;
     partial_len = 0;
     sound_stop = 0;

@@ -10,24 +10,19 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include "../core/host.h"  // the message codes, forward_sound and stop_sound_process
+
 extern int pipefd[2];   // register pipe: emulator writes [1] (non-blocking), sound process reads [0]
 extern int pipefd2[2];  // status pipe: one byte from the sound process
 extern pid_t pid;       // the sound process, 0 when there is none
 extern uint8_t soundbuf[2];
 extern int fd;          // the sound device, in the sound process
 
-// Base frequencies of soprano, alto, bass and noise for the video standard;
-// the sound process starts with the values these hold at the fork.
-extern int sop, mit, bas, noi;
-
-// Message codes.
-enum SoundCode : uint8_t { SND_VOLUME = 0, SND_BASS = 1, SND_ALTO = 2, SND_SOPRANO = 3, SND_NOISE = 4, SND_STANDARD = 5 };
 
 // ---- emulator side ----------------------------------------------------------
 
 void start_sound_process();                    // start-up: pipes, fork, status byte
 void send_sound(uint8_t code, uint8_t value);  // one message, never blocks
-void stop_sound_process();                     // shut-down: close, SIGUSR1, wait
 
 // ---- sound process side -----------------------------------------------------
 

@@ -19,7 +19,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../core/vic.h"
-#include "../files/drive8.h"
+#include "../devices/drive8.h"
 #include "../files/fileio.h"
 
 uint8_t interrupt_old;

@@ -1,5 +1,5 @@
 // Start-up with the real VIC 20 ROM images, up to the machine start.
-#include "core/kernal_trap.h"
+#include "devices/kernal_trap.h"
 #include "files_support.h"
 #include "startup_support.h"
 

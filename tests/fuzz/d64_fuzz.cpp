@@ -26,7 +26,7 @@
 #include <bit>
 #include <cstring>
 
-#include "files/d64.h"
+#include "devices/d64.h"
 #include "fuzz_support.h"
 
 namespace {

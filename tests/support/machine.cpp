@@ -8,6 +8,7 @@
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
+#include "devices/devices.h"
 
 void reset_test_machine(uint8_t timing) {
     if (!memory) memory = static_cast<uint8_t*>(std::malloc(MEMORY_SIZE));
@@ -43,4 +44,5 @@ void reset_test_machine(uint8_t timing) {
     wire_vias();
     wire_vic();
     install_io_handlers();
+    start_devices();
 }

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "basic_program.h"
-#include "files/d64.h"
+#include "devices/d64.h"
 #include "xdriver.h"
 
 namespace fs = std::filesystem;

@@ -32,8 +32,8 @@
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
-#include "files/d64.h"
-#include "files/drive8.h"
+#include "devices/d64.h"
+#include "devices/drive8.h"
 #include "ui/X.h"
 #include "xdriver.h"
 

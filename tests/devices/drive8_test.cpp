@@ -5,7 +5,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "files/drive8.h"
+#include "devices/drive8.h"
 #include "files_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <bit>
 #include <filesystem>
 
-#include "files/d64.h"
+#include "devices/d64.h"
 #include "files_support.h"
 
 namespace {

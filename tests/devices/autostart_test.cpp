@@ -5,7 +5,7 @@
 
 #include "basic_program.h"
 #include "core/host.h"
-#include "files/autostart.h"
+#include "devices/autostart.h"
 #include "files_support.h"
 #include "screen.h"
 #include "startup_support.h"

@@ -5,11 +5,11 @@
 #include <filesystem>
 
 #include "core/cpu.h"
-#include "core/kernal_trap.h"
+#include "devices/kernal_trap.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
-#include "files/d64.h"
-#include "files/drive8.h"
+#include "devices/d64.h"
+#include "devices/drive8.h"
 #include "files_support.h"
 #include "screen.h"
 #include "ui/headless.h"
@@ -174,6 +174,11 @@ TEST_P(Drive8Rom, ImageLoadsAbsoluteAndRuns) {
     EXPECT_EQ(memory[0x1001], 0) << "the program area was written";
 }
 
+TEST_P(Drive8Rom, OtherDevicesAndPeekSeeTheKernal) {
+    shows(enter("LOAD \"X\",9"), {"?DEVICE NOT PRESENT"});
+    shows(enter("PRINT PEEK(62822) PEEK(62858) PEEK(63133)"), {" 169 169 32 "});  // the trap points
+}
+
 TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     REQUIRE_ROMS();
     new_machine(1);
@@ -203,6 +208,15 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     execute_instruction();
     EXPECT_EQ(Register.A, 0x60);
     EXPECT_EQ(Register.PC, 0xF568);
+    // Data reads see the kernal's own bytes, so a copy of the kernal in RAM
+    // is the kernal and runs as such: LDA #$60 at the copy too.
+    for (uint16_t a = 0xE000; a != 0; a++) memory[a - 0xC000] = READMEM(a);  // to $2000-$3FFF
+    EXPECT_TRUE(memory_holds(memory, 0x2000, kernal));
+    Register.PC = 0xF566 - 0xC000;
+    Register.A = 0;
+    execute_instruction();
+    EXPECT_EQ(Register.A, 0x60);
+    EXPECT_EQ(headless.halt_dialogs, halts);
     // The opcode anywhere else halts as before.
     memory[0x1000] = TRAP_OPCODE;
     Register.PC = 0x1000;

@@ -12,8 +12,8 @@
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
 #include "drive8.h"
-#include "fileio.h"
-#include "fileutil.h"
+#include "../files/fileio.h"
+#include "../files/fileutil.h"
 
 bool autostart_pending = false;
 

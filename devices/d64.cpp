@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fileutil.h"
+#include "../files/fileutil.h"
 
 namespace {
 

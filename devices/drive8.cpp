@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "d64.h"
-#include "fileutil.h"
+#include "../files/fileutil.h"
 
 namespace {
 

@@ -12,14 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "../files/drive8.h"
-#include "cpu.h"
-#include "memory.h"
-#include "tarvikon.h"
+#include "drive8.h"
+#include "../core/cpu.h"
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
 
 namespace {
-
-enum class TrapPoint { LOAD_OPEN, LOAD_DATA, SAVE_OPEN, SAVE_DATA };
 
 // Kernal code the traps rely on, as bytes, so that another kernal is left alone.
 struct Code {
@@ -28,16 +26,11 @@ struct Code {
     uint8_t length;
 };
 
-struct Trap {
-    Code code;  // its first byte is what TRAP_OPCODE replaces
-    TrapPoint point;
-};
-constexpr Trap TRAPS[] = {
-    {{0xF566, {0xA9, 0x60}, 2}, TrapPoint::LOAD_OPEN},        // lda #$60: secondary address for LOAD
-    {{0xF58A, {0xA9, 0xFD}, 2}, TrapPoint::LOAD_DATA},        // lda #$FD: top of the byte loop
-    {{0xF69D, {0x20, 0x95, 0xF4}, 3}, TrapPoint::SAVE_OPEN},  // jsr open the file on the bus
-    {{0xF6A3, {0xA5, 0xBA}, 2}, TrapPoint::SAVE_DATA},        // lda $BA: listen, then the bytes
-};
+// The trap points; the first byte of each is what the trap replaces.
+constexpr Code LOAD_OPEN_CODE = {0xF566, {0xA9, 0x60}, 2};        // lda #$60: secondary address for LOAD
+constexpr Code LOAD_DATA_CODE = {0xF58A, {0xA9, 0xFD}, 2};        // lda #$FD: top of the byte loop
+constexpr Code SAVE_OPEN_CODE = {0xF69D, {0x20, 0x95, 0xF4}, 3};  // jsr open the file on the bus
+constexpr Code SAVE_DATA_CODE = {0xF6A3, {0xA5, 0xBA}, 2};        // lda $BA: listen, then the bytes
 
 // Where the traps continue in the kernal.
 constexpr uint16_t LOAD_ADDRESS_SET = 0xF587;  // secondary 0 takes $C3/$C4; prints LOADING
@@ -46,17 +39,17 @@ constexpr uint16_t FILE_NOT_FOUND = 0xF787;    // kernal error 4
 constexpr uint16_t SAVE_MESSAGE = 0xF6A0;      // prints SAVING and the name
 constexpr uint16_t SAVE_END = 0xF6EF;          // clc, rts
 constexpr uint16_t NOT_OUTPUT_FILE = 0xF790;   // kernal error 7
-constexpr Code CONTINUATIONS[] = {
+constexpr Code CODE[] = {
     {LOAD_ADDRESS_SET, {0x20, 0xC1, 0xE4}, 3}, {LOAD_END, {0x18, 0xA6, 0xAE}, 3},
     {FILE_NOT_FOUND, {0xA9, 0x04}, 2},         {SAVE_MESSAGE, {0x20, 0x28, 0xF7}, 3},
     {SAVE_END, {0x18, 0x60}, 2},               {NOT_OUTPUT_FILE, {0xA9, 0x07}, 2},
+    LOAD_OPEN_CODE,                            LOAD_DATA_CODE,
+    SAVE_OPEN_CODE,                            SAVE_DATA_CODE,
 };
 
 constexpr uint8_t LOAD_SECONDARY = 0x60;
 constexpr int TRAP_CYCLES = 2;
 constexpr uint8_t DRIVE = 8;
-
-bool installed = false;
 
 // Between the two traps of one LOAD or SAVE.
 struct Transfer {
@@ -67,11 +60,15 @@ struct Transfer {
 };
 Transfer load, save;
 
-bool holds(const Code& c, bool trapped) {
-    for (unsigned i = 0; i < c.length; i++) {
-        uint8_t expected = i == 0 && trapped && memory[c.address] == TRAP_OPCODE ? TRAP_OPCODE : c.bytes[i];
-        if (memory[uint16_t(c.address + i)] != expected) return false;
-    }
+bool holds(const Code& c) {
+    for (unsigned i = 0; i < c.length; i++)
+        if (memory[uint16_t(c.address + i)] != c.bytes[i]) return false;
+    return true;
+}
+
+bool is_vic20_kernal() {
+    for (const Code& c : CODE)
+        if (!holds(c)) return false;
     return true;
 }
 
@@ -150,43 +147,36 @@ void save_data() {
     continue_at(drive8_save(save.name, file) == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
 }
 
-// True when device 8's part was done; false leaves the instruction to run.
-bool take_over(TrapPoint point) {
-    if (memory[KERNAL_DEVICE] != DRIVE) return false;
-    switch (point) {
-    case TrapPoint::LOAD_OPEN: load_open(); return true;
-    case TrapPoint::LOAD_DATA:
-        if (!load.active) return false;
-        load_data();
-        return true;
-    case TrapPoint::SAVE_OPEN: save_open(); return true;
-    case TrapPoint::SAVE_DATA:
-        if (!save.active) return false;
-        save_data();
-        return true;
-    }
-    return false;
+bool on_drive() { return memory[KERNAL_DEVICE] == DRIVE; }
+
+bool load_open_trap() {
+    if (!on_drive()) return false;
+    load_open();
+    return true;
 }
+bool load_data_trap() {
+    if (!on_drive() || !load.active) return false;
+    load_data();
+    return true;
+}
+bool save_open_trap() {
+    if (!on_drive()) return false;
+    save_open();
+    return true;
+}
+bool save_data_trap() {
+    if (!on_drive() || !save.active) return false;
+    save_data();
+    return true;
+}
+
+constexpr KernalTrap TRAPS[] = {
+    {LOAD_OPEN_CODE.address, load_open_trap},
+    {LOAD_DATA_CODE.address, load_data_trap},
+    {SAVE_OPEN_CODE.address, save_open_trap},
+    {SAVE_DATA_CODE.address, save_data_trap},
+};
 
 }  // namespace
 
-void install_kernal_traps() {
-    installed = false;
-    for (const Trap& t : TRAPS)
-        if (!holds(t.code, true)) return;
-    for (const Code& c : CONTINUATIONS)
-        if (!holds(c, false)) return;
-    for (const Trap& t : TRAPS) memory[t.code.address] = TRAP_OPCODE;
-    installed = true;
-}
-
-bool run_kernal_trap() {
-    if (!installed) return false;
-    const uint16_t pc = Register.PC;
-    for (const Trap& t : TRAPS) {
-        if (t.code.address != pc || !holds(t.code, true)) continue;
-        if (!take_over(t.point)) instruction_handlers[t.code.bytes[0]]();
-        return true;
-    }
-    return false;
-}
+void add_drive8_traps() { add_kernal_traps(is_vic20_kernal, TRAPS, sizeof TRAPS / sizeof TRAPS[0]); }

@@ -1,0 +1,96 @@
+// The devices' hooks: the kernal trap table and the frame calls.
+#include "hooks.h"
+
+#include "cpu.h"
+#include "memory.h"
+#include "tarvikon.h"
+
+namespace {
+
+constexpr unsigned MAX_FRAME_CALLS = 4;
+FrameCall frame_calls[MAX_FRAME_CALLS];
+unsigned frame_call_count = 0;
+
+constexpr unsigned MAX_KERNAL_TRAPS = 16;
+constexpr unsigned MAX_TRAP_GROUPS = 4;
+constexpr unsigned KERNAL_FIRST_BLOCK = 14;
+
+struct TrapPoint {
+    KernalTrap trap;
+    unsigned group;
+    uint8_t original;  // the kernal's byte under TRAP_OPCODE
+    bool installed;
+};
+TrapPoint points[MAX_KERNAL_TRAPS];
+unsigned point_count = 0;
+bool (*group_fits[MAX_TRAP_GROUPS])();
+unsigned group_count = 0;
+
+}  // namespace
+
+void add_kernal_traps(bool (*fits)(), const KernalTrap* traps, unsigned count) {
+    unsigned group = 0;
+    while (group < group_count && group_fits[group] != fits) group++;
+    if (group == group_count) {
+        if (group_count == MAX_TRAP_GROUPS) return;
+        group_fits[group_count++] = fits;
+    }
+    for (unsigned i = 0; i < count; i++) {
+        unsigned p = 0;
+        while (p < point_count && points[p].trap.address != traps[i].address) p++;
+        if (p == point_count) {
+            if (point_count == MAX_KERNAL_TRAPS) return;
+            points[point_count++] = TrapPoint{traps[i], group, 0, false};
+        }
+        points[p].trap.handler = traps[i].handler;
+        points[p].group = group;
+    }
+}
+
+void install_kernal_traps() {
+    // A kernal loaded since has its own byte where a trap was.
+    for (unsigned p = 0; p < point_count; p++) {
+        TrapPoint& t = points[p];
+        if (t.installed && memory[t.trap.address] == TRAP_OPCODE) memory[t.trap.address] = t.original;
+        t.installed = false;
+    }
+    for (unsigned block = KERNAL_FIRST_BLOCK; block < 16; block++) rombank[block] &= uint8_t(~BLOCK_TRAPPED);
+    for (unsigned g = 0; g < group_count; g++) {
+        if (!group_fits[g]()) continue;
+        for (unsigned p = 0; p < point_count; p++) {
+            TrapPoint& t = points[p];
+            if (t.group != g || t.trap.address >> 12 < KERNAL_FIRST_BLOCK) continue;
+            t.original = memory[t.trap.address];
+            memory[t.trap.address] = TRAP_OPCODE;
+            t.installed = true;
+            rombank[t.trap.address >> 12] |= BLOCK_TRAPPED;
+        }
+    }
+}
+
+bool run_kernal_trap() {
+    const uint16_t pc = Register.PC;
+    for (unsigned p = 0; p < point_count; p++) {
+        const TrapPoint& t = points[p];
+        if (!t.installed || t.trap.address != pc) continue;
+        if (!t.trap.handler()) instruction_handlers[t.original]();
+        return true;
+    }
+    return false;
+}
+
+uint8_t kernal_byte(uint16_t addr) {
+    for (unsigned p = 0; p < point_count; p++)
+        if (points[p].installed && points[p].trap.address == addr) return points[p].original;
+    return memory[addr];
+}
+
+void add_frame_call(FrameCall call) {
+    for (unsigned i = 0; i < frame_call_count; i++)
+        if (frame_calls[i] == call) return;
+    if (frame_call_count < MAX_FRAME_CALLS) frame_calls[frame_call_count++] = call;
+}
+
+void run_frame_calls() {
+    for (unsigned i = 0; i < frame_call_count; i++) frame_calls[i]();
+}

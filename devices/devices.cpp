@@ -1,0 +1,10 @@
+#include "devices.h"
+
+#include "../core/hooks.h"
+#include "autostart.h"
+#include "kernal_trap.h"
+
+void start_devices() {
+    add_drive8_traps();
+    add_frame_call(autostart_at_frame_end);
+}
