@@ -5,7 +5,7 @@
 // autostart_at_frame_end once per emulated frame. The first line in the
 // queue is taken the first time the screen editor waits for a key in direct
 // mode with an empty keyboard buffer: its program, if it names one, is
-// loaded through readbasic (the line is dropped when that fails), then its
+// loaded (the line is dropped when that fails), then its
 // text and Return go into the keyboard buffer. Each further line waits until
 // BASIC is back at READY, so a disk program loads and starts with two lines:
 //     autostart_queue_line("LOAD\"*\",8");
@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@
 // and punctuation), without the Return. Longer than the keyboard buffer is
 // fine: the rest follows as the editor takes the keys.
 void autostart_queue_line(const std::string& text, const std::string& program = "");
+// The same with any loader in place of readbasic; false drops the line. An
+// empty text types nothing: the line only waits for READY and loads.
+void autostart_queue_line(const std::string& text, std::function<bool()> load);
 
 // True while lines wait; the main loop asks nothing else per frame.
 extern bool autostart_pending;
@@ -42,24 +46,3 @@ constexpr uint16_t KEYBOARD_BUFFER = 0x0277;
 constexpr unsigned KEYBOARD_BUFFER_SIZE = 10;
 constexpr uint16_t MESSAGE_MODE = 0x9D;  // kernal messages; BASIC's READY sets this bit, RUN clears it
 constexpr uint8_t DIRECT_MODE = 0x80;
-
-// ---- programs named on the command line ------------------------------------------
-
-// Start-up, before the machine is built: finds the BASIC programs (a ".pr"
-// name whose header page is $04, $10 or $12) among the file arguments. The
-// last one is queued to load and RUN; the others are skipped, which is said.
-// When the configured expansion does not suit it, the one it needs is chosen
-// (said, and marked as differing from the configuration file). A program
-// file with nothing after its header is skipped with a word too.
-void plan_program_autostart(const std::vector<const char*>& files);
-
-// Start-up, for a disk image named alone: attaches it as drive 8 and, when
-// that worked, runs its first program (LOAD"*",8 then RUN).
-void autostart_disk_image(const char* path);
-
-// True for an argument that plan_program_autostart took care of: the file
-// walk of start-up passes it by.
-bool taken_by_autostart(const char* arg);
-
-// Start-up, after the file walk: puts the program's expansion into effect.
-void apply_program_expansion();

@@ -16,7 +16,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
-#include "../devices/autostart.h"
+#include "../devices/launch.h"
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
 #include "fileio.h"
@@ -194,7 +194,7 @@ void start_tarvikon(int argc, char** argv) {
     load_system_roms();
 
     std::vector<const char*> files = file_arguments(argc, argv);
-    plan_program_autostart(files);
+    plan_launch(files, memory_option);
 
     if (soundon == 1) {
         setvbuf(stdout, nullptr, _IONBF, 0);
@@ -206,13 +206,9 @@ void start_tarvikon(int argc, char** argv) {
     patch_rom_version();
 
     starting_up = true;
-    if (files.size() == 1 && is_disk_image_name(files[0])) {
-        autostart_disk_image(files[0]);
-    } else {
-        for (const char* file : files)
-            if (!taken_by_autostart(file)) load_game_cartridge(file);
-    }
-    apply_program_expansion();
+    for (const char* file : files)
+        if (!launch_takes(file)) load_game_cartridge(file);
+    finish_launch();
     insert_memory_expansion();
     apply_ram_override();
     starting_up = false;

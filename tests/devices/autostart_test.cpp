@@ -169,11 +169,12 @@ TEST_F(StartWithProgram, ChoosesTheExpansionTheProgramNeeds) {
         std::string text;
     };
     const Case cases[] = {
-        {EXP_NONE, "p12.prg", EXP_8K, "Program needs 8 KB expansion memory, starting with it...\n"},
+        {EXP_NONE, "p12.prg", EXP_24K, "p12.prg does not run with no expansion, starting with the 24 KB expansion...\n"},
         {EXP_16K, "p12.prg", EXP_16K, ""},  // the configured one suits it
-        {EXP_NONE, "p04.prg", EXP_3K, "Program needs 3 KB expansion memory, starting with it...\n"},
-        {EXP_24K, "p10.prg", EXP_NONE, "Program needs no expansion memory, starting without it...\n"},
+        {EXP_NONE, "p04.prg", EXP_3K, "p04.prg does not run with no expansion, starting with the 3 KB expansion...\n"},
+        {EXP_24K, "p10.prg", EXP_NONE, "p10.prg does not run with the 24 KB expansion, starting with no expansion...\n"},
         {EXP_NONE, "p10.prg", EXP_NONE, ""},
+        {EXP_ALL, "p12.prg", EXP_ALL, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " configured " + std::to_string(c.configured));
@@ -186,16 +187,19 @@ TEST_F(StartWithProgram, ChoosesTheExpansionTheProgramNeeds) {
         EXPECT_EQ(read_file("tarvikon.rc"), rc);
         EXPECT_TRUE(autostart_pending);
         EXPECT_EQ(rombank[2], c.expected >= EXP_8K ? BLOCK_RAM : BLOCK_NONE);
-        EXPECT_EQ(rombank[0], c.expected == EXP_3K ? BLOCK_RAM : BLOCK_NONE);
+        EXPECT_EQ(rombank[0], c.expected == EXP_3K || c.expected == EXP_ALL ? BLOCK_RAM : BLOCK_NONE);
         autostart_clear();
     }
 
-    // The 8 KB expansion holds page-$12 files of up to 11773 bytes, the 16 KB
-    // one up to 19965.
-    configure(EXP_NONE);
-    const std::pair<size_t, uint8_t> sizes[] = {{11773, EXP_8K}, {11774, EXP_16K}, {19965, EXP_16K}, {19966, EXP_24K}};
-    for (auto [bytes, expected] : sizes) {
+    // A chosen 8 KB expansion holds page-$12 files of up to 11773 bytes, a
+    // chosen 16 KB one up to 19965; without a choice it is 24 KB.
+    const std::tuple<int, size_t, uint8_t> sizes[] = {{EXP_8K, 11773, EXP_8K},   {EXP_8K, 11774, EXP_24K},
+                                                      {EXP_16K, 19965, EXP_16K}, {EXP_16K, 19966, EXP_24K},
+                                                      {-1, 3000, EXP_24K}};
+    for (auto [chosen, bytes, expected] : sizes) {
         SCOPED_TRACE(bytes);
+        if (chosen == -1) unlink("tarvikon.rc");
+        else configure(uint32_t(chosen));
         write_file("sized.prg", marker_program(0x1201, bytes));
         ASSERT_EQ(read_file("sized.prg").size(), bytes);
         start({"-nosound", "sized.prg"});
@@ -213,18 +217,18 @@ TEST_F(StartWithProgram, TheLastProgramRunsBesideCartridgesAndBootsWithIt) {
     write_file("x.b0", pattern(4096));
     EXPECT_EQ(start({"-nosound", "first.prg", "x.b0", "empty.prg", "last.prg", "image.prg"}),
               "Skipping program empty.prg: it is empty\n"
-              "Skipping program first.prg: only the last program named starts\n"
-              "Program needs 8 KB expansion memory, starting with it...\n"
+              "last.prg does not run with no expansion, starting with the 24 KB expansion...\n"
               "Loading game cartridge x.b0 at $b000...got 4096 bytes \n"
-              "Loading game cartridge image.prgLoading program image.prg...to $6000...got 100 bytes \n");
-    EXPECT_EQ(memdef, EXP_8K);
+              "Skipping program first.prg: it is made for BASIC at $1001\n");
+    EXPECT_EQ(memdef, EXP_24K);
     EXPECT_TRUE(memory_holds(memory, 0xB000, pattern(4096)));
-    EXPECT_TRUE(memory_holds(memory, 0x6000, pattern(100)));
     EXPECT_EQ(rombank[11], BLOCK_ROM);
 
+    // The image loads first at READY, the program that starts last.
     machine_start();
     std::string out = run_until("AUTOSTART 18");
-    EXPECT_EQ(out, "Loading program last.prg...got 8998 bytes \n");
+    EXPECT_EQ(out, "Loading program image.prg...to $6000...got 100 bytes \nLoading program last.prg...got 8998 bytes \n");
+    EXPECT_TRUE(memory_holds(memory, 0x6000, pattern(100)));
 }
 
 TEST_F(StartWithProgram, BadProgramFilesAreReportedAndTheMachineJustBoots) {

@@ -304,7 +304,7 @@ TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     ASSERT_EQ(d64_write_image("Game.D64", d64_blank("GAME DISK", "GD")), DiskStatus::OK);
     EXPECT_EQ(start_here({"-drive8", "disks", "-nosound", "Game.D64"}),
               BANNER + "Using folder disks as drive 8...OK\n" + "Starting Tarvikon...\n" +
-                  "Attaching disk image Game.D64...OK\n");
+                  "Attaching disk image Game.D64...OK\n" + "Nothing to start on Game.D64: it holds no program\n");
     DiskListing listing;
     ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
     EXPECT_EQ(listing.disk_name, "GAME DISK");

@@ -20,6 +20,7 @@
 
 #include "../files/files_support.h"
 #include "../files/startup_support.h"
+#include "files/program_file.h"
 #include "xvfb8.h"
 
 namespace {
@@ -171,19 +172,21 @@ TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
     const std::string program = header(0x00, 0x20) + pattern(25000, 13);
     big_file(dir.file("big.prg"), program, HUNDRED_MB);
 
-    // The program runs from $2000 to $81A7; the cartridge then takes $6000-$7FFF.
+    // The memory image waits for READY; the cartridge takes $6000-$7FFF now.
     Outcome o = start_in_child(dir.path, {"-nosound", "big.prg", "big.crt"}, false);
     ASSERT_EQ(o.signal, 0) << o.out;
     ASSERT_EQ(o.status, 0) << o.out;
     EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\n" +
-                         loading("big.prg", "Loading program big.prg...to $2000...got 25000 bytes \n"
-                                            "104832598 bytes past $81a7 left out\n") +
                          loading("big.crt", "...16k image...at $6000...got 8192 bytes...at $a000...got 8192 bytes\n"
                                             "104841216 bytes past $bfff left out\n"));
     ASSERT_EQ(o.image.size(), MEMORY_SIZE);
     const uint8_t* image = reinterpret_cast<const uint8_t*>(o.image.data());
-    EXPECT_TRUE(memory_holds(image, 0x2000, program.substr(2, 0x4000)));
-    EXPECT_TRUE(memory_holds(image, 0x8000, program.substr(2 + 0x6000)));
+    EXPECT_TRUE(memory_holds(image, 0x2000, std::string(0x4000, '\xFF')));
+    // At READY it loads up to the end of the address space, no further.
+    ProgramFile file;
+    ASSERT_TRUE(read_program_file(dir.file("big.prg"), file));
+    EXPECT_EQ(file.data.size(), MEMORY_SIZE - 0x2000);
+    EXPECT_TRUE(memory_holds(file.data.data(), 0, program.substr(2)));
     EXPECT_TRUE(memory_holds(image, 0x6000, crt_head.substr(0, 8192)));
     EXPECT_TRUE(memory_holds(image, 0xA000, crt_head.substr(8192)));
 }

@@ -1,0 +1,200 @@
+// The files named on the command line: memory, loads and the one that starts.
+#include "launch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../core/memory.h"
+#include "../core/tarvikon.h"
+#include "../files/fileio.h"
+#include "../files/program_file.h"
+#include "autostart.h"
+#include "drive8.h"
+
+namespace {
+
+constexpr const char* EXPANSION_NAMES[] = {"no expansion",        "the 3 KB expansion",  "the 8 KB expansion",
+                                           "the 16 KB expansion", "the 24 KB expansion", "all expansions"};
+constexpr uint16_t CARTRIDGE_AREA = 0xA000;
+
+struct Plan {
+    int expansion = -1;               // the expansion to start with; -1: as configured
+    std::vector<std::string> taken;   // arguments the file walk passes by
+    std::vector<ProgramFile> loads;   // host files loaded at READY, in order
+    bool last_runs = false;           // the last of them gets RUN
+    // A disk image named alone: its first program, loaded by typing LOAD.
+    bool from_disk = false;
+    ProgramFile disk_program;
+};
+Plan plan;
+
+const char* expansion_name(uint32_t e) { return e <= EXP_ALL ? EXPANSION_NAMES[e] : "the configured expansion"; }
+
+// The user's choice when everything fits it; otherwise picked, and said
+// when that overrides a choice.
+void choose_memory(const MemoryNeeds& needs, const std::string& name) {
+    uint32_t e = memexp;
+    if (!expansion_chosen || !fits(needs, e)) {
+        e = expansion_for(needs);
+        if (expansion_chosen)
+            printf("%s does not run with %s, starting with %s...\n", name.c_str(), expansion_name(memexp),
+                   expansion_name(e));
+        else if (verbose)
+            printf("Starting with %s for %s...\n", expansion_name(e), name.c_str());
+    }
+    if (e != memexp) {
+        memexp = e;
+        config = 1;
+    }
+    plan.expansion = int(e);
+}
+
+void needs_to_run(MemoryNeeds& needs, const ProgramFile& file) {
+    needs.run_start = run_start_of(file);
+    needs.run_bytes = program_kind(file) == ProgramKind::BASIC ? uint32_t(file.data.size()) : 0;
+}
+
+void plan_disk(const char* path) {
+    plan.taken.push_back(path);
+    if (!drive8_attach_image(path)) return;
+    std::vector<uint8_t> bytes;
+    DiskStatus status = drive8_load("*", bytes);
+    const char* why = status == DiskStatus::NOT_FOUND ? "it holds no program"
+                      : status != DiskStatus::OK      ? "its first program cannot be read"
+                      : bytes.size() == 2             ? "its first program is empty"
+                                                      : nullptr;
+    if (why) {
+        printf("Nothing to start on %s: %s\n", path, why);
+        return;
+    }
+    ProgramFile& file = plan.disk_program;
+    file.name = path;
+    file.address = uint16_t(bytes[0] | bytes[1] << 8);
+    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min<size_t>(bytes.size() - 2, MEMORY_SIZE - file.address));
+    plan.from_disk = true;
+    MemoryNeeds needs;
+    add_needs(needs, file);
+    needs_to_run(needs, file);
+    choose_memory(needs, path);
+}
+
+// A cartridge image from a disk goes where the cartridge loader puts one.
+void load_disk_cartridge(const ProgramFile& file) {
+    printf("Loading program %s...to $a000...", file.name.c_str());
+    size_t n = std::min<size_t>(file.data.size(), 0x2000);
+    std::memcpy(memory + CARTRIDGE_AREA, file.data.data(), n);
+    rombank[10] = BLOCK_ROM;
+    if (n > 0x1000) rombank[11] = BLOCK_ROM;
+    printf("got %d ", int(n));
+    fputs("bytes \n", stdout);
+}
+
+void queue_disk_program() {
+    const ProgramFile& file = plan.disk_program;
+    switch (program_kind(file)) {
+    case ProgramKind::CARTRIDGE: load_disk_cartridge(file); return;
+    case ProgramKind::BASIC:
+        autostart_queue_line("LOAD\"*\",8");
+        autostart_queue_line("RUN");
+        return;
+    case ProgramKind::IMAGE:
+        autostart_queue_line("LOAD\"*\",8,1");
+        if (run_start_of(file))
+            autostart_queue_line("RUN");
+        else
+            autostart_queue_line("", [file] { return fputs(start_it_with_sys(file).c_str(), stdout) >= 0; });
+        return;
+    }
+}
+
+}  // namespace
+
+void plan_launch(const std::vector<const char*>& files, int memory_option) {
+    plan = Plan{};
+    if (files.size() == 1 && is_disk_image_name(files[0])) {
+        plan_disk(files[0]);
+        return;
+    }
+    bool cartridge = false;
+    for (const char* name : files) {
+        ProgramFile file;
+        if (!is_program_name(name) || is_chip_cartridge(name)) {
+            cartridge = cartridge || !is_disk_image_name(name);
+            continue;
+        }
+        if (!read_program_file(name, file)) continue;  // the file walk reports it
+        if (program_kind(file) == ProgramKind::CARTRIDGE) {
+            cartridge = true;
+            continue;
+        }
+        plan.taken.push_back(name);
+        // Without a single program byte there is nothing to load or run.
+        if (file.data.empty()) {
+            printf("Skipping program %s: it is empty\n", name);
+            continue;
+        }
+        plan.loads.push_back(std::move(file));
+    }
+    // The last one that can start loads last, so that the BASIC pointers
+    // are its own.
+    for (size_t i = plan.loads.size(); i-- > 0;) {
+        if (!run_start_of(plan.loads[i])) continue;
+        std::rotate(plan.loads.begin() + long(i), plan.loads.begin() + long(i) + 1, plan.loads.end());
+        plan.last_runs = true;
+        break;
+    }
+    if (!plan.loads.empty()) {
+        MemoryNeeds needs;
+        for (const ProgramFile& file : plan.loads) add_needs(needs, file);
+        if (plan.last_runs) needs_to_run(needs, plan.loads.back());
+        choose_memory(needs, plan.loads.back().name);
+    } else if (cartridge) {
+        // Cartridges run unexpanded unless the option says otherwise.
+        plan.expansion = memory_option >= 0 ? memory_option : EXP_NONE;
+        if (uint32_t(plan.expansion) != memexp) config = 1;
+    }
+}
+
+bool launch_takes(const char* arg) {
+    for (const std::string& name : plan.taken)
+        if (name == arg) return true;
+    return false;
+}
+
+void finish_launch() {
+    if (plan.expansion != -1) memdef = uint8_t(plan.expansion);
+    if (plan.from_disk) queue_disk_program();
+    const bool before_boot = cartridge_starts_at_reset();
+    const uint16_t start = basic_start_of(memdef);
+    for (size_t i = 0; i < plan.loads.size(); i++) {
+        const ProgramFile& file = plan.loads[i];
+        const bool runs = plan.last_runs && i + 1 == plan.loads.size();
+        if (program_kind(file) == ProgramKind::BASIC) {
+            // It loads at the BASIC start, which a cartridge never reaches
+            // and which is no use to a program made for another.
+            if (before_boot || file.address != start) {
+                if (before_boot)
+                    printf("Skipping program %s: the cartridge starts instead\n", file.name.c_str());
+                else
+                    printf("Skipping program %s: it is made for BASIC at $%04x\n", file.name.c_str(),
+                           unsigned(file.address));
+                continue;
+            }
+            std::string name = file.name;
+            autostart_queue_line(runs ? "RUN" : "", [name] { return readbasic(name.c_str()) != -1; });
+            continue;
+        }
+        const bool say_sys = !plan.last_runs;
+        auto load = [file, say_sys] {
+            load_memory_image(file);
+            if (say_sys) fputs(start_it_with_sys(file).c_str(), stdout);
+            return true;
+        };
+        if (before_boot)
+            load();
+        else
+            autostart_queue_line(runs ? "RUN" : "", load);
+    }
+}
