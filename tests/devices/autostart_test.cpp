@@ -150,7 +150,7 @@ protected:
         std::string rc = {2, 0, 0, 0, char(expansion), 0, 0, 0, 0, 0, 0, 0, 0, 0, 28};
         write_file("tarvikon.rc", rc);
     }
-    std::string start(std::initializer_list<std::string> args) {
+    std::string start(const std::vector<std::string>& args) {
         std::string out = start_here(args);
         const std::string head = BANNER + "Starting Tarvikon...\n";
         EXPECT_EQ(out.substr(0, head.size()), head);
@@ -229,6 +229,62 @@ TEST_F(StartWithProgram, TheLastProgramRunsBesideCartridgesAndBootsWithIt) {
     std::string out = run_until("AUTOSTART 18");
     EXPECT_EQ(out, "Loading program image.prg...to $6000...got 100 bytes \nLoading program last.prg...got 8998 bytes \n");
     EXPECT_TRUE(memory_holds(memory, 0x6000, pattern(100)));
+}
+
+TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
+    // $A000 autostart images: the kernal jumps through $A000 at reset.
+    using namespace std::string_literals;
+    const std::string jump_to_2000 = header(0, 0xA0) + "\x09\xA0\x09\xA0" "A0\xC3\xC2\xCD" "\x4C\x00\x20"s;
+    const std::string marks_0340 = "\x09\xA0\x09\xA0" "A0\xC3\xC2\xCD" "\xA9\x42\x8D\x40\x03\x4C\x0E\xA0"s;
+    const std::string marks_2100 = header(0, 0x20) + "\xA9\x42\x8D\x00\x21\x4C\x05\x20"s + pattern(0x200);
+    std::string chip_cartridge = "VIC20 CARTRIDGE " + std::string{0, 0, 0, 0x50} + std::string(0x3C, '\0') + "CHIP" +
+                                 std::string{0, 0, 0x20, 0x10, 0, 0, 0, 0, '\xA0', 0, 0x20, 0} + marks_0340 +
+                                 std::string(0x2000 - marks_0340.size(), '\xEA');
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> files;
+        uint8_t expansion;
+        std::string shows;    // on the screen once it ran
+        std::string said;     // at READY
+        uint16_t marker = 0;  // where its machine code stored $42
+    };
+    const Case cases[] = {
+        {{{"b04.prg", marker_program(0x0401)}}, EXP_3K, "RUN\nAUTOSTART 4", "Loading program b04.prg...got 27 bytes \n"},
+        {{{"b10.prg", marker_program(0x1001)}}, EXP_NONE, "RUN\nAUTOSTART 16", "Loading program b10.prg...got 27 bytes \n"},
+        {{{"b12.prg", marker_program(0x1201)}}, EXP_24K, "RUN\nAUTOSTART 18", "Loading program b12.prg...got 27 bytes \n"},
+        {{{"z12.prg", header(0, 0x12) + '\0' + marker_program(0x1201).substr(2)}},
+         EXP_24K, "RUN\nAUTOSTART 18", "Loading program z12.prg...to $1200...got 28 bytes \n"},
+        {{{"stub.prg", header(0x3C, 0x03) + std::string(0xC5, '\0') + marker_program(0x0401).substr(2)}},
+         EXP_3K, "RUN\nAUTOSTART 4", "Loading program stub.prg...to $33c...got 224 bytes \n"},
+        {{{"main.prg", marks_2100}, {"auto.prg", jump_to_2000}}, EXP_8K, "", "", 0x2100},
+        {{{"code.prg", header(0, 0x20) + pattern(0x100)}}, EXP_8K, "READY.",
+         "Loading program code.prg...to $2000...got 256 bytes \nLoaded $2000-$20ff; start it with SYS\n"},
+        {{{"cart.bin", chip_cartridge}}, EXP_NONE, "", "", 0x0340},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files[0].first);
+        std::vector<std::string> args = {"-nosound"};
+        for (const auto& [name, bytes] : c.files) {
+            write_file(name, bytes);
+            args.push_back(name);
+        }
+        start(args);
+        EXPECT_EQ(memdef, c.expansion);
+        machine_start();
+        std::string out = capture_stdout([&] {
+            for (unsigned i = 0; i < BOOT_FRAMES; i++) run_frame();
+        });
+        EXPECT_EQ(out, c.said);
+        EXPECT_NE(screen_text().find(c.shows), std::string::npos) << screen_text();
+        if (c.marker) {
+            EXPECT_EQ(memory[c.marker], 0x42);
+        }
+        // As LOAD"NAME",8,1 leaves it: the next part comes from drive 8.
+        if (!c.said.empty()) {
+            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find("...to $") != std::string::npos ? 8 : 1);
+        }
+        EXPECT_EQ(count_of(screen_text(), "RUN"), c.shows.starts_with("RUN") ? 1u : 0u);
+        autostart_clear();
+    }
 }
 
 TEST_F(StartWithProgram, BadProgramFilesAreReportedAndTheMachineJustBoots) {

@@ -35,8 +35,9 @@ inline void program_defaults() {
 struct Args {
     std::vector<std::string> words;
     std::vector<char*> argv;
-    explicit Args(std::initializer_list<std::string> list) : words{"tarvikon"} {
-        words.insert(words.end(), list);
+    explicit Args(std::initializer_list<std::string> list) : Args(std::vector<std::string>(list)) {}
+    explicit Args(const std::vector<std::string>& list) : words{"tarvikon"} {
+        words.insert(words.end(), list.begin(), list.end());
         for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
     }
@@ -44,7 +45,7 @@ struct Args {
 };
 
 // Start-up in this process (it must return), with its output.
-inline std::string start_here(std::initializer_list<std::string> list) {
+inline std::string start_here(const std::vector<std::string>& list) {
     program_defaults();
     Args args(list);
     std::string out = capture_stdout([&] { start_tarvikon(args.argc(), args.argv.data()); });
