@@ -6,6 +6,7 @@
 #include "basic_program.h"
 #include "core/host.h"
 #include "devices/autostart.h"
+#include "devices/d64.h"
 #include "files_support.h"
 #include "screen.h"
 #include "startup_support.h"
@@ -240,6 +241,17 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
     std::string chip_cartridge = "VIC20 CARTRIDGE " + std::string{0, 0, 0, 0x50} + std::string(0x3C, '\0') + "CHIP" +
                                  std::string{0, 0, 0x20, 0x10, 0, 0, 0, 0, '\xA0', 0, 0x20, 0} + marks_0340 +
                                  std::string(0x2000 - marks_0340.size(), '\xEA');
+    // A disk named alone: its first program by the same rules.
+    auto disk = [](const std::string& program) {
+        D64Image image = d64_blank("DISK", "ID");
+        EXPECT_EQ(d64_write_file(image, "FIRST", bytes_of(program), false), DiskStatus::OK);
+        EXPECT_EQ(d64_write_file(image, "SECOND", bytes_of(marker_program(0x1001)), false), DiskStatus::OK);
+        return std::string(image.bytes.begin(), image.bytes.end());
+    };
+    // 9 KB in lines short enough for BASIC's LOAD to relink them.
+    std::vector<std::pair<int, std::string>> lines = {
+        {10, PRINT_TOKEN + "\"AUTOSTART\";" + PEEK_TOKEN + "(44):" + END_TOKEN}};
+    for (int n = 20; n < 20 + 45 * 10; n += 10) lines.push_back({n, REM_TOKEN + std::string(200, 'X')});
     struct Case {
         std::vector<std::pair<std::string, std::string>> files;
         uint8_t expansion;
@@ -259,6 +271,10 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         {{{"code.prg", header(0, 0x20) + pattern(0x100)}}, EXP_8K, "READY.",
          "Loading program code.prg...to $2000...got 256 bytes \nLoaded $2000-$20ff; start it with SYS\n"},
         {{{"cart.bin", chip_cartridge}}, EXP_NONE, "", "", 0x0340},
+        {{{"basic.d64", disk(basic_file(0x1201, lines))}}, EXP_24K, "RUN\nAUTOSTART 18", ""},
+        {{{"code.d64", disk(header(0, 0x20) + pattern(0x100))}}, EXP_8K, "LOAD\"*\",8,1",
+         "Loaded $2000-$20ff; start it with SYS\n"},
+        {{{"cart.d64", disk(header(0, 0xA0) + marks_0340)}}, EXP_NONE, "", "", 0x0340},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files[0].first);
@@ -280,7 +296,7 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         }
         // As LOAD"NAME",8,1 leaves it: the next part comes from drive 8.
         if (!c.said.empty()) {
-            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find("...to $") != std::string::npos ? 8 : 1);
+            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find('$') != std::string::npos ? 8 : 1);
         }
         EXPECT_EQ(count_of(screen_text(), "RUN"), c.shows.starts_with("RUN") ? 1u : 0u);
         autostart_clear();
