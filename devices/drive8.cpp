@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -77,7 +78,7 @@ bool folder_files(std::vector<HostFile>& out) {
         if (!entry.is_regular_file(e2)) continue;
         uintmax_t size = entry.file_size(e2);
         if (e2) continue;
-        DiskFile f{petscii_from_host(host.substr(0, host.size() - 4)), TYPE_CLOSED | TYPE_PRG,
+        DiskFile f{petscii_from_host(host.substr(0, host.size() - 4)).substr(0, NAME_LIMIT), TYPE_CLOSED | TYPE_PRG,
                    uint16_t(blocks_of(size)), 0, 0};
         out.push_back({f, entry.path().string()});
     }
@@ -215,9 +216,28 @@ bool drive_name_matches(const std::string& pattern, const std::string& name, boo
     return pattern.size() == name.size();
 }
 
+// Bytes a host name cannot hold, or that would not come back as they were,
+// are written as %XX; "%" itself too, so that the way back is unambiguous.
+namespace {
+constexpr char HEX[] = "0123456789abcdef";
+bool needs_escape(unsigned char c) { return c < 0x20 || c == '/' || c == '%' || c == 0x60 || (c > 0x7A && c < 0xC1) || c > 0xDA; }
+int hex_value(char c) {
+    const char* at = c ? std::strchr(HEX, std::tolower(static_cast<unsigned char>(c))) : nullptr;
+    return at ? int(at - HEX) : -1;
+}
+}  // namespace
+
 std::string petscii_from_host(const std::string& host) {
     std::string out;
-    for (unsigned char c : host) {
+    for (size_t i = 0; i < host.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(host[i]);
+        int high = c == '%' && i + 2 < host.size() ? hex_value(host[i + 1]) : -1;
+        int low = high >= 0 ? hex_value(host[i + 2]) : -1;
+        if (low >= 0) {
+            out.push_back(char(high << 4 | low));
+            i += 2;
+            continue;
+        }
         if (c >= 'a' && c <= 'z') c = uint8_t(c - 0x20);
         out.push_back(c >= 0x20 && c <= 0x5F ? char(c) : '?');
     }
@@ -227,10 +247,13 @@ std::string petscii_from_host(const std::string& host) {
 std::string host_from_petscii(const std::string& petscii) {
     std::string out;
     for (unsigned char c : petscii) {
+        if (needs_escape(c)) {
+            out += {'%', HEX[c >> 4], HEX[c & 15]};
+            continue;
+        }
         if (c >= 0x41 && c <= 0x5A) c = uint8_t(c + 0x20);
         else if (c >= 0xC1 && c <= 0xDA) c = uint8_t(c - 0x80);
         else if (c >= 0x61 && c <= 0x7A) c = uint8_t(c - 0x20);
-        else if (c < 0x20 || c > 0x5F || c == '/') c = '_';
         out.push_back(char(c));
     }
     return out;
@@ -299,6 +322,8 @@ DiskStatus drive8_listing(DiskListing& listing) {
 DiskStatus drive8_load(const std::string& raw_name, std::vector<uint8_t>& data) {
     DriveName n = parse_drive_name(raw_name);
     if (!n.directory) {
+        // As a 1541 does, a longer name is cut to the 16 bytes a name keeps.
+        n.pattern.resize(std::min(n.pattern.size(), NAME_LIMIT));
         if (n.pattern.empty()) return DiskStatus::NOT_FOUND;
         return drive.holder == Holder::FOLDER ? folder_load(n.pattern, data) : image_load(n.pattern, data);
     }

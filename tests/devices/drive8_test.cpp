@@ -3,8 +3,12 @@
 #include <filesystem>
 #include <csignal>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "devices/d64.h"
 #include "devices/drive8.h"
 #include "files_support.h"
 
@@ -40,7 +44,7 @@ TEST(Drive8Names, PrefixesAndPatternsAsOnA1541) {
         EXPECT_EQ(drive_name_matches(c.pattern, c.name, c.shifted_too), c.matches) << c.pattern << " " << c.name;
 
     EXPECT_EQ(petscii_from_host("Hello_1~"), "HELLO_1?");
-    EXPECT_EQ(host_from_petscii("HELLO/\xC1" "1\x05"), "hello_A1_");
+    EXPECT_EQ(host_from_petscii("HELLO/\xC1" "1\x05%"), "hello%2fA1%05%25");
 }
 
 TEST(Drive8Listing, BytesOfTheDirectoryProgram) {
@@ -115,6 +119,81 @@ TEST_F(Drive8Folder, SaveNewReplaceAndRefuse) {
 
     for (const char* bad : {"", "@0:", "H*", "H?", "$"}) EXPECT_EQ(drive8_save(bad, bytes_of("\x01\x10")), DiskStatus::WRITE_ERROR) << bad;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2);
+}
+
+TEST_F(Drive8Folder, NamesAHostCannotHoldComeBackAsSaved) {
+    const std::string long_name = "A VERY LONG NAME, SAID";  // a 1541 keeps the first 16 bytes
+    for (std::string name : {std::string("A/B"), std::string("\x5E\x60\xA0\xFF%"), std::string("2\x01") + "X", long_name}) {
+        SCOPED_TRACE(name);
+        const std::string kept = name.substr(0, 16), data = "\x01\x10" + name;
+        EXPECT_EQ(drive8_save(name, bytes_of(data)), DiskStatus::OK);
+        EXPECT_EQ(load(name), data);
+        EXPECT_EQ(load(kept), data);
+        EXPECT_EQ(drive8_save(name, bytes_of("\x01\x10")), DiskStatus::EXISTS);
+        const std::string line = "   \"" + kept + "\"" + std::string(16 - kept.size(), ' ') + " PRG ";
+        EXPECT_NE(load("$:" + kept).find(line), std::string::npos) << line;
+    }
+    // A host file with a long name lists as its first 16 bytes, columns kept.
+    write_file(dir.file("averyveryverylongname.prg"), "\x01\x10" "x");
+    EXPECT_EQ(load("AVERYVERYVERYLONGNAME"), "\x01\x10" "x");
+    EXPECT_NE(load("$").find("\"AVERYVERYVERYLON\" PRG "), std::string::npos);
+}
+
+// Saves as a user whom the file modes bind (CI runs as root): a file the
+// user may not write stays byte for byte, a writable one in a folder the
+// user may not change is rewritten in place, keeping its mode and links.
+TEST_F(Drive8Folder, ReadOnlyFilesAndFoldersAsAnOrdinaryUser) {
+    const std::string ro = dir.file("ro"), rw = dir.file("rw");
+    ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(rw.c_str(), 0755), 0);
+    write_file(ro + "/old.prg", "\x01\x10" "old");
+    write_file(rw + "/rw.prg", "\x01\x10" "rw");
+    ASSERT_EQ(link((rw + "/rw.prg").c_str(), (rw + "/twin.prg").c_str()), 0);
+    const D64Image blank = d64_blank("D", "ID");
+    const std::string disk(blank.bytes.begin(), blank.bytes.end());
+    write_file(ro + "/ro.d64", disk);
+    write_file(rw + "/rw.d64", disk);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.path.c_str(), 65534, 65534), 0);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path))
+            ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+    }
+    chmod((ro + "/old.prg").c_str(), 0444);
+    chmod((ro + "/ro.d64").c_str(), 0444);
+    chmod((rw + "/rw.prg").c_str(), 0640);
+    chmod(rw.c_str(), 0555);
+
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(2);
+        {
+            drive8_use_folder(ro);
+            EXPECT_EQ(drive8_save("@0:OLD", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
+            drive8_use_folder(rw);
+            EXPECT_EQ(drive8_save("@0:RW", bytes_of("\x01\x10" "rewritten")), DiskStatus::OK);
+            EXPECT_EQ(drive8_save("NEW", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
+            drive8_attach_image(ro + "/ro.d64");
+            EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::WRITE_ERROR);
+            drive8_attach_image(rw + "/rw.d64");
+            EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::OK);
+        }
+        _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(rw.c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(read_file(ro + "/old.prg"), "\x01\x10" "old");
+    EXPECT_TRUE(read_file(ro + "/ro.d64") == disk);
+    EXPECT_EQ(read_file(rw + "/twin.prg"), "\x01\x10" "rewritten");
+    struct stat st;
+    ASSERT_EQ(stat((rw + "/rw.prg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_TRUE(read_file(rw + "/rw.d64") != disk);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rw), {}), 3);  // no new or temporary file
 }
 
 TEST_F(Drive8Folder, FailedWritesLoseNothing) {
