@@ -471,8 +471,9 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) == rc; i++) pause_ms(20);
-    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
-    EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\nProgram needs 8 KB expansion memory, starting with it...\n"
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 4, 1, 0, 28));
+    EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\n"
+                                    "big.prg does not run with no expansion, starting with the 24 KB expansion...\n"
                                     "Loading program big.prg...got 8998 bytes \nExiting...\n");
 
     // Saved with 3 KB.
@@ -481,8 +482,21 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     ASSERT_TRUE(launch({"-nosound", "-warp", "small.prg"}));
     ASSERT_TRUE(wait_text("AUTOSTART 4\n"));
     std::string out = quit();
-    EXPECT_NE(out.find("Program needs 3 KB expansion memory, starting with it...\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("small.prg does not run with no expansion, starting with the 3 KB expansion...\n"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(program.exit_code(), 0);
+
+    // A cartridge on a configured 16 KB expansion runs unexpanded, and Save config is offered.
+    write_file(dir.file("tarvikon.rc"), config_bytes(2, 3, 1, 0, 28));
+    write_file(dir.file("x.a0"), std::string(8192, '\xAA'));
+    ASSERT_TRUE(launch({"-nosound", "-warp", "x.a0"}));
+    ASSERT_TRUE(wait_text("3583 BYTES FREE"));
+    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
+    ASSERT_TRUE(wait_dialog("^Message$"));
+    for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) != config_bytes(2, 0, 1, 0, 28); i++) pause_ms(20);
+    EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 0, 28));
+    quit();
 }
 
 TEST(Help, PrintsTheUsageTextWithoutADisplay) {
@@ -757,11 +771,11 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
     for (const XWin& w : form_children(*dialog))
         if (w.children.size() == 1 && w.y < dialog->height * 4 / 10) scale = w;
     ASSERT_TRUE(scale);
-    // Drag the slider (at value 0, the left end) two steps of the five values.
+    // Drag the slider (at value 0, the left end) two steps of the six values.
     const XWin& bar = scale->children[0];
     int slider_length = 30, trough = bar.width - 4;
     int from_x = bar.abs_x + 2 + slider_length / 2, yy = bar.abs_y + bar.height / 2;
-    int step = (trough - slider_length) / 4;
+    int step = (trough - slider_length) / 5;
     xdo({"mousemove", std::to_string(from_x), std::to_string(yy), "mousedown", "1"});
     for (int dx = 4; dx <= 2 * step; dx += 4) xdo({"mousemove", std::to_string(from_x + dx), std::to_string(yy)});
     xdo({"mousemove", std::to_string(from_x + 2 * step), std::to_string(yy), "mouseup", "1"});

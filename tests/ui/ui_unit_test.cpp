@@ -404,7 +404,8 @@ TEST(Names, ExpansionNamesAndAnIndexBeyondThem) {
     EXPECT_STREQ(expansion_name(0), "unexpanded");
     EXPECT_STREQ(expansion_name(2), "8 KB expansion");
     EXPECT_STREQ(expansion_name(4), "24 KB expansion");
-    EXPECT_STREQ(expansion_name(5), "");
+    EXPECT_STREQ(expansion_name(5), "all expansions");
+    EXPECT_STREQ(expansion_name(6), "");
     EXPECT_STREQ(expansion_name(0xFFFFFFFF), "");
 }
 

@@ -819,7 +819,7 @@ TEST_F(Widgets, SettingsDialogsAreLaidOutAsDesigned) {
                     {&button, "button", &push, "Apply", P(80), P(10), N, N},
                     {&button2, "button2", &push, "Cancel", P(80), P(70), N, N}});
         EXPECT_EQ(int_resource(memory_scale, XmNminimum), 0);
-        EXPECT_EQ(int_resource(memory_scale, XmNmaximum), 4);
+        EXPECT_EQ(int_resource(memory_scale, XmNmaximum), 5);
         EXPECT_EQ(int_resource(memory_scale, XmNvalue), 1);
         EXPECT_FALSE(XmToggleButtonGetState(ram_toggle));
     }
