@@ -42,28 +42,27 @@ void write_io(uint16_t addr, uint8_t value) {
 
 namespace {
 
-// Block states per expansion index, for blocks 0 and 2..7, 10 and 11.
-// KEEP_ROM turns a RAM block into "nothing fitted" but leaves a cartridge;
-// RAM_KEEP_ROM makes a block RAM unless it holds a cartridge; SAME leaves it.
-enum LayoutRule : uint8_t { SAME, NONE, RAM, NONE_KEEP_ROM, RAM_KEEP_ROM };
-constexpr unsigned LAYOUT_BLOCKS = 12;
-constexpr LayoutRule LAYOUTS[EXP_ALL + 1][LAYOUT_BLOCKS] = {
-    //  0     1     2              3              4     5     6              7              8     9     10            11
-    {NONE, SAME, NONE_KEEP_ROM, NONE_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM, SAME, SAME, SAME, SAME},  // unexpanded
-    {RAM, SAME, NONE_KEEP_ROM, NONE_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM, SAME, SAME, SAME, SAME},   // 3 KB
-    {NONE, SAME, RAM_KEEP_ROM, RAM_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM, SAME, SAME, SAME, SAME},    // 8 KB
-    {NONE, SAME, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, NONE_KEEP_ROM, NONE_KEEP_ROM, SAME, SAME, SAME, SAME},      // 16 KB
-    {NONE, SAME, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, SAME, SAME, SAME, SAME},        // 24 KB
-    {RAM, SAME, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, SAME, SAME, RAM_KEEP_ROM, RAM_KEEP_ROM},  // all
+// Block states per expansion index, for blocks 0 and 2..7. KEEP_ROM turns a
+// RAM block into "nothing fitted" but leaves a cartridge; RAM_KEEP_ROM makes
+// a block RAM unless it holds a cartridge.
+enum LayoutRule : uint8_t { NONE, RAM, NONE_KEEP_ROM, RAM_KEEP_ROM };
+constexpr LayoutRule LAYOUTS[EXP_ALL + 1][8] = {
+    //  0     1    2              3              4     5     6              7
+    {NONE, RAM, NONE_KEEP_ROM, NONE_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM},  // unexpanded
+    {RAM, RAM, NONE_KEEP_ROM, NONE_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM},   // 3 KB
+    {NONE, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, NONE, NONE, NONE_KEEP_ROM, NONE_KEEP_ROM},    // 8 KB
+    {NONE, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, NONE_KEEP_ROM, NONE_KEEP_ROM},      // 16 KB
+    {NONE, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM},        // 24 KB
+    {RAM, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM, RAM, RAM, RAM_KEEP_ROM, RAM_KEEP_ROM},         // all
 };
 
 }  // namespace
 
 void apply_expansion_layout(uint32_t expansion) {
     if (expansion > EXP_ALL) return;
-    for (unsigned block = 0; block < LAYOUT_BLOCKS; block++) {
+    for (unsigned block = 0; block < 8; block++) {
+        if (block == 1) continue;  // internal RAM
         switch (LAYOUTS[expansion][block]) {
-        case SAME: break;
         case NONE: rombank[block] = BLOCK_NONE; break;
         case RAM: rombank[block] = BLOCK_RAM; break;
         case NONE_KEEP_ROM:

@@ -26,7 +26,8 @@ constexpr uint8_t RAM_AT_A000 = 0x01;
 constexpr uint8_t NO_VERSION_PATCH = 0x02;
 
 // Expansion indices used by memexp, memdef, the memory dialog and the files.
-// EXP_ALL: the 3 KB block, the 24 KB and RAM at $A000 together.
+// EXP_ALL: the 3 KB block and the 24 KB together (with RAM at $A000, which
+// every layout has where no cartridge is).
 enum Expansion { EXP_NONE = 0, EXP_3K = 1, EXP_8K = 2, EXP_16K = 3, EXP_24K = 4, EXP_ALL = 5 };
 
 constexpr uint16_t COLOR_RAM_START = 0x9400, COLOR_RAM_END = 0x97FF;
@@ -116,9 +117,8 @@ inline void set_memory_word(uint16_t addr, uint16_t value) {
 
 // ---- layout ----------------------------------------------------------------------
 
-// Brings blocks 0 and 2-7 (and 10-11 for EXP_ALL) into the states of an
-// expansion index (reset rule: cartridge ROM in blocks 2, 3, 6, 7, 10, 11
-// survives; blocks 4 and 5 are set outright).
+// Brings blocks 0 and 2-7 into the states of an expansion index (reset rule:
+// cartridge ROM in blocks 2, 3, 6, 7 survives; blocks 4 and 5 are set outright).
 void apply_expansion_layout(uint32_t expansion);
 
 // Fills every ROM block with $FF and marks it as not fitted.
