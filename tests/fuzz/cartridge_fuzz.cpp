@@ -32,6 +32,7 @@ const char* const NAMES[] = {
     "x.B",    "x.crt",  "x.CRT", "x.cR",   "x.c",     "x.c0",    "x.prg",  "x.PRG",   "x.pR",
     "x.p",    "x.p0",   "x.",    "x.40",   "x.zz",    "x.R",     "./x.a0", "d.z/x",   "x.a0.prg",
     "x.prg.a0", "x.Cr",  "x.pr",  "x.90",  "x.e0",  "x.d64",  "x.D64",  "x.a0.d64", "x.d6", "x.d64x",
+    "d.z/x.a0", "d.z/../x.60", "./x.prg",
 };
 constexpr unsigned NAME_COUNT = sizeof NAMES / sizeof NAMES[0];
 

@@ -39,6 +39,37 @@ void mark_image_block(ModelMachine& m, unsigned block) {
     if (block < 16 && CARTRIDGE_OR_EXPANSION[block]) m.bank[block] = ROM;
 }
 
+unsigned big_endian(const std::vector<uint8_t>& b, size_t at, unsigned n) {
+    unsigned v = 0;
+    for (unsigned i = 0; i < n; i++) v = v << 8 | b[at + i];
+    return v;
+}
+
+// A cartridge with the "VIC20 CARTRIDGE" header: after the header (its
+// length at $10, big-endian; 80 bytes when that is no length), packets of
+// "CHIP", packet length, type, bank, load address and size. Chips of bank 0
+// that lie wholly in the cartridge blocks load and mark them; a short or
+// damaged packet ends the list.
+void model_chip_cartridge(ModelMachine& m, const std::vector<uint8_t>& b) {
+    static const bool CARTRIDGE[16] = {0, 0, 1, 1, 1, 1, 1, 1, 0, 0, 1, 1, 0, 0, 0, 0};
+    size_t at = b.size() >= 0x14 ? big_endian(b, 0x10, 4) : 0;
+    if (at < 0x20 || at > b.size()) at = 0x50;
+    while (at + 16 <= b.size() && std::memcmp(&b[at], "CHIP", 4) == 0) {
+        unsigned packet = big_endian(b, at + 4, 4), bank = big_endian(b, at + 10, 2);
+        unsigned address = big_endian(b, at + 12, 2), size = big_endian(b, at + 14, 2);
+        if (packet < 16 || packet > b.size() - at) return;
+        size = std::min(size, packet - 16);
+        bool fits = bank == 0 && size > 0 && address + size <= 0x10000;
+        for (unsigned block = address >> 12; fits && block <= (address + size - 1) >> 12; block++)
+            fits = CARTRIDGE[block];
+        if (fits) {
+            std::copy_n(b.begin() + long(at + 16), size, m.mem.begin() + address);
+            for (unsigned block = address >> 12; block <= (address + size - 1) >> 12; block++) m.bank[block] = ROM;
+        }
+        at += packet;
+    }
+}
+
 }  // namespace
 
 ModelMachine model_capture() {
@@ -109,8 +140,9 @@ int model_readbasic(ModelMachine& m, const ModelFile& f) {
         break;
     case 0x12:
         if (start != 0x1201) return refuse(m, length <= 11773 ? 2 : length <= 19965 ? 3 : 4);
-        if (length > 19965 && m.memdef != 4) return refuse(m, 4);
-        if (length > 11773 && length <= 19965 && m.memdef != 3 && m.memdef != 4) return refuse(m, 3);
+        // The all-expansions layout (5) holds what 24 KB holds.
+        if (length > 19965 && m.memdef < 4) return refuse(m, 4);
+        if (length > 11773 && length <= 19965 && m.memdef < 3) return refuse(m, 3);
         break;
     case 0xA0:
         address = 0xA000;
@@ -159,7 +191,11 @@ void model_load_game_cartridge(ModelMachine& m, const std::string& name, const M
         m.bank[first] = ROM;
         if (model_readfile(m, f, address, second >= 0 ? 8192 : 4096) > 4096 && second >= 0) m.bank[second] = ROM;
     };
-    size_t dot = name.find('.');
+    if (usable(f) && f.bytes.size() >= 15 && std::memcmp(f.bytes.data(), "VIC20 CARTRIDGE", 15) == 0)
+        return model_chip_cartridge(m, f.bytes);
+    // The first dot of the file's own name, after the last slash.
+    size_t slash = name.rfind('/');
+    size_t dot = name.find('.', slash == std::string::npos ? 0 : slash + 1);
     if (dot == std::string::npos) return raw(0xA000, 10, 11);
     char c1 = dot + 1 < name.size() ? name[dot + 1] : '\0';
     char c2 = dot + 2 < name.size() ? name[dot + 2] : '\0';
