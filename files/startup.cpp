@@ -49,8 +49,11 @@ constexpr const char* MEMORY_NAMES[] = {"none", "3k", "8k", "16k", "24k", "all"}
 int memory_option = -1;
 void set_memory_option(const char* value) {
     for (int i = 0; i <= EXP_ALL; i++)
-        if (std::strcmp(value, MEMORY_NAMES[i]) == 0) memory_option = i;
-    if (memory_option == -1) printf("-memory takes none, 3k, 8k, 16k, 24k or all, not %s\n", value);
+        if (std::strcmp(value, MEMORY_NAMES[i]) == 0) {
+            memory_option = i;
+            return;
+        }
+    printf("-memory takes none, 3k, 8k, 16k, 24k or all, not %s\n", value);
 }
 
 // After the configuration: the option is the user's choice over the file's.
