@@ -149,6 +149,10 @@ void plan_launch(const std::vector<const char*>& files, int memory_option) {
         MemoryNeeds needs;
         for (const ProgramFile& file : plan.loads) add_needs(needs, file);
         if (plan.last_runs) needs_to_run(needs, plan.loads.back());
+        // Every BASIC program for that start loads there in turn.
+        for (const ProgramFile& file : plan.loads)
+            if (program_kind(file) == ProgramKind::BASIC && file.address == needs.run_start)
+                needs.run_bytes = std::max(needs.run_bytes, uint32_t(file.data.size()));
         choose_memory(needs, plan.loads.back().name);
     } else if (cartridge) {
         // Cartridges run unexpanded unless the option says otherwise.
