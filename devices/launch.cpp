@@ -109,9 +109,16 @@ void queue_disk_program() {
     }
 }
 
+// The folder a program came from becomes drive 8, so that it finds its
+// next parts there as it would on its own disk.
+void follow_to_folder(const std::string& name) {
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos) drive8_use_folder(slash == 0 ? "/" : name.substr(0, slash));
+}
+
 }  // namespace
 
-void plan_launch(const std::vector<const char*>& files, int memory_option) {
+void plan_launch(const std::vector<const char*>& files, int memory_option, bool drive_chosen) {
     plan = Plan{};
     if (files.size() == 1 && is_disk_image_name(files[0])) {
         plan_disk(files[0]);
@@ -154,6 +161,7 @@ void plan_launch(const std::vector<const char*>& files, int memory_option) {
             if (program_kind(file) == ProgramKind::BASIC && file.address == needs.run_start)
                 needs.run_bytes = std::max(needs.run_bytes, uint32_t(file.data.size()));
         choose_memory(needs, plan.loads.back().name);
+        if (!drive_chosen) follow_to_folder(plan.loads.back().name);
     } else if (cartridge) {
         // Cartridges run unexpanded unless the option says otherwise.
         plan.expansion = memory_option >= 0 ? memory_option : EXP_NONE;

@@ -17,8 +17,9 @@
 // expansion (the user's choice when the programs fit it, else by itself:
 // 24 KB for BASIC at $1201, every block an image covers) and marks the
 // settings as changed when it differs. `memory_option` is -memory's
-// expansion, or -1.
-void plan_launch(const std::vector<const char*>& files, int memory_option);
+// expansion, or -1. Unless `drive_chosen` (-drive8), the folder of the
+// program that starts (or loads last) becomes drive 8.
+void plan_launch(const std::vector<const char*>& files, int memory_option, bool drive_chosen);
 
 // True for an argument that plan_launch took: start-up's file walk passes it by.
 bool launch_takes(const char* arg);

@@ -42,7 +42,11 @@ void set_warp() { warp_speed = 1; }
     exit(0);
 }
 
-void set_drive8_folder(const char* dir) { drive8_use_folder(dir); }
+bool drive8_option = false;
+void set_drive8_folder(const char* dir) {
+    drive8_option = true;
+    drive8_use_folder(dir);
+}
 
 // -memory: the expansion by its name; -1 while none was given.
 constexpr const char* MEMORY_NAMES[] = {"none", "3k", "8k", "16k", "24k", "all"};
@@ -178,6 +182,7 @@ void start_tarvikon(int argc, char** argv) {
     std::memset(keycol, 0xFF, sizeof keycol);
     std::memset(rombank, BLOCK_RAM, sizeof rombank);
     memory_option = -1;
+    drive8_option = false;
     // A debugging aid: dump the address space to dump.txt at shut-down.
     const char* dump_switch = getenv("TARVIKON_DUMP");
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
@@ -197,7 +202,7 @@ void start_tarvikon(int argc, char** argv) {
     load_system_roms();
 
     std::vector<const char*> files = file_arguments(argc, argv);
-    plan_launch(files, memory_option);
+    plan_launch(files, memory_option, drive8_option);
 
     if (soundon == 1) {
         setvbuf(stdout, nullptr, _IONBF, 0);

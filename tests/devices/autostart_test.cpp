@@ -7,6 +7,7 @@
 #include "core/host.h"
 #include "devices/autostart.h"
 #include "devices/d64.h"
+#include "devices/drive8.h"
 #include "files_support.h"
 #include "screen.h"
 #include "startup_support.h"
@@ -301,6 +302,19 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         EXPECT_EQ(count_of(screen_text(), "RUN"), c.shows.starts_with("RUN") ? 1u : 0u);
         autostart_clear();
     }
+}
+
+TEST_F(StartWithProgram, AProgramFindsItsNextPartsInItsOwnFolder) {
+    mkdir("games", 0755);
+    write_file("games/part1.prg", header(0, 0x20) + pattern(0x100));
+    write_file("games/part2.prg", header(0, 0x30) + pattern(0x10));
+    EXPECT_EQ(start({"-nosound", "games/part1.prg"}), "Using folder games as drive 8...OK\n");
+    std::vector<uint8_t> part;
+    EXPECT_EQ(drive8_load("PART2", part), DiskStatus::OK);
+    // A folder the user named stays drive 8.
+    EXPECT_EQ(start_here({"-nosound", "-drive8", ".", "games/part1.prg"}),
+              BANNER + "Using folder . as drive 8...OK\nStarting Tarvikon...\n");
+    EXPECT_EQ(drive8_load("PART2", part), DiskStatus::NOT_FOUND);
 }
 
 TEST_F(StartWithProgram, BadProgramFilesAreReportedAndTheMachineJustBoots) {
