@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <unistd.h>
 #include <vector>
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "datasette.h"
 #include "drive8.h"
+#include "tap.h"
 #include "../files/fileio.h"
 #include "../files/fileutil.h"
 
@@ -132,6 +136,46 @@ void autostart_disk_image(const char* path) {
     if (!drive8_attach_image(path)) return;
     autostart_queue_line("LOAD\"*\",8");
     autostart_queue_line("RUN");
+}
+
+void autostart_tape_image(const char* path) {
+    if (!tape_attach(path)) return;
+    tape_play();
+    autostart_queue_line("LOAD");
+    autostart_queue_line("RUN");
+}
+
+namespace {
+
+std::string extracted_dir;
+void remove_extracted() { std::filesystem::remove_all(extracted_dir); }
+
+}  // namespace
+
+std::string t64_program_file(const char* path) {
+    std::vector<uint8_t> program;
+    std::vector<uint8_t> image(0x10000 * 4);
+    int fd = open_regular(path);
+    ssize_t got = fd == -1 ? -1 : read_up_to(fd, image.data(), image.size());
+    if (fd != -1) close(fd);
+    image.resize(got > 0 ? size_t(got) : 0);
+    if (!t64_first_program(image, program)) {
+        printf("No program in tape image %s\n", path);
+        return "";
+    }
+    tape_attach(path);
+    // A folder without dots, so that the program's name alone gives its kind.
+    char dir[] = "/tmp/tarvikonXXXXXX";
+    if (!mkdtemp(dir)) return "";
+    if (extracted_dir.empty()) std::atexit(remove_extracted);
+    extracted_dir = dir;
+    std::string stem = std::filesystem::path(path).stem().string();
+    std::replace(stem.begin(), stem.end(), '.', '_');
+    std::string file = extracted_dir + "/" + (stem.empty() ? "program" : stem) + ".prg";
+    int out = open_for_writing(file.c_str());
+    bool ok = out != -1 && write_all(out, program.data(), program.size());
+    if (out != -1) close(out);
+    return ok ? file : "";
 }
 
 bool taken_by_autostart(const char* arg) {

@@ -57,6 +57,16 @@ void plan_program_autostart(const std::vector<const char*>& files);
 // that worked, runs its first program (LOAD"*",8 then RUN).
 void autostart_disk_image(const char* path);
 
+// Start-up, for a .tap named alone: attaches it, holds PLAY down and types
+// LOAD, then RUN.
+void autostart_tape_image(const char* path);
+
+// Start-up, for a .t64 named alone: attaches it as the tape and writes its
+// first program to a program file of its own (removed at exit), whose path
+// it returns to start like a program named on the command line; "" when
+// there is none (said).
+std::string t64_program_file(const char* path);
+
 // True for an argument that plan_program_autostart took care of: the file
 // walk of start-up passes it by.
 bool taken_by_autostart(const char* arg);

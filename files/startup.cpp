@@ -19,6 +19,7 @@
 #include "../devices/autostart.h"
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
+#include "../devices/tap.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -172,6 +173,13 @@ void start_tarvikon(int argc, char** argv) {
     load_system_roms();
 
     std::vector<const char*> files = file_arguments(argc, argv);
+    // A .t64 alone starts its first program as a program file would.
+    std::string t64_program;
+    if (files.size() == 1 && is_t64_name(files[0])) {
+        t64_program = t64_program_file(files[0]);
+        if (t64_program.empty()) files.clear();
+        else files[0] = t64_program.c_str();
+    }
     plan_program_autostart(files);
 
     if (soundon == 1) {
@@ -186,6 +194,8 @@ void start_tarvikon(int argc, char** argv) {
     starting_up = true;
     if (files.size() == 1 && is_disk_image_name(files[0])) {
         autostart_disk_image(files[0]);
+    } else if (files.size() == 1 && is_tap_name(files[0])) {
+        autostart_tape_image(files[0]);
     } else {
         for (const char* file : files)
             if (!taken_by_autostart(file)) load_game_cartridge(file);

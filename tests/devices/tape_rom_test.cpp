@@ -1,0 +1,79 @@
+// The datasette through the real kernal and BASIC, with both kernals: SAVE
+// with RECORD held, then LOAD and VERIFY back, at once and in real time.
+#include <vector>
+
+#include "basic_session.h"
+#include "devices/datasette.h"
+#include "devices/kernal_tape.h"
+#include "devices/tap.h"
+
+namespace {
+
+// "10 PRINT 42" as BASIC keeps it at $1001.
+const std::vector<uint8_t> PROGRAM = {0x0a, 0x10, 0x0a, 0x00, 0x99, 0x20, 0x34, 0x32, 0x00, 0x00, 0x00};
+
+class TapeRom : public BasicSession {
+protected:
+    TempDir dir;
+
+    void SetUp() override {
+        REQUIRE_ROMS();
+        ASSERT_NO_FATAL_FAILURE(boot());
+        max_frames = 3000;  // a minute of tape
+    }
+    void TearDown() override {
+        capture_stdout(tape_eject);
+        tape_instant_load = true;
+    }
+    void play_from_start() {
+        tape_rewind();
+        tape_play();
+        clear_screen();
+    }
+};
+
+TEST_P(TapeRom, SaveThenLoadAndVerifyAtOnceAndInRealTime) {
+    const std::string path = dir.file("new.tap");
+    capture_stdout([&] { ASSERT_TRUE(tape_attach(path)); });
+    tape_record();
+    type("10 PRINT 42\r");
+    shows(enter("SAVE \"HELLO\""), {"SAVING HELLO"});
+    tape_stop();
+    const std::string end_of_file = tape_status();  // "Tape 0nn STOP"
+
+    // The kernal's two blocks, each with its repeat, are in the file.
+    TapImage image;
+    std::string file = read_file(path);
+    ASSERT_TRUE(tap_parse(std::vector<uint8_t>(file.begin(), file.end()), image));
+    std::vector<uint8_t> header, data;
+    size_t pos = 0;
+    ASSERT_TRUE(kernal_tape_block(image, pos, header));
+    ASSERT_TRUE(kernal_tape_block(image, pos, data));
+    ASSERT_EQ(header.size(), 192u);
+    EXPECT_EQ(std::string(header.begin() + 5, header.begin() + 11), "HELLO ");
+    EXPECT_EQ(data, PROGRAM);
+
+    for (bool instant : {true, false}) {
+        tape_instant_load = instant;
+        enter("NEW");
+        tape_rewind();
+        clear_screen();
+        type("LOAD\r");
+        shows(screen(), {"PRESS PLAY ON TAPE"});
+        tape_play();
+        ASSERT_TRUE(run_until_ready(1));
+        shows(screen(), {"SEARCHING", "FOUND HELLO", "LOADING"});
+        shows(enter("LIST"), {"10 PRINT 42"});
+        EXPECT_EQ(tape_status().substr(0, 9), end_of_file.substr(0, 9)) << instant;
+    }
+    play_from_start();
+    shows(enter("VERIFY \"HELLO\""), {"SEARCHING FOR HELLO", "VERIFYING", "OK"});
+    type("10 PRINT 43\r");
+    play_from_start();
+    enter("VERIFY");
+    shows(screen(), {"?VERIFY ERROR"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernals, TapeRom, testing::Values(uint8_t(0), uint8_t(1)), kernal_name);
+
+}  // namespace
