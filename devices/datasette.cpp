@@ -24,14 +24,13 @@ namespace {
 
 constexpr off_t IMAGE_LIMIT = 64 << 20;  // far beyond any real tape
 constexpr uint16_t TAPE_BUFFER_POINTER = 0xB2;
-constexpr size_t HEADER_SIZE = 192;
-constexpr uint8_t HEADER_PAD = 0x20;
 constexpr uint8_t STATUS_READ_ERROR = 0x10;  // also a VERIFY mismatch
+constexpr uint16_t MOTOR_INTERLOCK = 0xC0;    // nonzero: the interrupt leaves the motor alone
 constexpr int TRAP_CYCLES = 2;
 
 // The kernal's block read: the trap point just after it has waited for PLAY,
 // and where the routine ends once the block is in.
-constexpr uint16_t READ_BLOCK = 0xF8CD, READ_BLOCK_END = 0xF957;
+constexpr uint16_t READ_BLOCK = 0xF8CE, READ_BLOCK_END = 0xF957;
 constexpr uint8_t READ_BLOCK_CODE[] = {0x20, 0x94, 0xF8, 0xB0, 0x1F, 0x78, 0xA9, 0x00, 0x85, 0xAA};  // at $F8C9
 constexpr uint8_t READ_BLOCK_END_CODE[] = {0xA9, 0x00, 0x8D, 0xA0, 0x02, 0x60};
 
@@ -135,24 +134,13 @@ void datasette_frame() {
 
 // ---- the kernal's block read, at once -----------------------------------------------
 
-std::vector<uint8_t> t64_header(const TapeFile& f) {
-    std::vector<uint8_t> h(HEADER_SIZE, HEADER_PAD);
-    h[0] = f.type;
-    h[1] = uint8_t(f.start);
-    h[2] = uint8_t(f.start >> 8);
-    h[3] = uint8_t(f.end);
-    h[4] = uint8_t(f.end >> 8);
-    std::copy(f.name.begin(), f.name.end(), h.begin() + 5);
-    return h;
-}
-
 // The next block on the tape, the tape moved past it; false when none
 // reads back in the kernal's format here.
 bool next_block(std::vector<uint8_t>& block) {
     if (deck.kind == Kind::T64) {
         size_t file = deck.block / 2;
         if (file >= deck.files.size()) return false;
-        block = deck.block % 2 == 0 ? t64_header(deck.files[file]) : deck.files[file].data;
+        block = deck.block % 2 == 0 ? kernal_header(deck.files[file]) : deck.files[file].data;
         deck.block++;
         return true;
     }
@@ -164,7 +152,7 @@ bool next_block(std::vector<uint8_t>& block) {
 
 bool read_block_trap() {
     std::vector<uint8_t> block;
-    if (!tape_instant_load || deck.keys != Keys::PLAY || deck.running || !next_block(block)) return false;
+    if (!tape_instant_load || deck.keys != Keys::PLAY || !next_block(block)) return false;
     // The kernal's running pointer and end: the tape buffer for a header.
     const uint16_t from = memory_word(KERNAL_START), to = memory_word(KERNAL_END);
     const bool verify = memory[KERNAL_VERIFY_FLAG] != 0;
@@ -174,6 +162,10 @@ bool read_block_trap() {
         if (!verify) WRITMEM(address, block[i]);
         else if (READMEM(address) != block[i]) memory[KERNAL_STATUS] |= STATUS_READ_ERROR;
     }
+    // As the kernal's read leaves them: the motor off, and its interlock set
+    // so that the key held down does not start it again.
+    memory[VIA1_BASE + VIA_PCR] |= PCR_CA2_MASK;
+    memory[MOTOR_INTERLOCK] = memory[VIA1_BASE + VIA_PCR];
     Flags[FLAG_C] = 0;
     Register.PC = READ_BLOCK_END;
     cycles = TRAP_CYCLES;
@@ -185,7 +177,7 @@ bool holds(uint16_t address, const uint8_t* code, size_t length) {
 }
 
 bool is_tape_kernal() {
-    return holds(READ_BLOCK - 4, READ_BLOCK_CODE, sizeof READ_BLOCK_CODE) &&
+    return holds(READ_BLOCK - 5, READ_BLOCK_CODE, sizeof READ_BLOCK_CODE) &&
            holds(READ_BLOCK_END, READ_BLOCK_END_CODE, sizeof READ_BLOCK_END_CODE);
 }
 

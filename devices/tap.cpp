@@ -18,6 +18,7 @@ constexpr uint8_t T64_NORMAL_FILE = 1;
 // BASIC saves its programs relocatable; anything else is taken as saved with ,1,1.
 constexpr uint16_t BASIC_STARTS[] = {0x0401, 0x1001, 0x1201};
 constexpr size_t NAME_LENGTH = 16;
+constexpr size_t KERNAL_HEADER_SIZE = 192;
 constexpr uint8_t KERNAL_RELOCATABLE = 1, KERNAL_ABSOLUTE = 3;
 
 uint32_t le(const std::vector<uint8_t>& b, size_t at, unsigned bytes) {
@@ -122,6 +123,17 @@ bool t64_first_program(const std::vector<uint8_t>& file, std::vector<uint8_t>& p
     program = {uint8_t(f.start), uint8_t(f.start >> 8)};
     program.insert(program.end(), f.data.begin(), f.data.end());
     return true;
+}
+
+std::vector<uint8_t> kernal_header(const TapeFile& f) {
+    std::vector<uint8_t> h(KERNAL_HEADER_SIZE, ' ');
+    h[0] = f.type;
+    h[1] = uint8_t(f.start);
+    h[2] = uint8_t(f.start >> 8);
+    h[3] = uint8_t(f.end);
+    h[4] = uint8_t(f.end >> 8);
+    std::copy(f.name.begin(), f.name.begin() + ptrdiff_t(std::min(f.name.size(), NAME_LENGTH)), h.begin() + 5);
+    return h;
 }
 
 bool is_tap_name(const char* name) { return ends_with(name, ".tap"); }

@@ -56,6 +56,10 @@ bool t64_parse(const std::vector<uint8_t>& file, std::vector<TapeFile>& files);
 // bytes); false when it holds none.
 bool t64_first_program(const std::vector<uint8_t>& file, std::vector<uint8_t>& program);
 
+// The kernal's header block of a file: type, start, end, the name padded
+// with spaces to 192 bytes.
+std::vector<uint8_t> kernal_header(const TapeFile& file);
+
 // True for a name ending in ".tap" or ".t64" (any case).
 bool is_tap_name(const char* name);
 bool is_t64_name(const char* name);

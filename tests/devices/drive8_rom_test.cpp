@@ -135,7 +135,7 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     std::memcpy(memory + 0xE000, kernal.data(), kernal.size());
     install_kernal_traps();
     install_kernal_traps();  // again, as after a second patch: still the same four bytes
-    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CD}) {  // drive 8's, the tape's
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE}) {  // drive 8's, the tape's
         EXPECT_EQ(memory[trap], TRAP_OPCODE) << trap;
         memory[trap] = uint8_t(kernal[trap - 0xE000]);
     }

@@ -6,6 +6,7 @@
 #include "devices/datasette.h"
 #include "devices/kernal_tape.h"
 #include "devices/tap.h"
+#include "tape_image.h"
 
 namespace {
 
@@ -61,7 +62,10 @@ TEST_P(TapeRom, SaveThenLoadAndVerifyAtOnceAndInRealTime) {
         type("LOAD\r");
         shows(screen(), {"PRESS PLAY ON TAPE"});
         tape_play();
+        const uint32_t start = frame_count;
         ASSERT_TRUE(run_until_ready(1));
+        // At once: a few frames; in real time about 20 s of tape for the two blocks.
+        EXPECT_TRUE(instant ? frame_count - start < 50 : frame_count - start > 500) << frame_count - start;
         shows(screen(), {"SEARCHING", "FOUND HELLO", "LOADING"});
         shows(enter("LIST"), {"10 PRINT 42"});
         EXPECT_EQ(tape_status().substr(0, 9), end_of_file.substr(0, 9)) << instant;
@@ -72,6 +76,34 @@ TEST_P(TapeRom, SaveThenLoadAndVerifyAtOnceAndInRealTime) {
     play_from_start();
     enter("VERIFY");
     shows(screen(), {"?VERIFY ERROR"});
+}
+
+// Two programs that print their number, the first for the unexpanded
+// machine, the second at $1201 with a zero byte at $1200 (taken as 8 KB RAM).
+std::vector<TapeFile> two_files() {
+    std::vector<uint8_t> one = PROGRAM, two = PROGRAM;
+    two[0] = 0x0a, two[1] = 0x12, two[7] = '3';
+    return {{1, 0x1001, uint16_t(0x1001 + one.size()), "FIRST", one},
+            {3, 0x1001, uint16_t(0x1001 + two.size()), "SECOND", two}};
+}
+
+TEST_P(TapeRom, T64AndKernalTapServeFilesByNameOrInTurn) {
+    for (const char* name : {"two.t64", "two.tap"}) {
+        SCOPED_TRACE(name);
+        const std::vector<TapeFile> files = two_files();
+        const std::vector<uint8_t> bytes = std::string(name).ends_with("t64") ? t64_of(files) : kernal_tap(files);
+        write_file(dir.file(name), std::string(bytes.begin(), bytes.end()));
+        capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file(name))); });
+        tape_play();
+        clear_screen();
+        shows(enter("LOAD \"SECOND\""), {"SEARCHING FOR SECOND", "FOUND FIRST", "FOUND SECOND", "LOADING"});
+        shows(enter("LIST"), {"10 PRINT 43"});
+        play_from_start();
+        enter("LOAD");
+        shows(screen(), {"FOUND FIRST", "LOADING"});
+        shows(enter("LIST"), {"10 PRINT 42"});
+        EXPECT_EQ(tape_status(), std::string(name).ends_with("t64") ? "Tape 001 PLAY" : "Tape 004 PLAY");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernals, TapeRom, testing::Values(uint8_t(0), uint8_t(1)), kernal_name);
