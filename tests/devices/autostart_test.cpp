@@ -6,9 +6,11 @@
 #include "basic_program.h"
 #include "core/host.h"
 #include "devices/autostart.h"
+#include "devices/datasette.h"
 #include "files_support.h"
 #include "screen.h"
 #include "startup_support.h"
+#include "tape_image.h"
 
 namespace {
 
@@ -225,6 +227,30 @@ TEST_F(StartWithProgram, TheLastProgramRunsBesideCartridgesAndBootsWithIt) {
     machine_start();
     std::string out = run_until("AUTOSTART 18");
     EXPECT_EQ(out, "Loading program last.prg...got 8998 bytes \n");
+}
+
+TEST_F(StartWithProgram, TapeImagesNamedAloneStartTheirFirstProgram) {
+    configure(EXP_NONE);
+    const std::string program = marker_program(0x1001);
+    const std::vector<TapeFile> files = {
+        {1, 0x1001, uint16_t(0x1001 + program.size() - 2), "MARKER", {program.begin() + 2, program.end()}},
+        {1, 0x1001, 0x1003, "NEXT", {0, 0}}};
+    std::vector<uint8_t> t64 = t64_of(files), tap = kernal_tap(files);
+    write_file("game.t64", std::string(t64.begin(), t64.end()));
+    write_file("game.tap", std::string(tap.begin(), tap.end()));
+    // A .t64 as a program file named alone (of its own name, in a folder of its own).
+    EXPECT_EQ(start({"-nosound", "game.t64"}), "Attaching tape image game.t64...OK\n");
+    machine_start();
+    std::string out = run_until("AUTOSTART 16");
+    EXPECT_TRUE(out.starts_with("Loading program /tmp/tarvikon")) << out;
+    EXPECT_TRUE(out.ends_with("/game.prg...got " + std::to_string(program.size() - 2) + " bytes \n")) << out;
+    // A .tap: PLAY held down, LOAD and RUN typed.
+    EXPECT_EQ(start({"-nosound", "game.tap"}), "Attaching tape image game.tap...OK\n");
+    machine_start();
+    run_until("AUTOSTART 16");
+    EXPECT_NE(screen_text().find("READY.\nLOAD\n\nSEARCHING\nFOUND MARKER\n\nLOADING\nREADY.\nRUN\nAUTOSTART"),
+              std::string::npos) << screen_text();
+    capture_stdout(tape_eject);
 }
 
 TEST_F(StartWithProgram, BadProgramFilesAreReportedAndTheMachineJustBoots) {
