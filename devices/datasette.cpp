@@ -24,6 +24,7 @@ namespace {
 
 constexpr off_t IMAGE_LIMIT = 64 << 20;  // far beyond any real tape
 constexpr uint16_t TAPE_BUFFER_POINTER = 0xB2;
+constexpr uint8_t STATUS_SHORT_BLOCK = 0x04, STATUS_LONG_BLOCK = 0x08;
 constexpr uint8_t STATUS_READ_ERROR = 0x10;  // also a VERIFY mismatch
 constexpr uint16_t MOTOR_INTERLOCK = 0xC0;    // nonzero: the interrupt leaves the motor alone
 constexpr int TRAP_CYCLES = 2;
@@ -156,7 +157,8 @@ bool read_block_trap() {
     // The kernal's running pointer and end: the tape buffer for a header.
     const uint16_t from = memory_word(KERNAL_START), to = memory_word(KERNAL_END);
     const bool verify = memory[KERNAL_VERIFY_FLAG] != 0;
-    const size_t n = std::min(block.size(), size_t(uint16_t(to - from)));
+    const size_t wanted = uint16_t(to - from), n = std::min(block.size(), wanted);
+    if (block.size() != wanted) memory[KERNAL_STATUS] |= block.size() < wanted ? STATUS_SHORT_BLOCK : STATUS_LONG_BLOCK;
     for (size_t i = 0; i < n; i++) {
         uint16_t address = uint16_t(from + i);
         if (!verify) WRITMEM(address, block[i]);

@@ -6,6 +6,7 @@ constexpr unsigned LEADER_PULSES = 32;      // fewer short pulses in a row are n
 constexpr unsigned SYNC_BYTES = 9;          // $89..$81, or $09..$01 in the repeat
 constexpr uint8_t FIRST_SYNC = 0x89, REPEAT_SYNC = 0x09;
 constexpr size_t LEADER_SEARCH = 4096;      // pulses skipped at most before a leader
+constexpr unsigned LEADER_ATTEMPTS = 8;
 
 enum Pulse { SHORT, MEDIUM, LONG, OTHER };
 
@@ -72,26 +73,33 @@ struct Reader {
         return ones % 2 == 1;
     }
 
-    // A whole copy: its first sync byte (or 0), the data without sync and checksum.
+    // A whole copy: the data without sync and checksum. `sync` is its first
+    // byte when one was read, even if the copy then fails.
     bool copy(uint8_t& sync, std::vector<uint8_t>& data) {
-        if (!leader()) return false;
-        Pulse p;
-        size_t before;
-        do {
-            before = pos;
-            if (!next_kind(p)) return false;
-        } while (p == SHORT);
-        pos = before;
         std::vector<uint8_t> bytes;
-        for (;;) {
-            uint8_t v;
-            bool end;
-            if (!byte(v, end)) return false;
-            if (end) break;
-            bytes.push_back(v);
+        // A glitch before the first byte: the leader is looked for again after it.
+        for (unsigned attempt = 0; bytes.empty() && attempt < LEADER_ATTEMPTS; attempt++) {
+            if (!leader()) return false;
+            Pulse p;
+            size_t before;
+            do {
+                before = pos;
+                if (!next_kind(p)) return false;
+            } while (p == SHORT);
+            pos = before;
+            for (;;) {
+                uint8_t v;
+                bool end;
+                if (!byte(v, end)) {
+                    if (!bytes.empty()) return false;
+                    break;
+                }
+                if (end) break;
+                if (bytes.empty()) sync = v;
+                bytes.push_back(v);
+            }
         }
         if (bytes.size() < SYNC_BYTES + 1) return false;
-        sync = bytes[0];
         for (unsigned i = 0; i < SYNC_BYTES; i++)
             if ((bytes[i] & 0x7F) != (sync & 0x7F) - i) return false;
         uint8_t check = 0;
@@ -106,8 +114,13 @@ struct Reader {
 
 bool kernal_tape_block(const TapImage& image, size_t& pos, std::vector<uint8_t>& data) {
     Reader r{image, pos};
-    uint8_t sync;
-    if (!r.copy(sync, data) || (sync != FIRST_SYNC && sync != REPEAT_SYNC)) return false;
+    uint8_t sync = 0;
+    if (!r.copy(sync, data) || (sync != FIRST_SYNC && sync != REPEAT_SYNC)) {
+        // As the kernal does, the repeat stands in for a damaged first copy.
+        Reader repeat{image, r.pos};
+        if (sync != FIRST_SYNC || !repeat.copy(sync, data) || sync != REPEAT_SYNC) return false;
+        r.pos = repeat.pos;
+    }
     pos = r.pos;
     if (sync == FIRST_SYNC) {
         // The repeat is read past when it is there.

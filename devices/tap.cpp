@@ -102,10 +102,12 @@ bool t64_parse(const std::vector<uint8_t>& file, std::vector<TapeFile>& files) {
                                                                                         : KERNAL_ABSOLUTE;
         uint32_t end = le(file, e + 4, 2);
         size_t offset = le(file, e + 8, 4);
-        // Writers often give $FFFF or a wrong end: the data that is there counts.
-        if (end <= f.start) end = 0x10000;
-        size_t length = std::min<size_t>(end - f.start, offset < file.size() ? file.size() - offset : 0);
-        f.end = uint16_t(f.start + length);
+        // Some writers leave the end at 0: the file's data then runs to its end.
+        // Data cut short keeps the end the directory gives, as a tape cut short.
+        const size_t there = offset < file.size() ? file.size() - offset : 0;
+        if (end <= f.start) end = std::min<uint32_t>(0x10000, f.start + uint32_t(there));
+        size_t length = std::min<size_t>(end - f.start, there);
+        f.end = uint16_t(end);
         f.data.assign(file.begin() + ptrdiff_t(std::min(offset, file.size())),
                       file.begin() + ptrdiff_t(std::min(offset, file.size()) + length));
         f.name.assign(file.begin() + ptrdiff_t(e + 16), file.begin() + ptrdiff_t(e + 16 + NAME_LENGTH));

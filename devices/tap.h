@@ -48,8 +48,8 @@ struct TapeFile {
 constexpr char T64_SIGNATURE[] = "C64S tape";  // "C64S tape image file" and "C64S tape file"
 
 // The programs in directory order; false for a file that is no .t64. An
-// entry whose data lies past the file's end keeps what is there; empty and
-// unused entries are left out.
+// entry whose data is cut short by the file's end keeps what is there and
+// the end address the directory gives; empty and unused entries are left out.
 bool t64_parse(const std::vector<uint8_t>& file, std::vector<TapeFile>& files);
 
 // The first program of a .t64 as a program file (load address, then the

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "basic_session.h"
+#include "core/via.h"
+#include "ui/headless.h"
 #include "devices/datasette.h"
 #include "devices/kernal_tape.h"
 #include "devices/tap.h"
@@ -104,6 +106,53 @@ TEST_P(TapeRom, T64AndKernalTapServeFilesByNameOrInTurn) {
         shows(enter("LIST"), {"10 PRINT 42"});
         EXPECT_EQ(tape_status(), std::string(name).ends_with("t64") ? "Tape 001 PLAY" : "Tape 004 PLAY");
     }
+}
+
+// RUN/STOP: column 3, row 0 of the matrix, held for a few frames.
+void press_stop(unsigned frames) {
+    keyrow[7 - 3] &= uint8_t(~0x01);
+    keycol[0] &= uint8_t(~0x08);
+    keycount = 1;
+    for (unsigned i = 0; i < frames; i++) run_frame();
+    keyrow[7 - 3] = keycol[0] = 0xFF;
+    keycount = 0;
+}
+
+TEST_P(TapeRom, DamagedImagesFailAsABadTapeDoes) {
+    const std::vector<TapeFile> files = two_files();
+    const std::vector<uint8_t> tap = kernal_tap(files), t64 = t64_of(files);
+    std::vector<uint8_t> noise = tap_file(TapImage{1, std::vector<uint8_t>(30000)});
+    for (size_t i = 20; i < noise.size(); i++) noise[i] = uint8_t(i * 37 % 251 + 1);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* shows;  // nothing: still searching until RUN/STOP
+    } cases[] = {
+        {"cut.tap", {tap.begin(), tap.begin() + 20 + 9664 + 1000}, nullptr},  // in the first data block
+        {"noise.tap", noise, nullptr},
+        {"cut.t64", {t64.begin(), t64.begin() + 64 + 2 * 32 + 5}, "?LOAD ERROR"},
+        {"empty.t64", {t64.begin(), t64.begin() + 64}, nullptr},
+    };
+    const unsigned halts = headless.halt_dialogs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir.file(c.name), std::string(c.bytes.begin(), c.bytes.end()));
+        capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file(c.name))); });
+        tape_play();
+        clear_screen();
+        type("LOAD\r");
+        if (c.shows) {
+            ASSERT_TRUE(run_until_ready(1));
+            shows(screen(), {c.shows});
+            continue;
+        }
+        max_frames = 1500;
+        EXPECT_FALSE(run_until_ready(1)) << screen();
+        press_stop(10);
+        max_frames = 3000;
+        EXPECT_TRUE(run_until_ready(1)) << screen();
+    }
+    EXPECT_EQ(headless.halt_dialogs, halts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernals, TapeRom, testing::Values(uint8_t(0), uint8_t(1)), kernal_name);
