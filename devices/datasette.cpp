@@ -23,7 +23,6 @@ bool tape_instant_load = true;
 namespace {
 
 constexpr off_t IMAGE_LIMIT = 64 << 20;  // far beyond any real tape
-constexpr uint16_t TAPE_BUFFER_POINTER = 0xB2;
 constexpr uint8_t STATUS_SHORT_BLOCK = 0x04, STATUS_LONG_BLOCK = 0x08;
 constexpr uint8_t STATUS_READ_ERROR = 0x10;  // also a VERIFY mismatch
 constexpr uint16_t MOTOR_INTERLOCK = 0xC0;    // nonzero: the interrupt leaves the motor alone
