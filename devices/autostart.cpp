@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <deque>
+#include <utility>
 #include <filesystem>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +29,7 @@ constexpr uint8_t RETURN_KEY = 0x0D;
 struct QueuedLine {
     std::string text;     // the keys still to type, Return included
     std::string program;  // loaded before the first key; empty for none
+    void (*before)();     // run before the first key; null for nothing
 };
 std::deque<QueuedLine> queue;
 
@@ -66,8 +68,8 @@ int expansion_for(uint8_t page, off_t length, uint32_t configured) {
 
 }  // namespace
 
-void autostart_queue_line(const std::string& text, const std::string& program) {
-    queue.push_back({text + char(RETURN_KEY), program});
+void autostart_queue_line(const std::string& text, const std::string& program, void (*before)()) {
+    queue.push_back({text + char(RETURN_KEY), program, before});
     autostart_pending = true;
 }
 
@@ -88,6 +90,7 @@ void autostart_next_line() {
             return;
         }
     }
+    if (line.before) std::exchange(line.before, nullptr)();
     size_t n = std::min<size_t>(line.text.size(), KEYBOARD_BUFFER_SIZE);
     std::memcpy(memory + KEYBOARD_BUFFER, line.text.data(), n);
     memory[KEYS_WAITING] = uint8_t(n);
@@ -140,8 +143,8 @@ void autostart_disk_image(const char* path) {
 
 void autostart_tape_image(const char* path) {
     if (!tape_attach(path)) return;
-    tape_play();
-    autostart_queue_line("LOAD");
+    // PLAY only with LOAD: held at READY, it would start the motor and the tape would run on.
+    autostart_queue_line("LOAD", "", tape_play);
     autostart_queue_line("RUN");
 }
 

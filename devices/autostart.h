@@ -21,8 +21,9 @@
 
 // Text in upper-case ASCII (the same codes in PETSCII for letters, digits
 // and punctuation), without the Return. Longer than the keyboard buffer is
-// fine: the rest follows as the editor takes the keys.
-void autostart_queue_line(const std::string& text, const std::string& program = "");
+// fine: the rest follows as the editor takes the keys. `before`, if given,
+// runs just before the first key goes in.
+void autostart_queue_line(const std::string& text, const std::string& program = "", void (*before)() = nullptr);
 
 // True while lines wait; the main loop asks nothing else per frame.
 extern bool autostart_pending;
@@ -57,8 +58,8 @@ void plan_program_autostart(const std::vector<const char*>& files);
 // that worked, runs its first program (LOAD"*",8 then RUN).
 void autostart_disk_image(const char* path);
 
-// Start-up, for a .tap named alone: attaches it, holds PLAY down and types
-// LOAD, then RUN.
+// Start-up, for a .tap named alone: attaches it, then holds PLAY down as it
+// types LOAD, then RUN.
 void autostart_tape_image(const char* path);
 
 // Start-up, for a .t64 named alone: attaches it as the tape and writes its

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -82,7 +84,10 @@ void pulse_end();
 
 void start_pulse(uint64_t from) {
     uint32_t c;
-    if (!tap_next_pulse(deck.tap, deck.pos, c)) return;  // the end of the tape: silence
+    if (!tap_next_pulse(deck.tap, deck.pos, c)) {
+        deck.keys = Keys::NONE;  // the end of the tape: the keys come up
+        return;
+    }
     deck.tape_cycles += c;
     deck.pulse_due = from + c;
     call_at_cycle(deck.pulse_due, pulse_end);
@@ -129,7 +134,10 @@ void datasette_frame() {
     bool run = deck.keys != Keys::NONE && cassette_motor_on();
     if (run && !deck.running) start_motor();
     if (!run && deck.running) stop_motor();
-    device_warp = deck.running && tape_warp;
+    // Warp while the tape moves and the machine listens to it (the read
+    // line's interrupt on) or records: PLAY held at READY runs the motor too.
+    const bool listened = deck.keys == Keys::RECORD || (*Via2.ier & IFR_CA1);
+    device_warp = deck.running && tape_warp && deck.kind == Kind::TAP && listened;
 }
 
 // ---- the kernal's block read, at once -----------------------------------------------
@@ -251,6 +259,8 @@ std::string tape_status() {
 }
 
 void add_datasette_hooks() {
+    static bool flush_at_exit = false;
+    if (!std::exchange(flush_at_exit, true)) std::atexit(write_recording);
     add_kernal_traps(is_tape_kernal, TRAPS, 1);
     add_frame_call(datasette_frame);
 }
