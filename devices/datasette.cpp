@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 #include <unistd.h>
 #include <vector>
@@ -261,6 +262,6 @@ std::string tape_status() {
 void add_datasette_hooks() {
     static bool flush_at_exit = false;
     if (!std::exchange(flush_at_exit, true)) std::atexit(write_recording);
-    add_kernal_traps(is_tape_kernal, TRAPS, 1);
+    add_kernal_traps(is_tape_kernal, TRAPS, unsigned(std::size(TRAPS)));
     add_frame_call(datasette_frame);
 }
