@@ -157,16 +157,11 @@ void remove_extracted() { std::filesystem::remove_all(extracted_dir); }
 
 std::string t64_program_file(const char* path) {
     std::vector<uint8_t> program;
-    std::vector<uint8_t> image(0x10000 * 4);
-    int fd = open_regular(path);
-    ssize_t got = fd == -1 ? -1 : read_up_to(fd, image.data(), image.size());
-    if (fd != -1) close(fd);
-    image.resize(got > 0 ? size_t(got) : 0);
-    if (!t64_first_program(image, program)) {
+    if (!tape_attach(path)) return "";
+    if (!tape_first_program(program)) {
         printf("No program in tape image %s\n", path);
         return "";
     }
-    tape_attach(path);
     // A folder without dots, so that the program's name alone gives its kind.
     char dir[] = "/tmp/tarvikonXXXXXX";
     if (!mkdtemp(dir)) return "";

@@ -251,6 +251,14 @@ void tape_eject() {
     deck = Deck{};
 }
 
+bool tape_first_program(std::vector<uint8_t>& program) {
+    if (deck.kind != Kind::T64 || deck.files.empty()) return false;
+    const TapeFile& f = deck.files.front();
+    program = {uint8_t(f.start), uint8_t(f.start >> 8)};
+    program.insert(program.end(), f.data.begin(), f.data.end());
+    return true;
+}
+
 std::string tape_status() {
     if (deck.kind == Kind::NONE) return "";
     unsigned counter = deck.kind == Kind::T64 ? unsigned(deck.block / 2) : unsigned(deck.tape_cycles / PAL_CLOCK_HZ % 1000);

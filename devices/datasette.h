@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Attaches a .tap or .t64 image at its start with no key held; a .tap name
 // that does not exist yet is a new, empty tape. Says what it did on one line;
@@ -26,6 +27,10 @@ void tape_record();
 void tape_stop();
 void tape_rewind();
 void tape_eject();
+
+// The first file of the attached .t64 as a program file (load address, then
+// the bytes); false without a .t64 or a file in it.
+bool tape_first_program(std::vector<uint8_t>& program);
 
 // What the window shows: the counter (seconds of tape at PAL speed, or the
 // file number in a .t64) and the key held, e.g. "Tape 012 PLAY"; empty

@@ -118,15 +118,6 @@ bool t64_parse(const std::vector<uint8_t>& file, std::vector<TapeFile>& files) {
     return true;
 }
 
-bool t64_first_program(const std::vector<uint8_t>& file, std::vector<uint8_t>& program) {
-    std::vector<TapeFile> files;
-    if (!t64_parse(file, files) || files.empty()) return false;
-    const TapeFile& f = files.front();
-    program = {uint8_t(f.start), uint8_t(f.start >> 8)};
-    program.insert(program.end(), f.data.begin(), f.data.end());
-    return true;
-}
-
 std::vector<uint8_t> kernal_header(const TapeFile& f) {
     std::vector<uint8_t> h(KERNAL_HEADER_SIZE, ' ');
     h[0] = f.type;

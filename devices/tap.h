@@ -52,10 +52,6 @@ constexpr char T64_SIGNATURE[] = "C64S tape";  // "C64S tape image file" and "C6
 // the end address the directory gives; empty and unused entries are left out.
 bool t64_parse(const std::vector<uint8_t>& file, std::vector<TapeFile>& files);
 
-// The first program of a .t64 as a program file (load address, then the
-// bytes); false when it holds none.
-bool t64_first_program(const std::vector<uint8_t>& file, std::vector<uint8_t>& program);
-
 // The kernal's header block of a file: type, start, end, the name padded
 // with spaces to 192 bytes.
 std::vector<uint8_t> kernal_header(const TapeFile& file);

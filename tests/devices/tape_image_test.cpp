@@ -88,13 +88,8 @@ TEST(T64Image, DirectoryEntriesAndDataCutOrMissing) {
     std::vector<TapeFile> files;
     ASSERT_TRUE(t64_parse(t64, files));
     ASSERT_EQ(files.size(), 2u);
-    for (size_t i = 0; i < 2; i++) {
-        EXPECT_EQ(files[i].type, FILES[i].type);
-        EXPECT_EQ(files[i].start, FILES[i].start);
-        EXPECT_EQ(files[i].end, FILES[i].end);
-        EXPECT_EQ(files[i].name, FILES[i].name);
-        EXPECT_EQ(files[i].data, FILES[i].data);
-    }
+    for (size_t i = 0; i < 2; i++)  // type, addresses and name, and the data
+        EXPECT_TRUE(kernal_header(files[i]) == kernal_header(FILES[i]) && files[i].data == FILES[i].data) << i;
     // Cut inside the last file: what is there, the end as given; before it:
     // the file is left out.
     ASSERT_TRUE(t64_parse({t64.begin(), t64.end() - 1}, files));
@@ -113,10 +108,6 @@ TEST(T64Image, DirectoryEntriesAndDataCutOrMissing) {
     EXPECT_TRUE(t64_parse(bare, files));
     EXPECT_TRUE(files.empty());
     EXPECT_FALSE(t64_parse(bytes("C64S tapf image file" + std::string(60, 0)), files));
-    std::vector<uint8_t> program;
-    EXPECT_FALSE(t64_first_program(bare, program));
-    ASSERT_TRUE(t64_first_program(t64, program));
-    EXPECT_EQ(program, (std::vector<uint8_t>{0x01, 0x10, 1, 2, 3}));
 }
 
 }  // namespace

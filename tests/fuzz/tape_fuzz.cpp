@@ -14,7 +14,7 @@
 // the same; each kernal block read moves the position on, and an unpatched
 // tape gives exactly its four blocks; every .t64 file keeps at most the
 // bytes the image holds, within the range its header gives, with a name of
-// at most 16 bytes; the first program is the first file.
+// at most 16 bytes.
 #include <cstring>
 
 #include "core/memory.h"
@@ -77,9 +77,6 @@ void check_t64(const std::vector<uint8_t>& file) {
         FUZZ_CHECK(f.name.size() <= 16 && (f.type == 1 || f.type == 3));
         FUZZ_CHECK(kernal_header(f).size() == 192);
     }
-    std::vector<uint8_t> program;
-    FUZZ_CHECK(t64_first_program(file, program) == !files.empty());
-    if (!files.empty()) FUZZ_CHECK(program.size() == files[0].data.size() + 2);
 }
 
 // The image on the datasette with PLAY held and the motor on, under a
