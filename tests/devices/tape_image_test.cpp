@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "core/cpu.h"
+#include "core/hooks.h"
+#include "core/via.h"
+#include "devices/datasette.h"
 #include "devices/kernal_tape.h"
 #include "devices/tap.h"
 #include "files_support.h"
@@ -108,6 +112,38 @@ TEST(T64Image, DirectoryEntriesAndDataCutOrMissing) {
     EXPECT_TRUE(t64_parse(bare, files));
     EXPECT_TRUE(files.empty());
     EXPECT_FALSE(t64_parse(bytes("C64S tapf image file" + std::string(60, 0)), files));
+}
+
+// What a loader timing the pulses sees: the read line's flag rises at the
+// cycle each pulse ends, to within the instruction (a JMP loop: 3 cycles).
+TEST(Datasette, EachPulseEndsAtItsCycleWhileTheMotorRuns) {
+    new_machine(1);
+    TempDir dir;
+    TapImage image;
+    const std::vector<uint32_t> lengths = {400, 1000, 352, 504, 680, 2040, 70000, 9};
+    for (uint32_t c : lengths) tap_append_pulse(image, c);
+    const std::vector<uint8_t> file = tap_file(image);
+    write_file(dir.file("t.tap"), std::string(file.begin(), file.end()));
+    capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file("t.tap"))); });
+    tape_play();
+    machine_start();
+    memory[0x1000] = 0x4C, memory[0x1001] = 0x00, memory[0x1002] = 0x10;  // JMP $1000
+    Register.PC = 0x1000;
+    run_frame();  // no motor: no pulse
+    EXPECT_FALSE(*Via2.ifr & IFR_CA1);
+    memory[VIA1_BASE + VIA_PCR] = PCR_CA2_LOW;
+    run_frame();  // the deck sees the motor at the frame's end
+    std::vector<uint64_t> edges;
+    for (unsigned step = 0; step < 100000 && edges.size() < lengths.size(); step++) {
+        run_step();
+        if (!(*Via2.ifr & IFR_CA1)) continue;
+        edges.push_back(machine_cycle());
+        *Via2.ifr &= uint8_t(~IFR_CA1);
+    }
+    ASSERT_EQ(edges.size(), lengths.size());
+    for (size_t i = 1; i < edges.size(); i++) EXPECT_NEAR(double(edges[i] - edges[i - 1]), lengths[i], 3) << i;
+    EXPECT_EQ(tape_status(), "Tape 000 STOP");  // the keys came up at the end
+    tape_eject();
 }
 
 }  // namespace
