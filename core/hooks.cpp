@@ -94,3 +94,45 @@ void add_frame_call(FrameCall call) {
 void run_frame_calls() {
     for (unsigned i = 0; i < frame_call_count; i++) frame_calls[i]();
 }
+
+// ---- the machine's clock ---------------------------------------------------------
+
+uint64_t line_start_cycle = 0;
+uint32_t step_limit = 0;
+bool cycle_call_armed = false;
+
+namespace {
+
+void (*cycle_call)() = nullptr;
+uint64_t cycle_due = 0;
+
+void set_step_limit() {
+    step_limit = scanline;
+    if (!cycle_call_armed) return;
+    uint64_t now = machine_cycle();
+    if (cycle_due <= now) step_limit = 0;
+    else if (cycle_due - line_start_cycle < scanline) step_limit = uint32_t(cycle_due - line_start_cycle);
+}
+
+}  // namespace
+
+void call_at_cycle(uint64_t cycle, void (*call)()) {
+    cycle_call = call;
+    cycle_due = cycle;
+    cycle_call_armed = true;
+    set_step_limit();
+}
+
+void cancel_cycle_call() {
+    cycle_call_armed = false;
+    cycle_call = nullptr;
+    set_step_limit();
+}
+
+void run_due_cycle_call() {
+    while (cycle_call_armed && cycle_due <= machine_cycle()) {
+        cycle_call_armed = false;
+        cycle_call();
+    }
+    set_step_limit();
+}

@@ -1,9 +1,13 @@
-// The two hooks through which the devices (devices/) join the machine at
-// start-up: kernal trap points with their handlers, and a call at the end of
-// every frame. The core knows nothing else of them.
+// The hooks through which the devices (devices/) join the machine: kernal
+// trap points with their handlers and a call at the end of every frame, both
+// registered at start-up, and a call at a cycle of the machine's clock for a
+// device that keeps time with the processor (the datasette). The core knows
+// nothing else of them.
 #pragma once
 
 #include <cstdint>
+
+#include "tarvikon.h"
 
 // ---- kernal traps ----------------------------------------------------------------
 
@@ -48,3 +52,24 @@ void add_frame_call(FrameCall call);
 // The main loop's call at the end of a frame: every frame call in turn. Out
 // of line, so that the loop's per-step path keeps its registers free.
 void run_frame_calls();
+
+// ---- the machine's clock ----------------------------------------------------------
+
+// Cycles since start-up at the start of the raster line; the clock at the
+// start of the current step is line_start_cycle + line_cycles.
+extern uint64_t line_start_cycle;
+
+// run_step leaves its fast path when line_cycles reaches this: scanline,
+// or sooner when a cycle call is due within the line.
+extern uint32_t step_limit;
+extern bool cycle_call_armed;
+
+// One call at the end of the step in which the clock reaches `cycle` (at
+// once after the current step when that has passed); a new request replaces
+// the one waiting. The call may ask for the next.
+void call_at_cycle(uint64_t cycle, void (*call)());
+void cancel_cycle_call();
+
+// The main loop's side: runs the call when it is due and sets step_limit.
+void run_due_cycle_call();
+inline uint64_t machine_cycle() { return line_start_cycle + line_cycles; }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "hooks.h"
 #include "tarvikon.h"
 #include "via.h"
 #include "vic.h"
@@ -25,6 +26,10 @@ void install_io_handlers() {
     std::memset(io_write, 0, sizeof io_write);
     install_vic_handlers();
     install_via_handlers();
+}
+
+uint8_t slow_read(uint16_t addr) {
+    return rombank[addr >> 12] & BLOCK_TRAPPED ? kernal_byte(addr) : uint8_t(addr >> 8);
 }
 
 uint8_t read_io(uint16_t addr) {

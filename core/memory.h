@@ -55,7 +55,8 @@ void write_io(uint16_t addr, uint8_t value);
 // cartridge/expansion blocks, any non-RAM state for blocks 4 and 5 (the
 // open-bus value); the kernal blocks while they hold trap points.
 constexpr uint8_t SLOW_READ_MASK[16] = {0, 0, 1, 1, 3, 3, 1, 1, 0, 0, 1, 1, 0, 0, BLOCK_TRAPPED, BLOCK_TRAPPED};
-uint8_t kernal_byte(uint16_t addr);  // hooks.h
+// The slow path: the open-bus value, or a trapped kernal block's own byte.
+[[gnu::cold]] uint8_t slow_read(uint16_t addr);
 
 // Test builds (TARVIKON_BUS_TRACE) report every READMEM and WRITMEM call, so
 // that tests can count the processor's accesses per address.
@@ -74,8 +75,7 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
 inline uint8_t READMEM(uint16_t addr) {
     BUS_TRACE('R', addr);
     unsigned block = addr >> 12;
-    if (rombank[block] & SLOW_READ_MASK[block])
-        return rombank[block] & BLOCK_TRAPPED ? kernal_byte(addr) : uint8_t(addr >> 8);
+    if (rombank[block] & SLOW_READ_MASK[block]) return slow_read(addr);
     if (block == 9) return read_io(addr);
     return memory[addr];
 }

@@ -7,6 +7,7 @@
 #include "tarvikon.h"
 
 uint8_t warp_speed = 0;
+uint8_t device_warp = 0;
 
 namespace {
 
@@ -64,7 +65,7 @@ void sleep_until_ns(int64_t deadline_ns) {
 }
 
 int64_t pace_frame() {
-    int64_t deadline = next_deadline(program_pacer, frame_rate(scanline, last_line), monotonic_ns(), warp_speed);
+    int64_t deadline = next_deadline(program_pacer, frame_rate(scanline, last_line), monotonic_ns(), warp_speed || device_warp);
     wait_until(deadline);
     int64_t late = monotonic_ns() - deadline;
     return late > 0 ? late : 0;

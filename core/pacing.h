@@ -42,7 +42,8 @@ int64_t next_deadline(Pacer& pacer, FrameRate rate, int64_t now_ns, bool warp);
 
 // ---- the program's pacing ------------------------------------------------------------
 
-extern uint8_t warp_speed;  // 1: run unpaced, as fast as the host allows
+extern uint8_t warp_speed;   // 1: run unpaced, as fast as the host allows
+extern uint8_t device_warp;  // 1 while a device asks for warp (a tape being read)
 
 int64_t monotonic_ns();
 void sleep_until_ns(int64_t deadline_ns);  // without spinning; at once when past

@@ -60,6 +60,7 @@ void set_timing(const VideoStandard& s) {
     last_line = s.last_line;
     screen_width = s.screen_width;
     Frame.view_left = s.view_left;
+    step_limit = scanline;  // the next line end sets it again for a cycle call
 }
 
 void say(const char* text) {
@@ -146,6 +147,8 @@ void run_step() {
     count_via_timers(cycles);
 
     line_cycles = uint16_t(line_cycles + cycles);
+    if (line_cycles < step_limit) return;
+    if (cycle_call_armed) run_due_cycle_call();
     if (line_cycles < scanline) return;
 
     if (intdef == 1) render_line();
@@ -160,7 +163,11 @@ void run_step() {
     }
     // A reset in the poll above may have lengthened the line (NTSC to PAL):
     // the carry then stops at 0 instead of wrapping to a huge count.
-    line_cycles = line_cycles >= scanline ? uint16_t(line_cycles - scanline) : 0;
+    const uint16_t carry = line_cycles >= scanline ? uint16_t(line_cycles - scanline) : 0;
+    line_start_cycle += uint16_t(line_cycles - carry);
+    line_cycles = carry;
+    if (cycle_call_armed) run_due_cycle_call();
+    else step_limit = scanline;
     if (!frame_ready) return;
 
     put_frame();

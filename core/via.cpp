@@ -17,6 +17,8 @@ uint8_t keycol[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 int32_t keycount = 0;
 uint16_t joystick = 0xFF, joystick2 = 0xFF;
 int js_center_x = 0, js_center_y = 0;
+uint8_t cassette_keys = 0;
+void (*cassette_write_watch)(bool high) = nullptr;
 
 namespace {
 
@@ -92,7 +94,8 @@ uint8_t port_b_value(Via& via) {
 uint8_t port_a_value(Via& via) {
     uint8_t ddr = *via.ddra;
     uint8_t out = *via.ora & ddr;
-    uint8_t lines = &via == &Via1 ? uint8_t(joystick2 & 0x7E) : keyboard_rows();
+    uint8_t lines = &via == &Via1 ? uint8_t(joystick2 & 0x7E & (cassette_keys ? ~CASSETTE_SENSE : 0xFF))
+                                  : keyboard_rows();
     uint8_t value = uint8_t(out | (lines & ~ddr));
     via.ira = value;
     via.porta_in = value;
@@ -133,6 +136,8 @@ bool via_write(uint16_t& addr, uint8_t& value) {
         clear_port_b_flags(via);
         // A pressed joystick right holds the second VIA's PB7 low.
         value &= &via == &Via1 ? *via.ddrb : uint8_t(joystick);
+        if (&via == &Via2 && cassette_write_watch && ((value ^ *via.orb) & CASSETTE_WRITE))
+            cassette_write_watch(value & CASSETTE_WRITE);
         return true;
     case VIA_ORA:
         clear_port_a_flags(via);

@@ -59,6 +59,23 @@ extern int32_t keycount;
 extern uint16_t joystick, joystick2;
 extern int js_center_x, js_center_y;
 
+// ---- the cassette port -----------------------------------------------------------
+
+// The datasette (devices/) drives the inputs and watches the outputs.
+constexpr uint8_t CASSETTE_SENSE = 0x40;  // first VIA's PA6: 0 while a key is held down
+constexpr uint8_t CASSETTE_WRITE = 0x08;  // second VIA's PB3, shared with a keyboard column
+constexpr uint8_t PCR_CA2_MASK = 0x0E, PCR_CA2_LOW = 0x0C;  // the first VIA's CA2 held low runs the motor
+
+extern uint8_t cassette_keys;  // 1 while PLAY (alone or with RECORD) is held down
+
+// The read line's edge at the end of each pulse: the second VIA's CA1.
+inline void cassette_read_edge();
+
+inline bool cassette_motor_on();
+
+// Called with the new level when a write changes the second VIA's PB3.
+extern void (*cassette_write_watch)(bool high);
+
 // Points both records at their register bytes in `memory`.
 void wire_vias();
 
@@ -80,3 +97,6 @@ void poll_joystick_device();
 
 // Register side effects, for the dispatch table.
 void install_via_handlers();
+
+inline void cassette_read_edge() { *Via2.ifr |= IFR_CA1; }
+inline bool cassette_motor_on() { return (*Via1.pcr & PCR_CA2_MASK) == PCR_CA2_LOW; }

@@ -2,9 +2,11 @@
 
 #include "../core/hooks.h"
 #include "autostart.h"
+#include "datasette.h"
 #include "kernal_trap.h"
 
 void start_devices() {
     add_drive8_traps();
     add_frame_call(autostart_at_frame_end);
+    add_datasette_hooks();
 }

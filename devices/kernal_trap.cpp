@@ -10,6 +10,7 @@
 #include "kernal_trap.h"
 
 #include <string>
+#include <iterator>
 #include <vector>
 
 #include "drive8.h"
@@ -179,4 +180,4 @@ constexpr KernalTrap TRAPS[] = {
 
 }  // namespace
 
-void add_drive8_traps() { add_kernal_traps(is_vic20_kernal, TRAPS, sizeof TRAPS / sizeof TRAPS[0]); }
+void add_drive8_traps() { add_kernal_traps(is_vic20_kernal, TRAPS, unsigned(std::size(TRAPS))); }

@@ -11,7 +11,9 @@
 #include "../files/fileio.h"
 #include "../files/program_file.h"
 #include "autostart.h"
+#include "datasette.h"
 #include "drive8.h"
+#include "tap.h"
 
 namespace {
 
@@ -24,9 +26,10 @@ struct Plan {
     std::vector<std::string> taken;   // arguments the file walk passes by
     std::vector<ProgramFile> loads;   // host files loaded at READY, in order
     bool last_runs = false;           // the last of them gets RUN
-    // A disk image named alone: its first program, loaded by typing LOAD.
-    bool from_disk = false;
-    ProgramFile disk_program;
+    // A disk or tape image named alone: its first program, loaded by typing LOAD.
+    enum class Medium { NONE, DISK, TAPE } medium = Medium::NONE;
+    ProgramFile first_program;
+    bool play_tape = false;  // a .tap named alone: PLAY with LOAD, then RUN
 };
 Plan plan;
 
@@ -56,6 +59,19 @@ void needs_to_run(MemoryNeeds& needs, const ProgramFile& file) {
     needs.run_bytes = program_kind(file) == ProgramKind::BASIC ? uint32_t(file.data.size()) : 0;
 }
 
+// The first program of a disk or tape image, planned as a program file.
+void plan_first_program(const char* path, Plan::Medium medium, std::vector<uint8_t>& bytes) {
+    ProgramFile& file = plan.first_program;
+    file.name = path;
+    file.address = uint16_t(bytes[0] | bytes[1] << 8);
+    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min<size_t>(bytes.size() - 2, MEMORY_SIZE - file.address));
+    plan.medium = medium;
+    MemoryNeeds needs;
+    add_needs(needs, file);
+    needs_to_run(needs, file);
+    choose_memory(needs, path);
+}
+
 void plan_disk(const char* path) {
     plan.taken.push_back(path);
     if (!drive8_attach_image(path)) return;
@@ -69,18 +85,27 @@ void plan_disk(const char* path) {
         printf("Nothing to start on %s: %s\n", path, why);
         return;
     }
-    ProgramFile& file = plan.disk_program;
-    file.name = path;
-    file.address = uint16_t(bytes[0] | bytes[1] << 8);
-    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min<size_t>(bytes.size() - 2, MEMORY_SIZE - file.address));
-    plan.from_disk = true;
-    MemoryNeeds needs;
-    add_needs(needs, file);
-    needs_to_run(needs, file);
-    choose_memory(needs, path);
+    plan_first_program(path, Plan::Medium::DISK, bytes);
 }
 
-// A cartridge image from a disk goes where the cartridge loader puts one.
+// A .t64 alone starts its first file as a program file would; a .tap alone
+// gets PLAY, LOAD and RUN, since only playing it tells what it holds.
+void plan_tape(const char* path) {
+    plan.taken.push_back(path);
+    if (!tape_attach(path)) return;
+    if (!is_t64_name(path)) {
+        plan.play_tape = true;
+        return;
+    }
+    std::vector<uint8_t> bytes;
+    if (!tape_first_program(bytes) || bytes.size() <= 2) {
+        printf("Nothing to start on %s: it holds no program\n", path);
+        return;
+    }
+    plan_first_program(path, Plan::Medium::TAPE, bytes);
+}
+
+// A cartridge image from a disk or tape goes where the cartridge loader puts one.
 void load_disk_cartridge(const ProgramFile& file) {
     printf("Loading program %s...to $a000...", file.name.c_str());
     size_t n = std::min<size_t>(file.data.size(), 0x2000);
@@ -91,16 +116,28 @@ void load_disk_cartridge(const ProgramFile& file) {
     fputs("bytes \n", stdout);
 }
 
-void queue_disk_program() {
-    const ProgramFile& file = plan.disk_program;
+// LOAD as typed for the first program of the image named: from drive 8, or
+// from the tape with PLAY pressed just before.
+void queue_load(const char* disk_line, const char* tape_line) {
+    if (plan.medium == Plan::Medium::DISK)
+        autostart_queue_line(disk_line);
+    else
+        autostart_queue_line(tape_line, [] {
+            tape_play();
+            return true;
+        });
+}
+
+void queue_first_program() {
+    const ProgramFile& file = plan.first_program;
     switch (program_kind(file)) {
     case ProgramKind::CARTRIDGE: load_disk_cartridge(file); return;
     case ProgramKind::BASIC:
-        autostart_queue_line("LOAD\"*\",8");
+        queue_load("LOAD\"*\",8", "LOAD");
         autostart_queue_line("RUN");
         return;
     case ProgramKind::IMAGE:
-        autostart_queue_line("LOAD\"*\",8,1");
+        queue_load("LOAD\"*\",8,1", "LOAD\"\",1,1");
         if (run_start_of(file))
             autostart_queue_line("RUN");
         else
@@ -122,6 +159,10 @@ void plan_launch(const std::vector<const char*>& files, int memory_option, bool 
     plan = Plan{};
     if (files.size() == 1 && is_disk_image_name(files[0])) {
         plan_disk(files[0]);
+        return;
+    }
+    if (files.size() == 1 && (is_tap_name(files[0]) || is_t64_name(files[0]))) {
+        plan_tape(files[0]);
         return;
     }
     bool cartridge = false;
@@ -177,7 +218,12 @@ bool launch_takes(const char* arg) {
 
 void finish_launch() {
     if (plan.expansion != -1) memdef = uint8_t(plan.expansion);
-    if (plan.from_disk) queue_disk_program();
+    if (plan.medium != Plan::Medium::NONE) queue_first_program();
+    if (plan.play_tape) {
+        plan.medium = Plan::Medium::TAPE;
+        queue_load("", "LOAD");
+        autostart_queue_line("RUN");
+    }
     const bool before_boot = cartridge_starts_at_reset();
     const uint16_t start = basic_start_of(memdef);
     for (size_t i = 0; i < plan.loads.size(); i++) {

@@ -7,7 +7,8 @@
 // that can start (a BASIC program, or an image that puts one at the BASIC
 // start) loads last and gets RUN. An image that cannot start says where it
 // went. A disk image named alone becomes drive 8 and its first program is
-// treated the same way. When a cartridge starts at reset, READY never
+// treated the same way, typed LOAD and all; so is a .t64's first file, from
+// the tape. A .tap named alone gets PLAY with LOAD, then RUN. When a cartridge starts at reset, READY never
 // comes: the images then load during start-up.
 #pragma once
 

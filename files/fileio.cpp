@@ -12,7 +12,9 @@
 #include "../core/hooks.h"
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "../devices/datasette.h"
 #include "../devices/drive8.h"
+#include "../devices/tap.h"
 #include "fileutil.h"
 
 bool starting_up = false;
@@ -166,6 +168,10 @@ int readcrt(const char* path) {
 void load_game_cartridge(const char* name) {
     if (is_disk_image_name(name)) {
         drive8_attach_image(name);
+        return;
+    }
+    if (is_tap_name(name) || is_t64_name(name)) {
+        tape_attach(name);
         return;
     }
     memdef = 0;

@@ -34,7 +34,7 @@ const char* suffix_dot(const char* name);
 
 // Chooses the loader by the characters after the suffix dot of the name and
 // marks the blocks that the suffix names. A name ending in ".d64" (any case)
-// is attached as drive 8 instead.
+// is attached as drive 8 instead, one in ".tap" or ".t64" as the tape.
 void load_game_cartridge(const char* name);
 
 // True for the names that load_game_cartridge hands to readbasic: "pr" in

@@ -300,6 +300,7 @@ void put_frame() {
     } else {
         XFlush(TKDisplay);
     }
+    show_tape_status();
 }
 
 void resize_main_window(unsigned cycles_per_line, unsigned new_overscan) {

@@ -44,6 +44,7 @@ extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, atta
     quit_item;
 extern Widget memory_item, speed_item, video_item, reset_item, about_item;
 extern Widget warp_item;  // toggle: shows and sets warp speed
+extern Widget tape_warp_item, attach_tape_dialog;
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -68,6 +69,8 @@ enum ClientData : intptr_t {
     MENU_LOAD_BASIC = 0, MENU_SAVE_BASIC = 1, MENU_LOAD_CART = 2, MENU_EXIT = 3, MENU_MEMORY = 4,
     MENU_SPEED = 5, MENU_VIDEO = 6, MENU_RESET = 7, MENU_SAVE_CONFIG = 8, MENU_REMOVE_CART = 9,
     MENU_WARP = 10, MENU_ATTACH_DISK = 12, MENU_ABOUT = 30,
+    MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
+    MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -94,6 +97,9 @@ void dialog1CB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog3CB(Widget w, XtPointer client_data, XtPointer call_data);
 void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data);
+void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data);
+// The tape's counter and key in the window's title, when they have changed.
+void show_tape_status();
 void memoryCB(Widget w, XtPointer client_data, XtPointer call_data);
 void memvalCB(Widget w, XtPointer client_data, XtPointer call_data);
 void speedCB(Widget w, XtPointer client_data, XtPointer call_data);

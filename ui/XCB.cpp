@@ -19,6 +19,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../core/vic.h"
+#include "../devices/datasette.h"
 #include "../devices/drive8.h"
 #include "../files/fileio.h"
 
@@ -408,6 +409,17 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_ATTACH_DISK:
         show(attach_disk_dialog);
         break;
+    case MENU_ATTACH_TAPE:
+        show(attach_tape_dialog);
+        break;
+    case MENU_TAPE_PLAY: tape_play(); break;
+    case MENU_TAPE_STOP: tape_stop(); break;
+    case MENU_TAPE_REWIND: tape_rewind(); break;
+    case MENU_TAPE_RECORD: tape_record(); break;
+    case MENU_TAPE_EJECT: tape_eject(); break;
+    case MENU_TAPE_WARP:
+        tape_warp = XmToggleButtonGetState(tape_warp_item);
+        break;
     case MENU_REMOVE_CART:
         remove_rom_memory();
         show(clear_rom_dialog);
@@ -566,4 +578,17 @@ void videoCB(Widget, XtPointer client_data, XtPointer) {
     XtSetSensitive(save_config_item, True);
     config = 1;
     reset_tarvikon();
+}
+
+void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    basic_file_chosen(w, client_data, call_data, [](const char* name) { return tape_attach(name) ? 0 : -1; });
+}
+
+void show_tape_status() {
+    static std::string shown;
+    std::string status = tape_status();
+    if (status == shown) return;
+    shown = status;
+    std::string title = status.empty() ? WINDOW_TITLE : std::string(WINDOW_TITLE) + "  " + status;
+    XtVaSetValues(toplevel, XmNtitle, title.c_str(), nullptr);
 }

@@ -22,6 +22,7 @@
 #include "../core/memory.h"
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
+#include "../devices/datasette.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 
@@ -29,6 +30,7 @@ Widget file_menu, options_menu, about_menu;
 Widget load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, save_config_item, quit_item;
 Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
+Widget tape_warp_item, attach_tape_dialog;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -272,6 +274,13 @@ void create_menus(Widget menu_bar) {
     clear_item = push_item(file_menu, "Remove cart", MENU_REMOVE_CART);
     attach_disk_item = push_item(file_menu, "Attach disk image...", MENU_ATTACH_DISK);
     separator(file_menu);
+    push_item(file_menu, "Attach tape image...", MENU_ATTACH_TAPE);
+    push_item(file_menu, "Play", MENU_TAPE_PLAY);
+    push_item(file_menu, "Stop", MENU_TAPE_STOP);
+    push_item(file_menu, "Rewind", MENU_TAPE_REWIND);
+    push_item(file_menu, "Record", MENU_TAPE_RECORD);
+    push_item(file_menu, "Eject", MENU_TAPE_EJECT);
+    separator(file_menu);
     save_config_item = push_item(file_menu, "Save config", MENU_SAVE_CONFIG);
     separator(file_menu);
     quit_item = push_item(file_menu, "Exit           ESC", MENU_EXIT);
@@ -283,6 +292,7 @@ void create_menus(Widget menu_bar) {
     separator(options_menu);
     reset_item = push_item(options_menu, "Reset VIC 20      F11", MENU_RESET);
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
+    tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);
@@ -298,6 +308,8 @@ void create_file_dialogs() {
     save_basic_dialog = file_dialog("save basic dialog", "Save BASIC program...", dialog2CB, false);
     load_cart_dialog = file_dialog("load crt dialog", "Load Cart program...", dialog3CB, true);
     attach_disk_dialog = file_dialog("attach disk dialog", "Attach disk image...", attach_disk_CB, true);
+    // A .tap name that does not exist yet is a new tape to record on.
+    attach_tape_dialog = file_dialog("attach tape dialog", "Attach tape image...", attach_tape_CB, false);
 }
 
 Widget create_about_dialog(Widget parent) {

@@ -7,10 +7,12 @@
 #include "core/host.h"
 #include "devices/autostart.h"
 #include "devices/d64.h"
+#include "devices/datasette.h"
 #include "devices/drive8.h"
 #include "files_support.h"
 #include "screen.h"
 #include "startup_support.h"
+#include "tape_image.h"
 
 namespace {
 
@@ -249,6 +251,11 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         EXPECT_EQ(d64_write_file(image, "SECOND", bytes_of(marker_program(0x1001)), false), DiskStatus::OK);
         return std::string(image.bytes.begin(), image.bytes.end());
     };
+    // A tape named alone: the same, from device 1.
+    auto tape = [](uint16_t start, const std::string& bytes) {
+        std::vector<uint8_t> image = t64_of({{3, start, uint16_t(start + bytes.size()), "CODE", bytes_of(bytes)}});
+        return std::string(image.begin(), image.end());
+    };
     // 9 KB in lines short enough for BASIC's LOAD to relink them.
     std::vector<std::pair<int, std::string>> lines = {
         {10, PRINT_TOKEN + "\"AUTOSTART\";" + PEEK_TOKEN + "(44):" + END_TOKEN}};
@@ -276,6 +283,7 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         {{{"code.d64", disk(header(0, 0x20) + pattern(0x100))}}, EXP_8K, "LOAD\"*\",8,1",
          "Loaded $2000-$20ff; start it with SYS\n"},
         {{{"cart.d64", disk(header(0, 0xA0) + marks_0340)}}, EXP_NONE, "", "", 0x0340},
+        {{{"code.t64", tape(0x2000, pattern(0x100))}}, EXP_8K, "LOAD\"\",1,1", "Loaded $2000-$20ff; start it with SYS\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files[0].first);
@@ -297,7 +305,8 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         }
         // As LOAD"NAME",8,1 leaves it: the next part comes from drive 8.
         if (!c.said.empty()) {
-            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find('$') != std::string::npos ? 8 : 1);
+            bool from_tape = c.files[0].first.ends_with(".t64");
+            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find('$') != std::string::npos && !from_tape ? 8 : 1);
         }
         EXPECT_EQ(count_of(screen_text(), "RUN"), c.shows.starts_with("RUN") ? 1u : 0u);
         autostart_clear();
@@ -315,6 +324,27 @@ TEST_F(StartWithProgram, AProgramFindsItsNextPartsInItsOwnFolder) {
     EXPECT_EQ(start_here({"-nosound", "-drive8", ".", "games/part1.prg"}),
               BANNER + "Using folder . as drive 8...OK\nStarting Tarvikon...\n");
     EXPECT_EQ(drive8_load("PART2", part), DiskStatus::NOT_FOUND);
+}
+
+TEST_F(StartWithProgram, TapeImagesNamedAloneStartTheirFirstProgram) {
+    configure(EXP_NONE);
+    const std::string program = marker_program(0x1001);
+    const std::vector<TapeFile> files = {
+        {1, 0x1001, uint16_t(0x1001 + program.size() - 2), "MARKER", {program.begin() + 2, program.end()}},
+        {1, 0x1001, 0x1003, "NEXT", {0, 0}}};
+    std::vector<uint8_t> t64 = t64_of(files), tap = kernal_tap(files);
+    write_file("game.t64", std::string(t64.begin(), t64.end()));
+    write_file("game.tap", std::string(tap.begin(), tap.end()));
+    // A .t64's first file by its kind, and a .tap with PLAY held: both as typed.
+    for (const char* image : {"game.t64", "game.tap"}) {
+        SCOPED_TRACE(image);
+        EXPECT_EQ(start({"-nosound", image}), std::string("Attaching tape image ") + image + "...OK\n");
+        machine_start();
+        run_until("AUTOSTART 16");
+        EXPECT_NE(screen_text().find("READY.\nLOAD\n\nSEARCHING\nFOUND MARKER\n\nLOADING\nREADY.\nRUN\nAUTOSTART"),
+                  std::string::npos) << screen_text();
+        capture_stdout(tape_eject);
+    }
 }
 
 TEST_F(StartWithProgram, BadProgramFilesAreReportedAndTheMachineJustBoots) {

@@ -11,83 +11,23 @@
 #include "devices/d64.h"
 #include "devices/drive8.h"
 #include "files_support.h"
+#include "basic_session.h"
 #include "screen.h"
 #include "ui/headless.h"
 
 namespace {
 
-constexpr uint16_t KEY_BUFFER = 0x0277, KEY_COUNT = 0xC6;
-constexpr unsigned KEY_BUFFER_SIZE = 10;
-constexpr unsigned MAX_FRAMES = 600;
-
 // A tokenised "10 PRINT 42" at $1001, as BASIC saves it.
 const std::string PROGRAM = std::string("\x01\x10\x0a\x10\x0a\x00\x99\x20\x34\x32\x00\x00\x00", 13);
 
-class Drive8Rom : public testing::TestWithParam<uint8_t> {
+class Drive8Rom : public BasicSession {
 protected:
     TempDir dir;
 
     void SetUp() override {
         REQUIRE_ROMS();
-        new_machine(GetParam());
-        ASSERT_NO_FATAL_FAILURE(read_real_roms(GetParam()));
-        patch_rom_version();
-        insert_memory_expansion();
-        machine_start();
+        ASSERT_NO_FATAL_FAILURE(boot());
         capture_stdout([&] { ASSERT_TRUE(drive8_use_folder(dir.path)); });
-        ASSERT_TRUE(run_until_ready(1));
-    }
-
-    // The rows joined and each run of spaces made one, so that text wrapped
-    // onto the next row reads on.
-    std::string screen() {
-        std::string s;
-        for (const std::string& row : read_matrix(memory).rows())
-            for (char c : row)
-                if (c != ' ' || s.empty() || s.back() != ' ') s += c;
-        return s;
-    }
-
-    // Runs until `count` READY. prompts are on the screen after the cursor row.
-    bool run_until_ready(unsigned count) {
-        for (unsigned i = 0; i < MAX_FRAMES; i++) {
-            run_frame();
-            if (count_of(screen(), "READY.") >= count && memory[KEY_COUNT] == 0) return true;
-        }
-        return false;
-    }
-
-    // Puts text into the keyboard buffer, a bufferful at a time, and runs
-    // until the kernal has taken all of it.
-    void type(const std::string& text) {
-        for (size_t at = 0; at < text.size(); at += KEY_BUFFER_SIZE) {
-            std::string part = text.substr(at, KEY_BUFFER_SIZE);
-            std::memcpy(memory + KEY_BUFFER, part.data(), part.size());
-            memory[KEY_COUNT] = uint8_t(part.size());
-            for (unsigned i = 0; i < MAX_FRAMES && memory[KEY_COUNT] != 0; i++) run_frame();
-        }
-        for (unsigned i = 0; i < 5; i++) run_frame();
-    }
-
-    // Types a direct command and runs until READY. follows it; the screen.
-    std::string enter(const std::string& line) {
-        type(line + "\r");
-        for (unsigned i = 0; i < MAX_FRAMES; i++) {
-            std::string s = screen();
-            size_t ready = s.rfind("READY.");
-            size_t typed = s.rfind(line);
-            if (typed != std::string::npos && ready != std::string::npos && ready > typed) return s.substr(typed);
-            run_frame();
-        }
-        ADD_FAILURE() << "no READY. after " << line << "\n" << screen();
-        return screen();
-    }
-
-    void clear_screen() { type("\x93"); }
-
-    // Each text is somewhere in what a command left on the screen.
-    static void shows(const std::string& screen, std::initializer_list<const char*> texts) {
-        for (const char* text : texts) EXPECT_NE(screen.find(text), std::string::npos) << text << " not in\n" << screen;
     }
 };
 
@@ -187,6 +127,7 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     // Another kernal (one byte differs where a trap continues) stays as it is.
     std::string other = kernal;
     other[0xF641 - 0xE000] = char(0xEA);
+    other[0xF957 - 0xE000] = char(0xEA);  // and where the tape's trap continues
     std::memcpy(memory + 0xE000, other.data(), other.size());
     install_kernal_traps();
     EXPECT_TRUE(memory_holds(memory, 0xE000, other));
@@ -194,7 +135,7 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     std::memcpy(memory + 0xE000, kernal.data(), kernal.size());
     install_kernal_traps();
     install_kernal_traps();  // again, as after a second patch: still the same four bytes
-    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3}) {
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE}) {  // drive 8's, the tape's
         EXPECT_EQ(memory[trap], TRAP_OPCODE) << trap;
         memory[trap] = uint8_t(kernal[trap - 0xE000]);
     }
@@ -224,7 +165,6 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     EXPECT_EQ(headless.halt_dialogs, halts + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernals, Drive8Rom, testing::Values(uint8_t(0), uint8_t(1)),
-                         [](const testing::TestParamInfo<uint8_t>& p) { return p.param ? "PAL" : "NTSC"; });
+INSTANTIATE_TEST_SUITE_P(Kernals, Drive8Rom, testing::Values(uint8_t(0), uint8_t(1)), kernal_name);
 
 }  // namespace

@@ -112,9 +112,11 @@ TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
     write_file(dir.file("good.60"), good60);
     write_file(dir.file("good.a0"), good_a0);
     mkdir(dir.file("dir.a0").c_str(), 0755);
-    for (const char* fifo : {"pipe.a0", "pipe.prg", "pipe.crt"}) mkfifo(dir.file(fifo).c_str(), 0666);
+    for (const char* fifo : {"pipe.a0", "pipe.prg", "pipe.crt", "pipe.tap"}) mkfifo(dir.file(fifo).c_str(), 0666);
+    mkdir(dir.file("dir.t64").c_str(), 0755);
     write_file(dir.file("empty.a0"), "");
     write_file(dir.file("empty.prg"), "");
+    write_file(dir.file("empty.a0.tap"), "");  // a tape by its name's end, whatever the first dot says
     write_file(dir.file("locked.a0"), pattern(8192, 9));
     chmod(dir.file("locked.a0").c_str(), 0);
     write_file(dir.file("locked.prg"), header(0x01, 0x10) + pattern(100, 9));  // would start by itself
@@ -123,7 +125,8 @@ TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
 
     Outcome o = start_in_child(dir.path,
                                {"-nosound", "good.60", "dir.a0", "pipe.a0", "pipe.prg", "pipe.crt", "empty.a0",
-                                "empty.prg", "locked.a0", "locked.prg", "big.20", "good.a0"},
+                                "empty.prg", "locked.a0", "locked.prg", "pipe.tap", "dir.t64", "empty.a0.tap", "big.20",
+                                "good.a0"},
                                true);
     ASSERT_EQ(o.signal, 0) << (o.signal == SIGALRM ? "start-up hung (a FIFO?)" : "start-up crashed") << "\n" << o.out;
     ASSERT_TRUE(o.exited);
@@ -138,6 +141,8 @@ TEST_F(BadFileArguments, EachIsReportedAndStartUpGoesOnWithTheNext) {
                          loading("empty.prg", "Loading program empty.prg...failed\n") +
                          loading("locked.a0", " at $a000...failed\n") +
                          loading("locked.prg", "Loading program locked.prg...failed\n") +
+                         "Attaching tape image pipe.tap...failed\nAttaching tape image dir.t64...failed\n"
+                         "Attaching tape image empty.a0.tap...failed\n" +
                          loading("big.20", " at $2000...got 8192 bytes \n104849408 bytes past $3fff left out\n") +
                          loading("good.a0", " at $a000...got 8192 bytes \n"));
 

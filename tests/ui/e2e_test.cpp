@@ -253,7 +253,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {11, 7, 1};  // tear-off + items + separators
+        const size_t wanted_children[3] = {18, 8, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -468,7 +468,7 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     ASSERT_TRUE(wait_text("AUTOSTART 18"));
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), rc);
     // Save config is offered: the expansion differs from the file.
-    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 11));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) == rc; i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 4, 1, 0, 28));
@@ -787,14 +787,14 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
 
     // The change made "Save config" available; saving writes the settings in effect.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 11));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 2, 1, 0, 28));
 
     // Now it is insensitive: choosing it again writes nothing.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 5));
+    ASSERT_TRUE(choose_menu(0, 11));
     pause_ms(500);
     EXPECT_FALSE(fs::exists(dir.file("tarvikon.rc")));
     quit();
@@ -831,7 +831,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 6));
+    ASSERT_TRUE(choose_menu(0, 12));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();
@@ -1046,7 +1046,7 @@ TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
     printf("jiffies per second under warp: %.0f without the delay, %.0f with it\n", before, after);
     EXPECT_LT(after * 3, before) << before << " jiffies per second before, " << after << " after";
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 11));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && !fs::exists(dir.file("tarvikon.rc")); i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 50, 28));

@@ -33,7 +33,9 @@
 #include "core/via.h"
 #include "core/vic.h"
 #include "devices/d64.h"
+#include "devices/datasette.h"
 #include "devices/drive8.h"
+#include "tape_image.h"
 #include "ui/X.h"
 #include "xdriver.h"
 
@@ -387,9 +389,11 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     const Menu menus[] = {
         {file_menu, "File",
          {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
-          "Save config", "sep", "Exit           ESC"},
+          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
+          "Exit           ESC"},
          true},
-        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed"},
+        {options_menu, "Options",
+         {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
@@ -436,6 +440,31 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, quit_item, memory_item,
                         speed_item, video_item, reset_item, about_item})
         EXPECT_TRUE(XtIsSensitive(item)) << XtName(item);
+}
+
+TEST_F(Widgets, TapeItemsWorkTheDeckAndTheTitleShowsIt) {
+    auto item = [](const std::string& name) {
+        for (Widget w : children(file_menu))
+            if (name == XtName(w)) return w;
+        return Widget(nullptr);
+    };
+    auto title = [] {
+        char* t = nullptr;
+        XtVaGetValues(toplevel, XmNtitle, &t, nullptr);
+        return std::string(t ? t : "");
+    };
+    XtCallCallbacks(item("Attach tape image..."), XmNactivateCallback, nullptr);
+    EXPECT_TRUE(XtIsManaged(attach_tape_dialog));
+    XtUnmanageChild(attach_tape_dialog);
+    TempDir dir;
+    const std::vector<uint8_t> t64 = t64_of({{1, 0x1001, 0x1003, "A", {1, 2}}});
+    write_file(dir.file("a.t64"), std::string(t64.begin(), t64.end()));
+    capture_stdout([&] { EXPECT_TRUE(tape_attach(dir.file("a.t64"))); });
+    for (auto [name, shown] : {std::pair{"Play", "  Tape 000 PLAY"}, {"Stop", "  Tape 000 STOP"}, {"Eject", ""}}) {
+        XtCallCallbacks(item(name), XmNactivateCallback, nullptr);
+        show_tape_status();
+        EXPECT_EQ(title(), std::string(WINDOW_TITLE) + shown) << name;
+    }
 }
 
 TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
@@ -702,7 +731,8 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
         created.push_back(inside[0]);
     }
     const std::vector<Widget> expected = {
-        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, memory_dialog,  speed_dialog, about_window,
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, memory_dialog,
+        speed_dialog,      about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
         save_config_failed_dialog};
