@@ -492,7 +492,7 @@ TEST_F(E2E, ProgramStartsWithTheExpansionItNeeds) {
     write_file(dir.file("x.a0"), std::string(8192, '\xAA'));
     ASSERT_TRUE(launch({"-nosound", "-warp", "x.a0"}));
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
-    ASSERT_TRUE(choose_menu(0, 5));  // File > Save config
+    ASSERT_TRUE(choose_menu(0, 11));  // File > Save config
     ASSERT_TRUE(wait_dialog("^Message$"));
     for (int i = 0; i < 100 && read_file(dir.file("tarvikon.rc")) != config_bytes(2, 0, 1, 0, 28); i++) pause_ms(20);
     EXPECT_EQ(read_file(dir.file("tarvikon.rc")), config_bytes(2, 0, 1, 0, 28));
