@@ -28,7 +28,10 @@ constexpr const char* BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n
 constexpr const char* JOYSTICK_DEVICES[] = {"/dev/js0", "/dev/input/js0"};
 
 void set_ram_flag() { ram |= RAM_AT_A000; }
-void set_highres() { scale = 1; }
+void set_highres() {
+    scale = 1;
+    scale_set = 1;
+}
 void set_verbose() { verbose = 1; }
 void set_joystick() { joystick_fd = 0; }
 void set_tvsound() { tvsound = 1; }
@@ -43,6 +46,18 @@ void set_warp() { warp_speed = 1; }
 
 void set_drive8_folder(const char* dir) { drive8_use_folder(dir); }
 
+constexpr const char* SCALE_VALUE = "a number from 1 to 8";
+void set_scale(const char* value) {
+    char* end = nullptr;
+    long n = std::strtol(value, &end, 10);
+    if (end == value || *end || n < 1 || n > 8) {
+        printf("-scale needs %s\n", SCALE_VALUE);
+        return;
+    }
+    scale = uint8_t(n - 1);
+    scale_set = 1;
+}
+
 // Matched as whole strings with exact case, in this order. "-h" ends the
 // program, so it never reaches the walk that loads the file arguments.
 // An option with `apply_value` takes the next argument as its value.
@@ -51,6 +66,7 @@ struct Option {
     void (*apply)();
     const char* text;  // printed for every argument that matches, or null
     void (*apply_value)(const char*) = nullptr;
+    const char* value_kind = "a folder";  // named when the value is missing
 };
 constexpr Option OPTIONS[] = {
     {"-ram", set_ram_flag, nullptr},
@@ -72,6 +88,8 @@ constexpr Option OPTIONS[] = {
     {"-WARP", set_warp, nullptr},
     {"-drive8", nullptr, nullptr, set_drive8_folder},
     {"-DRIVE8", nullptr, nullptr, set_drive8_folder},
+    {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
+    {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
@@ -109,7 +127,7 @@ void run_options(int argc, char** argv) {
         } else if (i + 1 < argc) {
             option->apply_value(argv[++i]);
         } else {
-            printf("%s needs a folder\n", argv[i]);
+            printf("%s needs %s\n", argv[i], option->value_kind);
         }
     }
 }
