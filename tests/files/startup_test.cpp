@@ -32,6 +32,7 @@ const std::string USAGE =
     "-tvsound : Enable televsion sound emulation\n"
     "-joy     : Enable joystick emulation with /dev/js0\n"
     "-highres : Enable doubled window size\n"
+    "-scale N : Window N times the normal size (1 to 8)\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"

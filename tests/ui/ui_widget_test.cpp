@@ -389,7 +389,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
          {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
           "Save config", "sep", "Exit           ESC"},
          true},
-        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed"},
+        {options_menu, "Options", {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed",
+                                   "Full screen"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
