@@ -506,7 +506,7 @@ case_install() {
     local missing="" word
     for word in NAME SYNOPSIS OPTIONS LAUNCHER KEYS FILES ENVIRONMENT DIAGNOSTICS \
         "-h, -H" "-verbose, -VERBOSE" "-ram, -RAM" "-nocfg, -NOCFG" "-nosound, -NOSOUND" \
-        "-tvsound, -TVSOUND" "-joy, -JOY" "-highres, -HIGHRES" \
+        "-tvsound, -TVSOUND" "-joy, -JOY" "-highres, -HIGHRES" "-scale N, -SCALE N" WINDOW F9 \
         roms/kernel.ntsc roms/kernel.pal roms/basic.rom roms/chargen.rom tarvikon.rc dump.txt TARVIKON_DUMP=1 \
         Tab Control_L Alt_L BackSpace Delete Home "Page Down" "Page Up" End grave Insert equal \
         bracketright bracketleft apostrophe backslash F1 F2 F3 F4 F5 F7 F11 F12 Escape \
