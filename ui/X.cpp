@@ -181,9 +181,14 @@ void create_frame_image(unsigned s) {
     say("OK\n");
 }
 
-// The doubled window shows an interlaced picture's two fields on alternate
-// lines; the odd field is copied out first, as the in-place expansion of the
-// even one would overwrite it.
+
+
+}  // namespace
+
+// ---- pure helpers -------------------------------------------------------------------
+
+// The odd field is copied out first, as the in-place expansion of the even one
+// would overwrite it.
 void interleave_frame(uint8_t* image, unsigned lines_last) {
     static std::vector<uint8_t> odd(FRAME_LINES * FRAME_LINE_BYTES);
     std::memcpy(odd.data(), image + FRAME_LINES * FRAME_LINE_BYTES, odd.size());
@@ -195,10 +200,6 @@ void interleave_frame(uint8_t* image, unsigned lines_last) {
         }
     }
 }
-
-}  // namespace
-
-// ---- pure helpers -------------------------------------------------------------------
 
 void expand_frame(uint8_t* image, unsigned lines_last) {
     for (unsigned line = lines_last; line >= 1; line--) {

@@ -191,6 +191,10 @@ PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned to
 // Doubles the 520-byte raster lines 1..lines_last at the start of image into
 // 1040-byte lines in place (each byte becomes a 2 x 2 block).
 void expand_frame(uint8_t* image, unsigned lines_last);
+// The same for an interlaced picture: raster line L of the even field becomes
+// doubled line 2L, line L of the odd field (at FRAME_LINES + L) line 2L + 1,
+// each byte twice across.
+void interleave_frame(uint8_t* image, unsigned lines_last);
 
 // Window geometry: drawing area width and height for a video mode.
 struct AreaSize {

@@ -261,6 +261,27 @@ TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
     EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
 }
 
+TEST(StartUp, ScaleOptionTakesOneToEight) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    const std::string refused = BANNER + "-scale needs a number from 1 to 8\nStarting Tarvikon...\n";
+    auto expect_scale = [](uint8_t s, uint8_t set) {
+        EXPECT_EQ(scale, s);
+        EXPECT_EQ(scale_set, set);
+    };
+    EXPECT_EQ(start_here({"-nosound", "-scale", "3"}), BANNER + "Starting Tarvikon...\n");
+    expect_scale(2, 1);
+    EXPECT_EQ(start_here({"-SCALE", "8", "-nosound"}), BANNER + "Starting Tarvikon...\n");
+    expect_scale(7, 1);
+    for (const char* bad : {"0", "9", "2x", ""}) {
+        EXPECT_EQ(start_here({"-nosound", "-scale", bad}), refused) << bad;
+        expect_scale(0, 0);
+    }
+    EXPECT_EQ(start_here({"-nosound", "-scale"}), refused);
+    expect_scale(0, 0);
+}
+
 TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     TempDir dir;
     FakeRoms().write(dir.path);
