@@ -181,8 +181,6 @@ void create_frame_image(unsigned s) {
     say("OK\n");
 }
 
-
-
 }  // namespace
 
 // ---- pure helpers -------------------------------------------------------------------

@@ -268,6 +268,7 @@ void view_start() {
     XtVaGetValues(drawing_area, XmNwidth, &w, XmNheight, &h, nullptr);
     area_width = w;
     area_height = h;
+    fit = {scale + 1u, 0, 0};  // as the window starts, until the first frame fits it
     XtAddEventHandler(drawing_area, StructureNotifyMask | ExposureMask, False, area_changed, nullptr);
     XtAddEventHandler(toplevel, StructureNotifyMask, False, shell_mapped, nullptr);
     if (XtIsRealized(toplevel) && window_manager_present() == false) {

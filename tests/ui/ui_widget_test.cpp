@@ -1088,4 +1088,14 @@ TEST_F(DeepWidgets, InterlacedFieldsShowOnAlternateLinesAndTheLightPenMeetsThePi
     EXPECT_EQ(Vic.lightpen_y, normal.y);
 }
 
+TEST_F(DeepWidgets, StandardSwitchKeepsTheZoomAndTheWindowStaysResizable) {
+    resize_main_window(NTSC_SCANLINE, 9);
+    settle();
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 2 * 402);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 2 * 251);
+    EXPECT_EQ(dimension(toplevel, XmNminWidth), 402);
+    EXPECT_EQ(dimension(toplevel, XmNminHeight), 251 + menu_height);
+    EXPECT_GT(dimension(toplevel, XmNmaxWidth), 4000);
+}
+
 }  // namespace
