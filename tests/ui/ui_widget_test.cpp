@@ -1093,9 +1093,9 @@ TEST_F(DeepWidgets, StandardSwitchKeepsTheZoomAndTheWindowStaysResizable) {
     settle();
     EXPECT_EQ(dimension(drawing_area, XmNwidth), 2 * 402);
     EXPECT_EQ(dimension(drawing_area, XmNheight), 2 * 251);
-    EXPECT_EQ(dimension(toplevel, XmNminWidth), 402);
-    EXPECT_EQ(dimension(toplevel, XmNminHeight), 251 + menu_height);
-    EXPECT_GT(dimension(toplevel, XmNmaxWidth), 4000);
+    EXPECT_EQ(int_resource(toplevel, XmNminWidth), 402);  // a shell's size hints are ints
+    EXPECT_EQ(int_resource(toplevel, XmNminHeight), 251 + menu_height);
+    EXPECT_GT(int_resource(toplevel, XmNmaxWidth), 4000);
 }
 
 }  // namespace
