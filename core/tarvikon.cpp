@@ -39,6 +39,7 @@ uint8_t overscan = 28;
 uint8_t overscan_set = 28;
 uint8_t config = 0;
 uint8_t scale = 0;
+uint8_t scale_set = 0;
 uint8_t soundon = 1;
 uint8_t tvsound = 0;
 uint8_t verbose = 0;

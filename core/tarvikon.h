@@ -61,7 +61,8 @@ extern uint8_t vid_new;       // standard chosen in the video dialog
 extern uint8_t overscan;      // first raster line shown: 9 or 28
 extern uint8_t overscan_set;  // overscan chosen in the video dialog
 extern uint8_t config;        // settings differ from tarvikon.rc; next reset applies them
-extern uint8_t scale;         // 0 normal window, 1 doubled
+extern uint8_t scale;         // the window's size factor less one: 0 normal, 1 doubled, up to 7
+extern uint8_t scale_set;     // 1: the command line chose the scale
 extern uint8_t soundon;       // the sound process runs
 extern uint8_t tvsound;       // the sound process uses its TV sound mode
 extern uint8_t verbose;       // progress messages on

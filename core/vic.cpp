@@ -14,6 +14,7 @@ uint16_t vidpoint = 0, colpoint = 0x9400, charaddr = 0x8000;
 uint8_t doublesize = 8;
 uint32_t bordpixel = 0, backpix = 0, auxpix = 0;
 VicColor vic_colors[VIC_COLOR_COUNT];
+uint8_t frame_interlaced = 0;
 
 namespace {
 

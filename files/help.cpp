@@ -15,6 +15,7 @@ constexpr const char* USAGE[] = {
     "-tvsound : Enable televsion sound emulation\n",
     "-joy     : Enable joystick emulation with /dev/js0\n",
     "-highres : Enable doubled window size\n",
+    "-scale N : Window N times the normal size (1 to 8)\n",
     "-memory  : Memory expansion none, 3k, 8k, 16k, 24k or all (3 KB, 24 KB and $a000)\n",
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n",
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n",

@@ -29,7 +29,10 @@ constexpr const char* BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n
 constexpr const char* JOYSTICK_DEVICES[] = {"/dev/js0", "/dev/input/js0"};
 
 void set_ram_flag() { ram |= RAM_AT_A000; }
-void set_highres() { scale = 1; }
+void set_highres() {
+    scale = 1;
+    scale_set = 1;
+}
 void set_verbose() { verbose = 1; }
 void set_joystick() { joystick_fd = 0; }
 void set_tvsound() { tvsound = 1; }
@@ -69,6 +72,18 @@ void apply_memory_option() {
     expansion_chosen = true;
 }
 
+constexpr const char* SCALE_VALUE = "a number from 1 to 8";
+void set_scale(const char* value) {
+    char* end = nullptr;
+    long n = std::strtol(value, &end, 10);
+    if (end == value || *end || n < 1 || n > 8) {
+        printf("-scale needs %s\n", SCALE_VALUE);
+        return;
+    }
+    scale = uint8_t(n - 1);
+    scale_set = 1;
+}
+
 // Matched as whole strings with exact case, in this order. "-h" ends the
 // program, so it never reaches the walk that loads the file arguments.
 // An option with `apply_value` takes the next argument as its value.
@@ -100,6 +115,8 @@ constexpr Option OPTIONS[] = {
     {"-drive8", nullptr, nullptr, set_drive8_folder, "a folder"},
     {"-DRIVE8", nullptr, nullptr, set_drive8_folder, "a folder"},
     {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
+    {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
+    {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };

@@ -1,5 +1,6 @@
 // The X display: toolkit start, main window, colours, the shared-memory frame
-// image, frame output, window resizing, event polling and tear-down.
+// image of an 8-bit display, frame output, window resizing, event polling and
+// tear-down. Displays of 15 to 32 bits show the picture through Xview.cpp.
 #include "X.h"
 
 #include <Xm/DrawingA.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "../core/host.h"
 #include "../core/pacing.h"
@@ -150,7 +152,9 @@ void create_frame_image(unsigned s) {
     say("OK\n");
 
     say("Allocating shared memory...");
-    TKShm.shmid = shmget(IPC_PRIVATE, size_t(FRAME_LINES * s) * size_t(TKImage->bytes_per_line), IPC_CREAT | 0777);
+    // Also room for the odd field of an interlaced picture below the even one.
+    size_t bytes = size_t(FRAME_LINES * s) * size_t(TKImage->bytes_per_line);
+    TKShm.shmid = shmget(IPC_PRIVATE, bytes < FRAME_ALLOC_BYTES ? FRAME_ALLOC_BYTES : bytes, IPC_CREAT | 0777);
     if (TKShm.shmid == -1) give_up("failed\n");
     say("OK\n");
 
@@ -181,6 +185,20 @@ void create_frame_image(unsigned s) {
 
 // ---- pure helpers -------------------------------------------------------------------
 
+// The odd field is copied out first, as the in-place expansion of the even one
+// would overwrite it.
+void interleave_frame(uint8_t* image, unsigned lines_last) {
+    static std::vector<uint8_t> odd(FRAME_LINES * FRAME_LINE_BYTES);
+    std::memcpy(odd.data(), image + FRAME_LINES * FRAME_LINE_BYTES, odd.size());
+    for (unsigned line = lines_last; line >= 1; line--) {
+        const uint8_t* fields[2] = {image + line * FRAME_LINE_BYTES, odd.data() + line * FRAME_LINE_BYTES};
+        for (unsigned f = 0; f < 2; f++) {
+            uint8_t* out = image + (2 * line + f) * DOUBLED_LINE_BYTES;
+            for (unsigned col = FRAME_LINE_BYTES - 1; col >= 1; col--) out[2 * col] = out[2 * col - 1] = fields[f][col];
+        }
+    }
+}
+
 void expand_frame(uint8_t* image, unsigned lines_last) {
     for (unsigned line = lines_last; line >= 1; line--) {
         for (unsigned col = FRAME_LINE_BYTES - 1; col >= 1; col--) {
@@ -209,6 +227,13 @@ void host_init(int* argc, char** argv) {
 }
 
 void start_X_client() {
+    // An 8-bit display keeps the fixed normal or doubled window; a deeper one
+    // takes any scale and by default the largest under half its height.
+    Display* display = XtDisplay(toplevel);
+    const int screen = DefaultScreen(display);
+    const bool deep = DefaultDepth(display, screen) != 8 && view_possible(display, screen);
+    if (!deep && scale > 1) scale = 1;
+    if (deep && !scale_set) scale = default_scale(unsigned(DisplayHeight(display, screen)), last_line - overscan);
     unsigned s = scale + 1u;
 
     MainWindow = XtCreateManagedWidget("MainWindow", xmMainWindowWidgetClass, toplevel, nullptr, 0);
@@ -223,9 +248,16 @@ void start_X_client() {
 
     AreaSize area = drawing_area_size(screen_width, last_line, overscan, scale);
     Dimension shell_w = Dimension(area.width), shell_h = Dimension(area.height + menu_height);
-    Position at = Position(150 - 150 * scale);
+    Position at = Position(scale == 0 ? 150 : 0);
     XtVaSetValues(toplevel, XmNtitle, WINDOW_TITLE, XmNminHeight, shell_h, XmNmaxHeight, shell_h, XmNminWidth,
                   shell_w, XmNmaxWidth, shell_w, XmNx, at, XmNy, at, nullptr);
+    if (deep) {
+        // Resizable down to the normal size.
+        AreaSize normal = drawing_area_size(screen_width, last_line, overscan, 0);
+        XtVaSetValues(toplevel, XmNminWidth, Dimension(normal.width), XmNminHeight,
+                      Dimension(normal.height + menu_height), XmNmaxWidth, Dimension(32767), XmNmaxHeight,
+                      Dimension(32767), nullptr);
+    }
 
     drawing_area = create_drawingarea(MainWindow, "drawing_area");
     XtAddEventHandler(toplevel, FocusChangeMask, False, FocusCB, nullptr);
@@ -272,7 +304,7 @@ void start_X_client() {
 
     say("Checking color depth of display...");
     TKDepth = DefaultDepth(TKDisplay, TKScreen);
-    if (TKDepth != 8) {
+    if (TKDepth != 8 && !deep) {
         printf("%d Bit...must be 8 bit (256 colors) !\n", TKDepth);
         give_up("");
     }
@@ -283,14 +315,21 @@ void start_X_client() {
     say("OK\n");
     bordpixel = vic_colors[COLOR_BLACK].double_pixel;
 
-    create_frame_image(s);
-
+    if (!deep) create_frame_image(s);
     TKGC = XCreateGC(TKDisplay, TKWindow, 0, nullptr);
+    if (deep) view_start();
 }
 
 void put_frame() {
+    if (view_active) {
+        view_put_frame();
+        return;
+    }
     unsigned s = scale + 1u;
-    if (scale == 1) expand_frame(frame_image, last_line);
+    if (scale == 1 && frame_interlaced)
+        interleave_frame(frame_image, last_line);
+    else if (scale == 1)
+        expand_frame(frame_image, last_line);
     XShmPutImage(TKDisplay, TKWindow, TKGC, TKImage, int(2 * s * Frame.view_left), int(s * overscan), 0, 0,
                  2 * s * screen_width, (last_line - overscan - 1) * s, False);
     if (scale == 1) {
@@ -305,15 +344,27 @@ void put_frame() {
 
 void resize_main_window(unsigned cycles_per_line, unsigned new_overscan) {
     bool ntsc = cycles_per_line == NTSC_SCANLINE;
-    AreaSize area = drawing_area_size(ntsc ? NTSC_SCREEN_WIDTH : PAL_SCREEN_WIDTH,
-                                      ntsc ? NTSC_LAST_LINE : PAL_LAST_LINE, new_overscan, scale);
+    unsigned width = ntsc ? NTSC_SCREEN_WIDTH : PAL_SCREEN_WIDTH, lines = ntsc ? NTSC_LAST_LINE : PAL_LAST_LINE;
+    AreaSize area = drawing_area_size(width, lines, new_overscan, scale);
     Dimension w = Dimension(area.width), h = Dimension(area.height + menu_height);
-    XtVaSetValues(toplevel, XmNmaxHeight, h, XmNminHeight, h, XmNminWidth, w, XmNmaxWidth, w, XmNheight, h,
-                  XmNwidth, w, nullptr);
+    if (!view_active) {
+        XtVaSetValues(toplevel, XmNmaxHeight, h, XmNminHeight, h, XmNminWidth, w, XmNmaxWidth, w, XmNheight, h,
+                      XmNwidth, w, nullptr);
+        return;
+    }
+    // A resizable window keeps the zoom it shows; full screen stays as it is.
+    AreaSize normal = drawing_area_size(width, lines, new_overscan, 0);
+    XtVaSetValues(toplevel, XmNminWidth, Dimension(normal.width), XmNminHeight, Dimension(normal.height + menu_height),
+                  nullptr);
+    if (full_screen) return;
+    AreaSize zoomed = drawing_area_size(width, lines, new_overscan, view_fit().zoom - 1);
+    XtVaSetValues(toplevel, XmNwidth, Dimension(zoomed.width), XmNheight, Dimension(zoomed.height + menu_height),
+                  nullptr);
 }
 
 void close_X_client() {
     say("Detaching shared memory...");
+    if (view_active) view_close();
     if (server_attached) {
         XShmDetach(TKDisplay, &TKShm);
         server_attached = false;

@@ -45,6 +45,7 @@ extern Widget load_basic_item, save_basic_item, load_cart_item, clear_item, atta
 extern Widget memory_item, speed_item, video_item, reset_item, about_item;
 extern Widget warp_item;  // toggle: shows and sets warp speed
 extern Widget tape_warp_item, attach_tape_dialog;
+extern Widget fullscreen_item;  // toggle: shows and sets full screen
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -70,7 +71,7 @@ enum ClientData : intptr_t {
     MENU_SPEED = 5, MENU_VIDEO = 6, MENU_RESET = 7, MENU_SAVE_CONFIG = 8, MENU_REMOVE_CART = 9,
     MENU_WARP = 10, MENU_ATTACH_DISK = 12, MENU_ABOUT = 30,
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
-    MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46,
+    MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -111,6 +112,29 @@ void fileListCB(Widget w, XtPointer client_data, XtPointer call_data);
 // Shows save_error_dialog when the BASIC program is empty, else save_basic_dialog.
 void check_basic_program();
 
+// ---- the scaled picture on TrueColor and DirectColor displays (Xview.cpp) ------------
+
+// True once view_start has taken over the picture (a display of 15 to 32 bits);
+// false on an 8-bit display, which keeps its fixed window and 8-bit image.
+extern bool view_active;
+
+// Whether the screen's default visual is TrueColor or DirectColor of 15 to 32 bits.
+bool view_possible(Display* display, int screen);
+// Colour table, images, server pictures; the renderer then writes colour codes.
+void view_start();
+void view_put_frame();
+void view_close();
+// The picture's place in the drawing area as last drawn.
+struct PictureFit {
+    unsigned zoom;  // a VIC pixel is 2 * zoom wide, a raster line zoom high
+    int x, y;       // top-left corner of the picture in the drawing area
+};
+PictureFit view_fit();
+// Full screen on and off: the window manager's state, or without one the
+// whole screen; shown on the menu's toggle.
+void set_full_screen(bool on);
+extern bool full_screen;
+
 // ---- widget builders (XCW.cpp) -------------------------------------------------------
 
 void create_menus(Widget menu_bar);
@@ -132,7 +156,7 @@ void set_label(Widget label, const char* text);
 enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
-enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP };
+enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN };
 
 struct KeyBinding {
     KeySym sym;
@@ -173,9 +197,26 @@ PenPosition lightpen_position(int px, int py, unsigned scale_factor, unsigned to
 // Doubles the 520-byte raster lines 1..lines_last at the start of image into
 // 1040-byte lines in place (each byte becomes a 2 x 2 block).
 void expand_frame(uint8_t* image, unsigned lines_last);
+// The same for an interlaced picture: raster line L of the even field becomes
+// doubled line 2L, line L of the odd field (at FRAME_LINES + L) line 2L + 1,
+// each byte twice across.
+void interleave_frame(uint8_t* image, unsigned lines_last);
 
 // Window geometry: drawing area width and height for a video mode.
 struct AreaSize {
     unsigned width, height;
 };
 AreaSize drawing_area_size(unsigned visible_width, unsigned lines_last, unsigned top_overscan, unsigned scale_factor);
+
+// The largest whole zoom (at least 1, at most MAX_ZOOM) at which a picture of
+// visible_width VIC pixels and `rows` raster lines fits the area, centred.
+constexpr unsigned MAX_ZOOM = 8;
+PictureFit fit_picture(unsigned area_width, unsigned area_height, unsigned visible_width, unsigned rows);
+// The scale factor (less one, as `scale`) to start with when none was chosen:
+// the largest zoom whose picture stays under half the screen's height.
+uint8_t default_scale(unsigned screen_height, unsigned rows);
+
+// The 16.16 fixed-point step of a nearest-neighbour zoom by 1/zoom, rounded up:
+// with a whole zoom of at most MAX_ZOOM and sources of up to 640 pixels every
+// target pixel then samples the source pixel it replicates, never its neighbour.
+int32_t zoom_step(unsigned zoom);

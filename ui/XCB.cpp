@@ -85,6 +85,7 @@ const KeyBinding KEY_TABLE[] = {
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
+    command(XK_F9, CMD_FULLSCREEN),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -169,6 +170,9 @@ void run_command(KeyCommand cmd) {
         exit(0);
     case CMD_WARP:
         set_warp(!warp_speed);
+        break;
+    case CMD_FULLSCREEN:
+        set_full_screen(!full_screen);
         break;
     }
 }
@@ -387,7 +391,9 @@ void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
         joystick2 &= 0x00DF;
     } else if (event->type == ButtonRelease) {
         joystick2 |= 0x20;
-        PenPosition pen = lightpen_position(event->xbutton.x, event->xbutton.y, scale, overscan);
+        // The pointer in the picture, at its zoom (the 8-bit window's is fixed).
+        PictureFit at = view_active ? view_fit() : PictureFit{scale + 1u, 0, 0};
+        PenPosition pen = lightpen_position(event->xbutton.x - at.x, event->xbutton.y - at.y, at.zoom - 1, overscan);
         Vic.lightpen_x = pen.x;
         Vic.lightpen_y = pen.y;
     }
@@ -454,6 +460,9 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
         break;
     case MENU_WARP:
         set_warp(XmToggleButtonGetState(warp_item));
+        break;
+    case MENU_FULLSCREEN:
+        set_full_screen(XmToggleButtonGetState(fullscreen_item));
         break;
     case MENU_ABOUT:
         show(about_window);

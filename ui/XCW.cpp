@@ -31,6 +31,7 @@ Widget load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk
 Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
 Widget tape_warp_item, attach_tape_dialog;
+Widget fullscreen_item;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -293,6 +294,7 @@ void create_menus(Widget menu_bar) {
     reset_item = push_item(options_menu, "Reset VIC 20      F11", MENU_RESET);
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
     tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
+    fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);

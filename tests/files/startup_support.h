@@ -18,6 +18,7 @@ inline const std::string BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.9
 inline void program_defaults() {
     ram = 0;
     scale = 0;
+    scale_set = 0;
     verbose = 0;
     joystick_fd = -1;
     tvsound = 0;

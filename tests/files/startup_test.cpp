@@ -32,6 +32,7 @@ const std::string USAGE =
     "-tvsound : Enable televsion sound emulation\n"
     "-joy     : Enable joystick emulation with /dev/js0\n"
     "-highres : Enable doubled window size\n"
+    "-scale N : Window N times the normal size (1 to 8)\n"
     "-memory  : Memory expansion none, 3k, 8k, 16k, 24k or all (3 KB, 24 KB and $a000)\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
@@ -294,6 +295,27 @@ TEST(StartUp, MemoryOptionWinsOverTheFileAndAllIsKeptThere) {
     EXPECT_EQ(start_here({"-nosound", "-memory", "32k"}),
               BANNER + "-memory takes none, 3k, 8k, 16k, 24k or all, not 32k\n" + "Starting Tarvikon...\n");
     EXPECT_EQ(memdef, EXP_ALL);
+}
+
+TEST(StartUp, ScaleOptionTakesOneToEight) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    const std::string refused = BANNER + "-scale needs a number from 1 to 8\nStarting Tarvikon...\n";
+    auto expect_scale = [](uint8_t s, uint8_t set) {
+        EXPECT_EQ(scale, s);
+        EXPECT_EQ(scale_set, set);
+    };
+    EXPECT_EQ(start_here({"-nosound", "-scale", "3"}), BANNER + "Starting Tarvikon...\n");
+    expect_scale(2, 1);
+    EXPECT_EQ(start_here({"-SCALE", "8", "-nosound"}), BANNER + "Starting Tarvikon...\n");
+    expect_scale(7, 1);
+    for (const char* bad : {"0", "9", "2x", ""}) {
+        EXPECT_EQ(start_here({"-nosound", "-scale", bad}), refused) << bad;
+        expect_scale(0, 0);
+    }
+    EXPECT_EQ(start_here({"-nosound", "-scale"}), refused);
+    expect_scale(0, 0);
 }
 
 TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {

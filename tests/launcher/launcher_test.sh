@@ -5,8 +5,9 @@
 # working directory, display depth and size, MIT-SHM, LD_PRELOAD and whether
 # /dev/dsp opens, and exits with FAKE_STATUS. Displays are private Xvfb
 # servers (depth 8 or 24), sound servers private PulseAudio daemons. The
-# "emulator" case runs the real program inside a nested Xephyr and reads the
-# BASIC start screen back from it.
+# "emulator" case runs the real program inside a nested Xephyr (on an 8-bit
+# display without MIT-SHM) and "emulator_direct" on a 24-bit display itself;
+# both read the BASIC start screen back.
 #
 # Set by CTest: LAUNCHER, FAKE, BUILD_DIR, EMULATOR, HAS_X (1 when the program
 # has its X user interface), SCREEN_TEXT, SHARED (holds roms/), SOURCE_DIR.
@@ -95,21 +96,22 @@ finish() {
 
 # ---- servers ----------------------------------------------------------------------
 
-# start_xvfb <depth>: a private X server; its name goes into $xdisplay.
+# start_xvfb <depth> [arguments]: a private X server; its name goes into $xdisplay.
 start_xvfb() {
-    local n="" i
+    local n="" i depth=$1
+    shift
     need Xvfb
-    : >"$T/xvfb.$1"
+    : >"$T/xvfb.$depth"
     # -noreset: with no client left the server would reset, and a client
     # that connects meanwhile (xmessage, say) is refused.
-    Xvfb -displayfd 3 -screen 0 "1024x768x$1" -nolisten tcp -noreset 3>"$T/xvfb.$1" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "1024x768x$depth" -nolisten tcp -noreset "$@" 3>"$T/xvfb.$depth" >/dev/null 2>&1 &
     server_pids+=($!)
     for i in $(seq 100); do
-        read -r n <"$T/xvfb.$1"
+        read -r n <"$T/xvfb.$depth"
         [ -n "$n" ] && break
         sleep 0.1
     done
-    [ -n "$n" ] || skip "Xvfb at depth $1 did not start"
+    [ -n "$n" ] || skip "Xvfb at depth $depth did not start"
     xdisplay=:$n
 }
 
@@ -294,6 +296,12 @@ case_direct() {
     expect "8-bit display and a sound device: nothing to say" "" "$(cat "$T/err")"
     expect "8-bit display and a sound device: nothing preloaded" "" "$(report_value preload)"
 
+    start_xvfb 24
+    DISPLAY=$xdisplay FAKE_STATUS=3 run_launcher -scale 2
+    expect "24-bit display: runs on it directly" "$xdisplay 24" "$(report_value display) $(report_value depth)"
+    expect "24-bit display: the emulator's status" 3 "$status"
+    expect "24-bit display: nothing to say" "" "$(cat "$T/err")"
+
     FAKE_STATUS=255 run_launcher
     expect "status 255 (a start-up failure) passes through" 255 "$status"
     FAKE_STATUS=0 run_launcher
@@ -314,7 +322,7 @@ case_direct() {
 
 case_nested() {
     need Xephyr xdpyinfo
-    start_xvfb 24
+    start_xvfb 8 -extension MIT-SHM
     make_roms "$W"
     : >"$T/dsp"
     export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
@@ -322,28 +330,30 @@ case_nested() {
 
     FAKE_STATUS=42 run_launcher -verbose
     n=$(report_value display)
-    expect "24-bit display: the emulator's status is the launcher's" 42 "$status"
-    expect "24-bit display: says it nests one" \
-        "tarvikon: the display $xdisplay has 24-bit colour; running the emulator on the nested 8-bit display $n (Xephyr)" \
+    expect "no MIT-SHM: the emulator's status is the launcher's" 42 "$status"
+    expect "no MIT-SHM: says it nests one" \
+        "tarvikon: the display $xdisplay has no MIT-SHM extension; running the emulator on the nested 8-bit display $n (Xephyr)" \
         "$(cat "$T/err")"
-    [ -n "$n" ] && [ "$n" != "$xdisplay" ] && pass "24-bit display: the emulator gets another display" ||
-        fail "24-bit display: the emulator gets another display ($n)"
-    expect "24-bit display: the nested one is 8-bit" 8 "$(report_value depth)"
-    expect "24-bit display: the nested one has MIT-SHM" yes "$(report_value mitshm)"
-    expect "24-bit display: room for the window at (150, 150)" 660x500 "$(report_value size)"
-    expect "24-bit display: arguments unchanged" "[-verbose]" "$(report_args)"
-    [ -n "$(report_value server)" ] && pass "24-bit display: the nested server runs beside the emulator" ||
-        fail "24-bit display: the nested server runs beside the emulator"
-    server_gone "$(report_value server)" && pass "24-bit display: the nested server is gone afterwards" ||
-        fail "24-bit display: the nested server is gone afterwards"
-    expect "24-bit display: no temporary files left" "" "$(ls -A "$T/tmp")"
+    [ -n "$n" ] && [ "$n" != "$xdisplay" ] && pass "no MIT-SHM: the emulator gets another display" ||
+        fail "no MIT-SHM: the emulator gets another display ($n)"
+    expect "no MIT-SHM: the nested one is 8-bit" 8 "$(report_value depth)"
+    expect "no MIT-SHM: the nested one has MIT-SHM" yes "$(report_value mitshm)"
+    expect "no MIT-SHM: room for the window at (150, 150)" 660x500 "$(report_value size)"
+    expect "no MIT-SHM: arguments unchanged" "[-verbose]" "$(report_args)"
+    [ -n "$(report_value server)" ] && pass "no MIT-SHM: the nested server runs beside the emulator" ||
+        fail "no MIT-SHM: the nested server runs beside the emulator"
+    server_gone "$(report_value server)" && pass "no MIT-SHM: the nested server is gone afterwards" ||
+        fail "no MIT-SHM: the nested server is gone afterwards"
+    expect "no MIT-SHM: no temporary files left" "" "$(ls -A "$T/tmp")"
 
     run_launcher -highres
     expect "-highres: a nested screen for the doubled window" 1000x700 "$(report_value size)"
+    run_launcher -scale 3
+    expect "-scale 3: the doubled window's nested screen" 1000x700 "$(report_value size)"
 
     rm -rf "$W/roms"
     run_launcher -h
-    expect "-h: runs without ROMs on the 24-bit display itself" "$xdisplay 24" \
+    expect "-h: runs without ROMs on the display itself" "$xdisplay 8" \
         "$(report_value display) $(report_value depth)"
     expect "-h: nothing to say" "" "$(cat "$T/err")"
 
@@ -359,7 +369,7 @@ display=$(report_value display)"
 
 case_nested_failure() {
     need xdpyinfo
-    start_xvfb 24
+    start_xvfb 8 -extension MIT-SHM
     make_roms "$W"
     : >"$T/dsp"
     export TARVIKON_DSP=$T/dsp DISPLAY=$xdisplay
@@ -369,7 +379,7 @@ case_nested_failure() {
     PATH=$path run_launcher
     expect "no Xephyr: status 4" 4 "$status"
     expect "no Xephyr: says what to install" \
-        "tarvikon: the display $xdisplay has 24-bit colour; the emulator needs an 8-bit display with MIT-SHM
+        "tarvikon: the display $xdisplay has no MIT-SHM extension; the emulator needs a TrueColor display of 15 to 32 bits or an 8-bit one with MIT-SHM
 tarvikon: install Xephyr (package xserver-xephyr) to run it in a nested 8-bit window" "$(cat "$T/err")"
     expect "no Xephyr: the emulator is not started" "" "$(report)"
 
@@ -380,7 +390,7 @@ tarvikon: install Xephyr (package xserver-xephyr) to run it in a nested 8-bit wi
     expect "Xephyr fails: status 4" 4 "$status"
     expect "Xephyr fails: its own words, then the launcher's" \
         "Xephyr: cannot open host display
-tarvikon: the display $xdisplay has 24-bit colour, and the nested 8-bit X server (Xephyr) did not start" \
+tarvikon: the display $xdisplay has no MIT-SHM extension, and the nested 8-bit X server (Xephyr) did not start" \
         "$(cat "$T/err")"
     expect "Xephyr fails: the emulator is not started" "" "$(report)"
     expect "Xephyr fails: no temporary files left" "" "$(ls -A "$T/tmp")"
@@ -496,7 +506,7 @@ case_install() {
     local missing="" word
     for word in NAME SYNOPSIS OPTIONS LAUNCHER KEYS FILES ENVIRONMENT DIAGNOSTICS \
         "-h, -H" "-verbose, -VERBOSE" "-ram, -RAM" "-nocfg, -NOCFG" "-nosound, -NOSOUND" \
-        "-tvsound, -TVSOUND" "-joy, -JOY" "-highres, -HIGHRES" \
+        "-tvsound, -TVSOUND" "-joy, -JOY" "-highres, -HIGHRES" "-scale N, -SCALE N" WINDOW F9 \
         roms/kernel.ntsc roms/kernel.pal roms/basic.rom roms/chargen.rom tarvikon.rc dump.txt TARVIKON_DUMP=1 \
         Tab Control_L Alt_L BackSpace Delete Home "Page Down" "Page Up" End grave Insert equal \
         bracketright bracketleft apostrophe backslash F1 F2 F3 F4 F5 F7 F11 F12 Escape \
@@ -566,14 +576,20 @@ screen_shows_ready() {
         grep -qx "READY." "$T/screen.txt"
 }
 
+# case_emulator [direct]
 case_emulator() {
     [ "$HAS_X" = 1 ] || skip "the program is built without its X user interface"
-    local f
+    local f direct=${1:-}
     for f in kernel.ntsc kernel.pal basic.rom chargen.rom; do
         [ -f "$SHARED/roms/$f" ] || skip "VIC 20 ROM images not found in $SHARED/roms"
     done
-    need Xephyr xdotool xwd
-    start_xvfb 24
+    need xdotool xwd
+    if [ -n "$direct" ]; then
+        start_xvfb 24
+    else
+        need Xephyr
+        start_xvfb 8 -extension MIT-SHM
+    fi
     mkdir "$W/roms"
     for f in kernel.ntsc kernel.pal basic.rom chargen.rom; do ln -s "$SHARED/roms/$f" "$W/roms/$f"; done
     export DISPLAY=$xdisplay TARVIKON_DSP=$T/no-dsp
@@ -591,12 +607,18 @@ case_emulator() {
     (cd "$W" && exec env TARVIKON_BIN="$EMULATOR" "$LAUNCHER" -verbose -nocfg >"$T/out" 2>"$T/err") &
     local lpid=$!
     nested=""
-    wait_for 15 grep -q "nested 8-bit display" "$T/err"
-    nested=$(sed -n 's/.*nested 8-bit display \(:[0-9]*\) .*/\1/p' "$T/err")
-    [ -n "$nested" ] && pass "the launcher nests an 8-bit display" ||
-        { fail "the launcher nests an 8-bit display"; kill_tree "$lpid"; finish; }
-    local server
-    server=$(ps -o pid=,comm= --ppid "$lpid" | awk '$2 == "Xephyr" { print $1 }')
+    local server="" nest_line=""
+    if [ -n "$direct" ]; then
+        nested=$xdisplay
+    else
+        wait_for 15 grep -q "nested 8-bit display" "$T/err"
+        nested=$(sed -n 's/.*nested 8-bit display \(:[0-9]*\) .*/\1/p' "$T/err")
+        [ -n "$nested" ] && pass "the launcher nests an 8-bit display" ||
+            { fail "the launcher nests an 8-bit display"; kill_tree "$lpid"; finish; }
+        server=$(ps -o pid=,comm= --ppid "$lpid" | awk '$2 == "Xephyr" { print $1 }')
+        nest_line="tarvikon: the display $xdisplay has no MIT-SHM extension; running the emulator on the nested 8-bit display $nested (Xephyr)
+"
+    fi
 
     local win=""
     wait_for 30 sh -c 'DISPLAY=$0 xdotool search --name "^Tarvikon for Linux V0.8\$" >"$1" 2>/dev/null' \
@@ -615,9 +637,7 @@ READY." "$(cat "$T/screen.txt")"
 
     local sound_line="tarvikon: no $T/no-dsp and no PulseAudio or PipeWire sound server is reachable: starting with -nosound"
     [ "$sound" = 1 ] && sound_line="tarvikon: no $T/no-dsp: the sound goes to the PulseAudio server through $(pulsedsp_lib)"
-    expect "the launcher's messages, and nothing else on standard error" \
-        "tarvikon: the display $xdisplay has 24-bit colour; running the emulator on the nested 8-bit display $nested (Xephyr)
-$sound_line" "$(cat "$T/err")"
+    expect "the launcher's messages, and nothing else on standard error" "$nest_line$sound_line" "$(cat "$T/err")"
     if [ "$sound" = 1 ]; then
         grep -q "Soundprocess sucessfully started" "$T/out" && ! grep -q "Error opening /dev/dsp" "$T/out" &&
             pass "the sound process opens /dev/dsp through PulseAudio" ||
@@ -638,11 +658,13 @@ $sound_line" "$(cat "$T/err")"
         kill_tree "$lpid"
     fi
     grep -q "^Exiting...$" "$T/out" && pass "the emulator shut down in order" || fail "the emulator shut down in order"
+    [ -z "$direct" ] || return 0
     server_gone "$server" && pass "the nested server is gone afterwards" || fail "the nested server is gone afterwards"
 }
 
 case "$case_name" in
     roms | display | direct | nested | nested_failure | sound | install | checkout | emulator) "case_$case_name" ;;
+    emulator_direct) case_emulator direct ;;
     *)
         echo "unknown case $case_name"
         exit 2

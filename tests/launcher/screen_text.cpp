@@ -1,6 +1,6 @@
 // Reads the text off a screenshot of the emulator: screen_text <xwd file> <chargen.rom> [scale]
 //
-// The screenshot is an 8-bit ZPixmap dump from xwd. A character cell is 8x8 VIC
+// The screenshot is a ZPixmap dump from xwd, of 8 or 32 bits per pixel. A character cell is 8x8 VIC
 // pixels, and a VIC pixel is 2x1 host pixels (4x2 doubled). Every cell grid
 // offset is tried; a cell whose pixels take exactly two values laid out as a
 // glyph of a letter, digit or punctuation mark is that character. The offset that
@@ -40,15 +40,23 @@ constexpr uint32_t ZPIXMAP = 2, XWD_COLOR_SIZE = 12;
 bool load_xwd(const char* path, Image& img) {
     std::vector<uint8_t> b = slurp(path);
     if (b.size() < 100) return false;
-    if (be32(b, XWD_FORMAT) != ZPIXMAP || be32(b, XWD_BITS_PER_PIXEL) != 8) return false;
+    const uint32_t bits = be32(b, XWD_BITS_PER_PIXEL), bytes = bits / 8;
+    if (be32(b, XWD_FORMAT) != ZPIXMAP || (bits != 8 && bits != 32)) return false;
     size_t data = size_t(be32(b, XWD_HEADER_SIZE)) + size_t(be32(b, XWD_NCOLORS)) * XWD_COLOR_SIZE;
     img.width = int(be32(b, XWD_WIDTH));
     img.height = int(be32(b, XWD_HEIGHT));
     size_t line = be32(b, XWD_BYTES_PER_LINE);
-    if (line < size_t(img.width) || data + line * size_t(img.height) > b.size()) return false;
+    if (line < bytes * size_t(img.width) || data + line * size_t(img.height) > b.size()) return false;
+    // Only which pixels are alike matters: each value becomes a number of its own.
+    std::unordered_map<uint32_t, uint8_t> numbers;
     img.pixels.resize(size_t(img.width) * img.height);
     for (int y = 0; y < img.height; y++)
-        std::copy_n(b.begin() + long(data + line * y), img.width, img.pixels.begin() + long(size_t(y) * img.width));
+        for (int x = 0; x < img.width; x++) {
+            uint32_t v = 0;
+            for (uint32_t i = 0; i < bytes; i++) v = v << 8 | b[data + line * size_t(y) + bytes * size_t(x) + i];
+            auto it = numbers.emplace(v, uint8_t(numbers.size())).first;
+            img.pixels[size_t(y) * img.width + x] = it->second;
+        }
     return true;
 }
 
@@ -73,7 +81,7 @@ int main(int argc, char** argv) {
     }
     Image img;
     if (!load_xwd(argv[1], img)) {
-        std::fprintf(stderr, "screen_text: %s is not an 8-bit ZPixmap xwd dump\n", argv[1]);
+        std::fprintf(stderr, "screen_text: %s is not an 8- or 32-bit ZPixmap xwd dump\n", argv[1]);
         return 2;
     }
     std::vector<uint8_t> rom = slurp(argv[2]);

@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <thread>
+#include <tuple>
 
 #include "basic_program.h"
 #include "devices/d64.h"
@@ -77,7 +79,8 @@ protected:
     static inline Xvfb* server = nullptr;
     static inline std::string skip_reason;
 
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { start_server(8); }
+    static void start_server(int depth, const std::string& size = "1024x768") {
         skip_reason = missing_tools();
         if (!skip_reason.empty()) {
             skip_reason = "needs " + skip_reason;
@@ -88,7 +91,7 @@ protected:
             return;
         }
         server = new Xvfb;
-        if (!server->start(8)) {
+        if (!server->start(depth, {}, size)) {
             skip_reason = "Xvfb did not start";
             delete server;
             server = nullptr;
@@ -117,7 +120,8 @@ protected:
         }
     }
 
-    std::string display() const { return server->display(); }
+    std::string other_display;  // another server, when a test runs the program there
+    std::string display() const { return other_display.empty() ? server->display() : other_display; }
 
     // Starts the program and waits for its main window and drawing area.
     bool launch(const std::vector<std::string>& args = {"-nosound"}) {
@@ -253,7 +257,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {18, 8, 1};  // tear-off + items + separators
+        const size_t wanted_children[3] = {18, 9, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -1075,22 +1079,15 @@ protected:
     }
 };
 
-TEST_F(E2EDisplay, TwentyFourBitDisplayIsRefusedWithTheDepth) {
+TEST_F(E2EDisplay, TwentyFourBitDisplayWithoutSharedMemorySaysSoAndShowsThePicture) {
     Xvfb deep;
-    ASSERT_TRUE(deep.start(24));
-    std::string out = run_on(deep.display(), {"-nosound"});
-    EXPECT_EQ(out, "\nTarvikon for Linux V0.8, Build date 21.04.98\nStarting Tarvikon...\n"
-                   "24 Bit...must be 8 bit (256 colors) !\nExiting...\n");
-    EXPECT_TRUE(WIFEXITED(program.status));
-    EXPECT_EQ(program.exit_code(), 255);
-
-    std::string verbose = run_on(deep.display(), {"-nosound", "-verbose"});
-    EXPECT_NE(verbose.find("Checking color depth of display...24 Bit...must be 8 bit (256 colors) !\n"
-                           "Detaching shared memory...OK\nDeallocating image...OK\n"
-                           "Deallocating VIC 20 RAM...OK\nExiting...\n"),
-              std::string::npos)
-        << verbose;
-    EXPECT_EQ(verbose.find("Allocating colors"), std::string::npos);
+    ASSERT_TRUE(deep.start(24, {"-extension", "MIT-SHM"}));
+    other_display = deep.display();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(wait_text("READY."));
+    EXPECT_EQ(quit(), "\nTarvikon for Linux V0.8, Build date 21.04.98\nStarting Tarvikon...\n"
+                      "No MIT-Shared memory on this display: frames go through XPutImage\nExiting...\n");
+    EXPECT_EQ(program.exit_code(), 0);
 }
 
 TEST_F(E2EDisplay, DisplayWithoutSharedMemoryIsRefused) {
@@ -1133,6 +1130,102 @@ TEST_F(E2EDisplay, DisplayThatCannotBeOpenedEndsWithAMessage) {
     EXPECT_TRUE(WIFEXITED(program.status)) << "ended by a signal";
     EXPECT_EQ(program.exit_code(), 255);
     EXPECT_NE(out.find("Can't open display"), std::string::npos) << out;
+}
+
+// ---- a window of its own on a 24-bit display -----------------------------------------------------
+
+class DeepE2E : public E2E {
+protected:
+    static void SetUpTestSuite() { start_server(24, "1920x1080"); }
+
+    // Reverse spaces in the eight character colours and as multicolour cells
+    // in the auxiliary colour, on a pink background in a red border; then a
+    // loop, so that no cursor blinks.
+    std::optional<Picture> colour_picture() {
+        EXPECT_TRUE(wait_text("READY."));
+        type_line("fori=0to15:poke7680+i,160:poke38400+i,i:next:poke36879,170:poke36878,208");
+        type_line("forj=0to1:j=0:next");
+        pause_ms(1000);
+        return grab_window(display(), area.id);
+    }
+};
+
+TEST_F(DeepE2E, PictureEqualsThe8BitWindowsInColour) {
+    ASSERT_TRUE(launch({"-nosound"}));  // the largest zoom under half of 1080 lines: 1
+    EXPECT_EQ(area.width, 458);
+    EXPECT_EQ(area.height, 283);
+    auto deep = colour_picture();
+    EXPECT_EQ(quit(), BANNER_LINE + "Starting Tarvikon...\nExiting...\n");
+
+    Xvfb flat;
+    ASSERT_TRUE(flat.start(8));
+    other_display = flat.display();
+    ASSERT_TRUE(launch({"-nosound"}));
+    auto eight = colour_picture();
+    quit();
+    ASSERT_TRUE(deep && eight);
+    ASSERT_EQ(deep->width, eight->width);
+    std::set<std::tuple<int, int, int>> colours;
+    int differ = 0;
+    for (int y = 0; y < 282; y++)  // the 8-bit window leaves its last line undrawn
+        for (int x = 0; x < deep->width; x++) {
+            Rgb a = deep->at(x, y), b = eight->at(x, y);
+            colours.insert({a.r, a.g, a.b});
+            if (!(a == b) && differ++ == 0)
+                ADD_FAILURE() << "first difference at " << x << "," << y << ": " << int(a.r) << " " << int(a.g) << " "
+                              << int(a.b) << " against " << int(b.r) << " " << int(b.g) << " " << int(b.b);
+        }
+    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(colours.size(), 10u);  // colours 0 to 7, pink and light green (the border is red)
+}
+
+TEST_F(DeepE2E, ScaleThreeReplicatesEveryPixelExactly) {
+    ASSERT_TRUE(launch({"-nosound", "-scale", "3"}));
+    EXPECT_EQ(area.width, 3 * 458);
+    EXPECT_EQ(area.height, 3 * 283);
+    EXPECT_EQ(main_window.height, 3 * 283 + menu_bar.height);
+    ASSERT_TRUE(wait_text("3583 BYTES FREE", START_TIMEOUT, 3));
+    auto p = grab_window(display(), area.id);
+    ASSERT_TRUE(p);
+    // Each VIC pixel a block of 6 x 3 screen pixels of one colour.
+    int broken = 0;
+    for (int y = 0; y < p->height; y++)
+        for (int x = 0; x < p->width; x++)
+            if (!(p->at(x, y) == p->at(x - x % 6, y - y % 3)) && broken++ == 0)
+                ADD_FAILURE() << "block broken at " << x << "," << y;
+    EXPECT_EQ(broken, 0);
+    quit();
+}
+
+TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
+    ASSERT_TRUE(launch({"-nosound"}));
+    ASSERT_TRUE(wait_text("READY."));
+    tap("F9");
+    for (int i = 0; i < 100 && (find_main_window(), main_window.width != 1920); i++) pause_ms(50);
+    EXPECT_EQ(main_window.width, 1920);
+    EXPECT_EQ(main_window.height, 1080);
+    // Zoom 3 fits 1920 x (1080 less the menu bar), centred on black.
+    const int zoom = 3, left = (1920 - zoom * 458) / 2, top = (area.height - zoom * 283) / 2;
+    pause_ms(500);
+    auto p = grab_window(display(), area.id);
+    ASSERT_TRUE(p);
+    Picture inside{zoom * 458, zoom * 283, {}};
+    for (int y = 0; y < inside.height; y++)
+        for (int x = 0; x < inside.width; x++) inside.pixels.push_back(p->at(left + x, top + y));
+    auto s = decode_screen(inside, glyphs, zoom);
+    ASSERT_TRUE(s);
+    EXPECT_NE(s->joined().find("3583 BYTES FREE"), std::string::npos) << s->joined();
+    EXPECT_EQ(p->at(left - 1, top + 5), (Rgb{0, 0, 0}));
+    EXPECT_EQ(p->at(left + 5, top - 1), (Rgb{0, 0, 0}));
+    EXPECT_FALSE(p->at(left, top) == (Rgb{0, 0, 0}));  // the cyan border
+    EXPECT_EQ(p->at(left, top), p->at(left + zoom * 458 - 1, top + zoom * 283 - 1));
+
+    ASSERT_TRUE(choose_menu(1, 5));  // Options > Full screen
+    for (int i = 0; i < 100 && (find_main_window(), main_window.width != 458); i++) pause_ms(50);
+    EXPECT_EQ(area.width, 458);
+    EXPECT_EQ(area.height, 283);
+    EXPECT_EQ(main_window.abs_x, 150);
+    quit();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/host.h"
 #include "core/memory.h"
 #include "core/pacing.h"
 #include "core/tarvikon.h"
@@ -134,7 +135,7 @@ TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
     handle_key(XK_Shift_L, false);
 
     std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
-    for (KeySym sym : {XK_F6, XK_F8, XK_F9, XK_F10, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_End, XK_A}) {
+    for (KeySym sym : {XK_F6, XK_F8, XK_F10, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_End, XK_A}) {
         EXPECT_FALSE(handle_key(sym, true)) << XKeysymToString(sym);
         EXPECT_FALSE(handle_key(sym, false)) << XKeysymToString(sym);
     }
@@ -398,6 +399,54 @@ TEST(Frame, DrawingAreaSizeOfEachModeAndScale) {
     AreaSize doubled = drawing_area_size(229, 311, 28, 1);
     EXPECT_EQ(doubled.width, 916u);
     EXPECT_EQ(doubled.height, 566u);
+}
+
+TEST(Frame, InterlacedFieldsGoToAlternateDoubledLines) {
+    std::vector<uint8_t> image(FRAME_ALLOC_BYTES);
+    auto source = [](unsigned field, unsigned line, unsigned col) { return uint8_t(field * 97 + line * 7 + col); };
+    for (unsigned f = 0; f < 2; f++)
+        for (unsigned line = 0; line < FRAME_LINES; line++)
+            for (unsigned col = 0; col < 520; col++) image[(f * FRAME_LINES + line) * 520 + col] = source(f, line, col);
+    interleave_frame(image.data(), 311);
+    for (unsigned line = 1; line <= 311; line++)
+        for (unsigned f = 0; f < 2; f++)
+            for (unsigned col = 1; col < 520; col++) {
+                const uint8_t* out = image.data() + (2 * line + f) * 1040 + 2 * col;
+                ASSERT_EQ(out[0], source(f, line, col)) << line << " " << f << " " << col;
+                ASSERT_EQ(out[-1], source(f, line, col)) << line << " " << f << " " << col;
+            }
+}
+
+TEST(Frame, PictureFitsAtTheLargestWholeZoomCentred) {
+    struct Case {
+        unsigned w, h, zoom;
+        int x, y;
+    } cases[] = {
+        {458, 283, 1, 0, 0},     {1000, 700, 2, 42, 67}, {1920, 1049, 3, 273, 100},
+        {400, 200, 1, -29, -41}, {9000, 9000, 8, 2668, 3368},
+    };
+    for (const Case& c : cases) {
+        PictureFit f = fit_picture(c.w, c.h, 229, 283);
+        EXPECT_EQ(f.zoom, c.zoom) << c.w << "x" << c.h;
+        EXPECT_EQ(f.x, c.x) << c.w << "x" << c.h;
+        EXPECT_EQ(f.y, c.y) << c.w << "x" << c.h;
+    }
+    // Under half the screen's height; NTSC's shorter picture fits more often.
+    EXPECT_EQ(default_scale(768, 283), 0);
+    EXPECT_EQ(default_scale(1080, 283), 0);
+    EXPECT_EQ(default_scale(1200, 232), 1);
+    EXPECT_EQ(default_scale(2160, 283), 2);
+    EXPECT_EQ(default_scale(100000, 283), 7);
+}
+
+TEST(Frame, ZoomStepSamplesTheReplicatedPixelEverywhere) {
+    // Nearest sampling as the server does it: at the pixel's centre, less one
+    // unit, in 16.16 fixed point.
+    for (unsigned zoom = 1; zoom <= MAX_ZOOM; zoom++)
+        for (int64_t target = 0; target < 640 * int64_t(zoom); target++) {
+            int64_t sampled = ((2 * target + 1) * 32768 * zoom_step(zoom) / 65536 - 1) >> 16;
+            ASSERT_EQ(sampled, target / zoom) << "zoom " << zoom << " at " << target;
+        }
 }
 
 TEST(Names, ExpansionNamesAndAnIndexBeyondThem) {

@@ -115,13 +115,15 @@ protected:
     static inline std::string work_dir;
     static inline std::string start_output;
 
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { start_on(8, "1024x768"); }
+    // start_scale as the -scale option sets it (0 for none).
+    static void start_on(int depth, const std::string& size, uint8_t start_scale = 0) {
         if (!have_program("Xvfb")) {
             skip_reason = "needs Xvfb";
             return;
         }
         server = new Xvfb;
-        if (!server->start(8)) {
+        if (!server->start(depth, {}, size)) {
             skip_reason = "Xvfb did not start";
             return;
         }
@@ -132,7 +134,8 @@ protected:
         std::memset(rombank, 0, sizeof rombank);
         soundon = 0;
         verbose = 1;
-        scale = 0;
+        scale = start_scale;
+        scale_set = start_scale != 0;
         config = 0;
         interrupt = 3;
         delay_loop = 120;
@@ -393,7 +396,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
           "Exit           ESC"},
          true},
         {options_menu, "Options",
-         {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs"},
+         {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
+          "Full screen"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
@@ -1049,6 +1053,79 @@ TEST_F(Widgets, VideoDialogResetsOnlyForAChange) {
     settle();
     EXPECT_EQ(dimension(drawing_area, XmNwidth), 458);
     EXPECT_EQ(dimension(drawing_area, XmNheight), 283);
+}
+
+// ---- the scaled picture of a 24-bit display ---------------------------------------------------
+
+class DeepWidgets : public Widgets {
+protected:
+    // At zoom 2 an interlaced field's line is one pixel high.
+    static void SetUpTestSuite() { start_on(24, "1280x1024", 1); }
+};
+
+TEST_F(DeepWidgets, InterlacedFieldsShowOnAlternateLinesAndTheLightPenMeetsThePicture) {
+    ASSERT_TRUE(view_active);
+    // The even field white, the odd one red, each line a different colour at its left end.
+    for (unsigned f = 0; f < 2; f++)
+        for (unsigned line = 0; line < FRAME_LINES; line++) {
+            uint8_t* row = frame_image + (f * FRAME_LINES + line) * FRAME_LINE_BYTES;
+            std::memset(row, f ? COLOR_RED : COLOR_WHITE, FRAME_LINE_BYTES);
+            std::memset(row + 2 * PAL_VIEW_LEFT, line % 16, 2);
+        }
+    auto shown_rows = [](unsigned rows) {
+        put_frame();
+        settle();
+        PictureFit fit = view_fit();
+        EXPECT_EQ(fit.zoom, 2u);
+        XImage* shown = XGetImage(TKDisplay, TKWindow, fit.x, fit.y, 2 * 2 * PAL_SCREEN_WIDTH, rows, AllPlanes, ZPixmap);
+        std::vector<std::pair<unsigned long, unsigned long>> out;  // left end, then the rest
+        for (unsigned y = 0; shown && y < rows; y++) out.push_back({XGetPixel(shown, 0, int(y)), XGetPixel(shown, 9, int(y))});
+        if (shown) XDestroyImage(shown);
+        return out;
+    };
+    frame_interlaced = 1;
+    auto both = shown_rows(2 * 283);
+    frame_interlaced = 0;
+    auto even = shown_rows(2 * 283);
+    ASSERT_EQ(both.size(), 566u);
+    ASSERT_EQ(even.size(), 566u);
+    for (unsigned r = 0; r < 283; r++) {
+        // Interlaced: row 2r from the even field's line, 2r + 1 from the odd one's.
+        EXPECT_EQ(both[2 * r].first, even[2 * r].first) << r;
+        EXPECT_EQ(both[2 * r + 1].first, even[2 * r].first) << r;
+        EXPECT_EQ(both[2 * r].second, even[0].second) << r;
+        EXPECT_NE(both[2 * r + 1].second, even[0].second) << r;
+        // Not interlaced: each raster line two rows high, from the even field.
+        EXPECT_EQ(even[2 * r + 1], even[2 * r]) << r;
+        if (r > 0) {
+            EXPECT_NE(even[2 * r].first, even[2 * r - 1].first) << r;
+        }
+    }
+
+    // A click in the picture, wherever it sits, reads as at the normal size.
+    XtVaSetValues(toplevel, XmNwidth, 1200, XmNheight, 800, nullptr);
+    settle();
+    put_frame();
+    PictureFit fit = view_fit();
+    EXPECT_GT(fit.x, 0);
+    XEvent click{};
+    click.type = ButtonRelease;
+    click.xbutton.x = fit.x + int(fit.zoom) * 40;
+    click.xbutton.y = fit.y + int(fit.zoom) * 20;
+    MouseCB(drawing_area, nullptr, &click, nullptr);
+    PenPosition normal = lightpen_position(40, 20, 0, overscan);
+    EXPECT_EQ(Vic.lightpen_x, normal.x);
+    EXPECT_EQ(Vic.lightpen_y, normal.y);
+}
+
+TEST_F(DeepWidgets, StandardSwitchKeepsTheZoomAndTheWindowStaysResizable) {
+    resize_main_window(NTSC_SCANLINE, 9);
+    settle();
+    EXPECT_EQ(dimension(drawing_area, XmNwidth), 2 * 402);
+    EXPECT_EQ(dimension(drawing_area, XmNheight), 2 * 251);
+    EXPECT_EQ(int_resource(toplevel, XmNminWidth), 402);  // a shell's size hints are ints
+    EXPECT_EQ(int_resource(toplevel, XmNminHeight), 251 + menu_height);
+    EXPECT_GT(int_resource(toplevel, XmNmaxWidth), 4000);
 }
 
 }  // namespace

@@ -98,10 +98,10 @@ bool have_program(const std::string& name) {
 
 // ---- Xvfb --------------------------------------------------------------------------------
 
-bool Xvfb::start(int depth, const std::vector<std::string>& extra) {
+bool Xvfb::start(int depth, const std::vector<std::string>& extra, const std::string& size) {
     int fds[2];
     if (pipe(fds) != 0) return false;
-    std::string screen = "1024x768x" + std::to_string(depth);
+    std::string screen = size + "x" + std::to_string(depth);
     pid = fork();
     if (pid == 0) {
         // -displayfd makes the server take a free display number and say which.
@@ -323,7 +323,7 @@ std::optional<Picture> parse_xwd(const std::string& bytes) {
     uint32_t width = be32(bytes, 16), height = be32(bytes, 20);
     uint32_t bits_per_pixel = be32(bytes, 44), bytes_per_line = be32(bytes, 48);
     uint32_t colors = be32(bytes, 76);
-    if (bits_per_pixel != 8 || header_size < 100) return std::nullopt;
+    if ((bits_per_pixel != 8 && bits_per_pixel != 16 && bits_per_pixel != 32) || header_size < 100) return std::nullopt;
     size_t table = header_size;
     size_t data = table + size_t(colors) * 12;
     if (bytes.size() < data + size_t(bytes_per_line) * height) return std::nullopt;
@@ -337,6 +337,27 @@ std::optional<Picture> parse_xwd(const std::string& bytes) {
     p.width = int(width);
     p.height = int(height);
     p.pixels.resize(size_t(width) * height);
+    if (bits_per_pixel != 8) {
+        // TrueColor: each channel where its mask says, widened to 8 bits.
+        const bool msb_first = be32(bytes, 28) != 0;
+        const uint32_t masks[3] = {be32(bytes, 56), be32(bytes, 60), be32(bytes, 64)};
+        auto channel = [](uint32_t v, uint32_t mask) {
+            if (!mask) return uint8_t(0);
+            while (!(mask & 1)) mask >>= 1, v >>= 1;
+            return uint8_t((v & mask) * 255 / mask);
+        };
+        const unsigned n = bits_per_pixel / 8;
+        for (uint32_t row = 0; row < height; row++)
+            for (uint32_t col = 0; col < width; col++) {
+                uint32_t v = 0;
+                for (unsigned i = 0; i < n; i++) {
+                    uint8_t b = uint8_t(bytes[data + size_t(row) * bytes_per_line + n * col + i]);
+                    v |= uint32_t(b) << (8 * (msb_first ? n - 1 - i : i));
+                }
+                p.pixels[size_t(row) * width + col] = {channel(v, masks[0]), channel(v, masks[1]), channel(v, masks[2])};
+            }
+        return p;
+    }
     for (uint32_t row = 0; row < height; row++)
         for (uint32_t col = 0; col < width; col++) {
             uint8_t v = uint8_t(bytes[data + size_t(row) * bytes_per_line + col]);

@@ -27,7 +27,7 @@ struct Xvfb {
     pid_t pid = -1;
     int number = -1;
     // depth 8 unless told; extra arguments such as "-extension" "MIT-SHM".
-    bool start(int depth = 8, const std::vector<std::string>& extra = {});
+    bool start(int depth = 8, const std::vector<std::string>& extra = {}, const std::string& size = "1024x768");
     void stop();
     std::string display() const { return ":" + std::to_string(number); }
     ~Xvfb() { stop(); }
@@ -81,7 +81,8 @@ struct Picture {
     Rgb at(int px, int py) const { return pixels[size_t(py) * size_t(width) + size_t(px)]; }
 };
 
-// Reads an xwd dump of one window (ZPixmap, 8 bits per pixel, colour table).
+// Reads an xwd dump of one window (ZPixmap: 8 bits per pixel with a colour
+// table, or 16 or 32 bits of TrueColor).
 std::optional<Picture> parse_xwd(const std::string& bytes);
 std::optional<Picture> grab_window(const std::string& display, unsigned long id);
 
