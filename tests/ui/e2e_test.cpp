@@ -1220,7 +1220,7 @@ TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
     EXPECT_FALSE(p->at(left, top) == (Rgb{0, 0, 0}));  // the cyan border
     EXPECT_EQ(p->at(left, top), p->at(left + zoom * 458 - 1, top + zoom * 283 - 1));
 
-    ASSERT_TRUE(choose_menu(1, 5));  // Options > Full screen
+    ASSERT_TRUE(choose_menu(1, 6));  // Options > Full screen
     for (int i = 0; i < 100 && (find_main_window(), main_window.width != 458); i++) pause_ms(50);
     EXPECT_EQ(area.width, 458);
     EXPECT_EQ(area.height, 283);
