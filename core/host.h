@@ -13,6 +13,10 @@ constexpr uint32_t FRAME_LINES = 312;
 constexpr uint32_t FRAME_CELLS = 260;
 constexpr uint32_t FRAME_ALLOC_BYTES = 2 * FRAME_LINES * 2 * FRAME_LINE_BYTES;
 extern uint8_t* frame_image;
+// Nonzero while the VIC draws interlaced fields: raster line r of the odd
+// field is then at row FRAME_LINES + r of frame_image, after the even field's
+// rows, and the picture shown interleaves the two latest fields.
+extern uint8_t frame_interlaced;
 
 // Initialises the toolkit, which takes its own options out of argc/argv.
 void host_init(int* argc, char** argv);

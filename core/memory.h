@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "vic.h"
+
 extern uint8_t* memory;      // 65536 bytes, allocated at start-up
 extern uint8_t rombank[16];  // state of each 4 KB block
 extern uint32_t memexp;      // expansion chosen (0..4)
@@ -89,8 +91,10 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     switch (WRITE_RULE[block]) {
     case WR_LOW:
         if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
+        if (in_current_row(addr, vidpoint)) vic_catch_up();
         break;
     case WR_ALWAYS:
+        if (in_current_row(addr, vidpoint)) vic_catch_up();
         break;
     case WR_IF_RAM:
         if (rombank[block] != BLOCK_RAM) return;

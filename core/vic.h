@@ -2,10 +2,13 @@
 //
 // Register writes are decoded into Frame and the address and colour globals
 // below, so that render_line() reads only ready-made values. The picture is
-// drawn one raster line at a time into frame_image.
+// drawn one raster line at a time into frame_image; a write that changes the
+// picture in the middle of a line first lets the line be drawn up to the beam.
 #pragma once
 
 #include <cstdint>
+
+#include "tarvikon.h"
 
 constexpr uint16_t VIC_BASE = 0x9000;
 enum VicRegister : uint8_t {
@@ -55,8 +58,28 @@ extern VicColor vic_colors[VIC_COLOR_COUNT];
 
 void wire_vic();
 
-// Draws raster line `raster` into frame_image.
+// Draws raster line `raster` into frame_image: the part the beam has not
+// drawn yet, or all of it.
 void render_line();
+
+// Draws the current line up to where the beam is when the instruction being
+// executed makes its bus access, so that what it writes shows from there on.
+void vic_catch_up();
+
+// A write to the screen or colour cells of the character row being drawn.
+inline bool in_current_row(uint16_t addr, uint16_t matrix) {
+    return uint16_t(addr - matrix - x) < Frame.columns;
+}
+
+// Fields. The 6560 with $9000 bit 7 set alternates fields of 263 and 262
+// lines (262.5 on average, as the NTSC standard has it); the second one
+// starts half a line into the first one's last line, so a television shows
+// it half a line lower. The 6561 ignores the bit.
+extern uint8_t field_odd;    // the current field is the lower one
+extern uint8_t field_extra;  // lines the current field has beyond last_line
+
+// Chooses the field that begins now, at raster line 0.
+void next_field();
 
 // Register side effects, for the dispatch table.
 void install_vic_handlers();
