@@ -91,10 +91,10 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     switch (WRITE_RULE[block]) {
     case WR_LOW:
         if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
-        if (in_current_row(addr, vidpoint)) vic_catch_up();
+        if (vic_reads(addr)) vic_catch_up();
         break;
     case WR_ALWAYS:
-        if (in_current_row(addr, vidpoint)) vic_catch_up();
+        if (vic_reads(addr)) vic_catch_up();
         break;
     case WR_IF_RAM:
         if (rombank[block] != BLOCK_RAM) return;

@@ -66,10 +66,14 @@ void render_line();
 // executed makes its bus access, so that what it writes shows from there on.
 void vic_catch_up();
 
-// A write to the screen or colour cells of the character row being drawn.
-inline bool in_current_row(uint16_t addr, uint16_t matrix) {
-    return uint16_t(addr - matrix - x) < Frame.columns;
+// Memory the VIC reads for the line being drawn, so that a write there must
+// first let the beam catch up: the screen cells of the character row, or
+// the character set (all of it: cheaper to test than the one pattern row).
+inline bool vic_reads(uint16_t addr) {
+    return uint16_t(addr - vidpoint - x) < Frame.columns || uint16_t(addr - charaddr) < 256u * doublesize;
 }
+// The colour cells of the character row.
+inline bool vic_reads_color(uint16_t addr) { return uint16_t(addr - colpoint - x) < Frame.columns; }
 
 // Fields. The 6560 with $9000 bit 7 set alternates fields of 263 and 262
 // lines (262.5 on average, as the NTSC standard has it); the second one

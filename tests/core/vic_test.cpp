@@ -15,6 +15,8 @@
 #include "sound/sound.h"
 #include "support.h"
 
+constexpr uint8_t STA_ABS = 0x8D, LDA_ABS = 0xAD;  // four cycles, bus access in the last
+
 namespace {
 
 class VicTest : public testing::Test {
@@ -168,6 +170,31 @@ TEST_F(VicTest, RasterReadsGiveTheLineInNineBits) {
     raster = 0;
     EXPECT_EQ(READMEM(0x9004), 0);
     EXPECT_EQ(READMEM(0x9003), 0x2E);
+}
+
+TEST_F(VicTest, RasterReadsTakeTheLineAtTheReadCycle) {
+    struct Case {
+        uint8_t timing, extra;
+        uint16_t raster, line_cycles;
+        uint8_t r9004, bit7;
+    };
+    // LDA abs reads in its fourth cycle, line_cycles + 3.
+    const Case cases[] = {
+        {1, 0, 150, 67, 75, 0},  {1, 0, 150, 68, 75, 1},  {1, 0, 311, 67, 155, 1}, {1, 0, 311, 68, 0, 0},
+        {0, 0, 151, 61, 75, 1},  {0, 0, 151, 62, 76, 0},  {0, 0, 260, 62, 0, 0},   {0, 2, 260, 62, 130, 1},
+        {0, 2, 261, 62, 131, 0}, {0, 2, 262, 62, 0, 0},   {0, 1, 261, 62, 0, 0},
+    };
+    memory[0x1000] = LDA_ABS;
+    Register.PC = 0x1000;
+    for (const Case& c : cases) {
+        set_video_constants(c.timing);
+        field_extra = c.extra;
+        raster = c.raster;
+        line_cycles = c.line_cycles;
+        EXPECT_EQ(READMEM(0x9004), c.r9004) << "line " << c.raster << " cycle " << c.line_cycles;
+        EXPECT_EQ(READMEM(0x9003) >> 7, c.bit7) << "line " << c.raster << " cycle " << c.line_cycles;
+    }
+    field_extra = 0;
 }
 
 TEST_F(VicTest, LightPenReadsLatchThePointerPosition) {
@@ -452,10 +479,167 @@ TEST_F(Renderer, RandomRegistersAndMemoryDrawAsTheVicDoes) {
     }
 }
 
+// A write in the middle of a line: the cells before the beam come out as
+// the whole line with the old value, the rest as the whole line with the new.
+TEST_F(Renderer, AWriteMidLineSplitsTheLineAtTheBeam) {
+    std::mt19937 rng(18);
+    auto byte = [&] { return uint8_t(rng()); };
+    auto whole_line = [&](uint16_t line_x, uint16_t line_y) {
+        x = line_x;
+        y = line_y;
+        render_line();
+        std::vector<uint16_t> cells(FRAME_CELLS);
+        std::memcpy(cells.data(), frame_image + raster * FRAME_LINE_BYTES, 2 * FRAME_CELLS);
+        return cells;
+    };
+    Register.PC = 0x1000;
+    for (int round = 0; round < 3000; round++) {
+        set_video_constants(uint8_t(round & 1));
+        for (int i = 0; i < 512; i++) memory[uint16_t(rng())] = byte();
+        const uint8_t regs[] = {0, 1, 2, 3, 5, 14, 15};
+        for (uint8_t r : regs) WRITMEM(uint16_t(VIC_BASE + r), byte());
+        WRITMEM(0x9001, uint8_t(rng() % 8));
+        const uint16_t start_x = uint16_t(rng() % 400), start_y = uint16_t(rng() % doublesize);
+        raster = uint16_t(10 + rng() % 100);
+        // The write: a register, a screen or colour cell of the row being drawn, or a pattern.
+        uint16_t addr = uint16_t(VIC_BASE + regs[rng() % 7]);
+        if (round % 4 == 1 && vidpoint + start_x + 32 < 0x2000) addr = uint16_t(vidpoint + start_x + rng() % 32);
+        if (round % 4 == 2) addr = uint16_t(colpoint + start_x + rng() % 32);
+        if (round % 4 == 3 && charaddr < 0x2000) addr = uint16_t(0x1000 + rng() % 0x1000);
+        const uint8_t old_value = memory[addr], value = byte();
+        const uint16_t cycle = uint16_t(rng() % (scanline + 2));
+        memory[0x1000] = STA_ABS;
+
+        std::vector<uint16_t> before = whole_line(start_x, start_y);
+        WRITMEM(addr, value);
+        std::vector<uint16_t> after = whole_line(start_x, start_y);
+        const uint16_t end_x = x, end_y = y;
+        WRITMEM(addr, old_value);
+
+        intdef = 1;
+        line_cycles = cycle;
+        x = start_x;
+        y = start_y;
+        WRITMEM(addr, value);
+        render_line();
+        intdef = 2;
+        // STA abs writes in cycle + 3; the cycle after shows the new value,
+        // cell 0 being put out in cycle 7.
+        const int split = std::clamp(4 * (cycle + 3 + 1 - 7), 0, int(FRAME_CELLS));
+        std::vector<uint16_t> want(before.begin(), before.begin() + split);
+        want.insert(want.end(), after.begin() + split, after.end());
+        std::vector<uint16_t> got(FRAME_CELLS);
+        std::memcpy(got.data(), frame_image + raster * FRAME_LINE_BYTES, 2 * FRAME_CELLS);
+        ASSERT_EQ(got, want) << "round " << round << std::hex << ": $" << addr << " at cycle " << std::dec << cycle;
+        ASSERT_EQ(x, end_x) << "round " << round;
+        ASSERT_EQ(y, end_y) << "round " << round;
+    }
+}
+
 TEST_F(Renderer, LinesBeyondTheImageAreNotDrawn) {
     std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
     render(FRAME_LINES);  // no such line in the image
     EXPECT_EQ(count_bytes(frame_image, frame_image + FRAME_ALLOC_BYTES, 0xEE), FRAME_ALLOC_BYTES);
+}
+
+}  // namespace
+
+// ---- the test programs --------------------------------------------------------------
+
+namespace {
+
+bool load_program(const char* name) {
+    std::string path = std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin";
+    std::string bytes = read_file(path);
+    if (bytes.empty()) return false;
+    std::memcpy(memory + 0x1000, bytes.data(), std::min<size_t>(bytes.size(), 0x800));
+    return true;
+}
+
+// Runs one frame (or field) and returns its length in cycles.
+long frame_cycles() {
+    long total = 0;
+    for (uint16_t before = raster;; before = raster) {
+        run_step();
+        total += cycles;
+        if (raster < before) return total;
+    }
+}
+
+std::string row_codes(unsigned row, unsigned from, unsigned to) {
+    std::string s;
+    for (unsigned k = from; k < to; k++) s += "0123456789ABCDEF"[frame_image[row * FRAME_LINE_BYTES + 2 * k] & 15];
+    return s;
+}
+
+class Programs : public testing::TestWithParam<uint8_t> {};
+
+// The bands stand still: every line of two frames in a row shows the
+// switch at the cell of the write cycle, 4 cells per cycle after cell 0 in
+// cycle 7, one cycle late.
+TEST_P(Programs, BandsWrittenAtAFixedCycleLandOnTheSameCellsEveryFrame) {
+    new_machine(GetParam());
+    if (!load_program(GetParam() ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
+    interrupt = intdef = 1;
+    Register.PC = 0x1000;
+    while (Register.PC != 0x1006) run_step();
+    frame_cycles();
+    line_cycles = uint16_t(scanline - 3);
+    Register.PC = 0x1003;  // its jump takes three cycles: the loop begins at cycle 0 of the next line
+    frame_cycles();
+    constexpr unsigned FIRST = 4 * (19 + 1 - 7), SECOND = 4 * (43 + 1 - 7);
+    ASSERT_EQ(FIRST, 52u);
+    for (int frame = 0; frame < 2; frame++) {
+        frame_cycles();
+        for (unsigned r = 0; r <= last_line; r++) {
+            const bool text = r >= 20 && r < 20 + 184;  // text area: cells 48-223, blue then cyan then blue
+            std::string want = text ? std::string(48, '5') + "6666" + std::string(SECOND - FIRST, '3') +
+                                          std::string(224 - SECOND, '6') + std::string(36, '5')
+                                    : std::string(FIRST, '5') + std::string(SECOND - FIRST, '2') +
+                                          std::string(FRAME_CELLS - SECOND, '5');
+            ASSERT_EQ(row_codes(r, 0, FRAME_CELLS), want) << "frame " << frame << " line " << r;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vic, Programs, testing::Values(uint8_t(0), uint8_t(1)));
+
+// The 6560's interlace: fields of 263 and 262 lines in turn, the field after
+// the long one drawn into the lower half of the image, both drawn as a pair
+// when frames are skipped; the 6561 and the cleared bit keep whole frames.
+TEST(VicInterlace, FieldsAlternateAndLandInTheirHalves) {
+    for (uint8_t timing : {0, 1}) {
+        new_machine(timing);
+        for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);
+        if (!load_program("interlace")) SKIP_OR_FAIL("interlace not built");
+        interrupt = intdef = 2;
+        Register.PC = 0x1000;
+        frame_cycles();
+        std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
+        std::vector<long> lengths;
+        for (int field = 0; field < 6; field++) lengths.push_back(frame_cycles());
+        // A field ends with the instruction that crosses into the next one.
+        auto lines = [](const std::vector<long>& cycles_each) {
+            std::vector<long> n;
+            for (long c : cycles_each) n.push_back((c + 32) / long(scanline));
+            return n;
+        };
+        if (timing == 1) {
+            EXPECT_EQ(lines(lengths), std::vector<long>(6, 312));
+            EXPECT_EQ(frame_interlaced, 0);
+            continue;
+        }
+        EXPECT_EQ(lines(lengths), (std::vector<long>{263, 262, 263, 262, 263, 262}));
+        EXPECT_EQ(frame_interlaced, 1);
+        for (unsigned r = 1; r <= 261; r++) {
+            ASSERT_EQ(row_codes(r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '7')) << "upper line " << r;
+            ASSERT_EQ(row_codes(FRAME_LINES + r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '6')) << "lower line " << r;
+        }
+        WRITMEM(0x9000, 5);
+        frame_cycles();
+        EXPECT_EQ(lines({frame_cycles()}), std::vector<long>{261});
+        EXPECT_EQ(frame_interlaced, 0);
+    }
 }
 
 }  // namespace
