@@ -19,6 +19,7 @@ uint32_t bordpixel = 0, backpix = 0, auxpix = 0;
 VicColor vic_colors[VIC_COLOR_COUNT];
 uint8_t frame_interlaced = 0;
 uint8_t field_odd = 0, field_extra = 0;
+uint8_t vic_pages[0x20];
 
 namespace {
 
@@ -96,6 +97,18 @@ inline void fill_cells(uint8_t* line, unsigned from, unsigned to, uint32_t doubl
     for (; k < to; k++) std::memcpy(line + 2 * k, &four, 2);
 }
 
+void mark_pages(unsigned from, unsigned length) {
+    if (length == 0) return;
+    for (unsigned page = from >> 8; page < 0x20 && page <= (from + length - 1) >> 8; page++) vic_pages[page] = 1;
+}
+
+// The whole screen matrix as far as the rows reach, and the character set.
+void watch_vic_pages() {
+    std::memset(vic_pages, 0, sizeof vic_pages);
+    mark_pages(vidpoint, Frame.columns * (Frame.text_height / doublesize + 1u));
+    mark_pages(charaddr, 256u * doublesize);
+}
+
 void decode_columns(uint8_t v) {
     uint16_t columns = v & 0x7F;
     uint16_t cap = scanline == NTSC_SCANLINE ? NTSC_MAX_COLUMNS : PAL_MAX_COLUMNS;
@@ -135,9 +148,18 @@ bool vic_write(uint16_t& addr, uint8_t& value) {
         break;
     }
     case VIC_VORIGIN: Frame.text_top = uint16_t(2 * v); break;
-    case VIC_COLUMNS: decode_columns(v); break;
-    case VIC_ROWS: decode_rows(v); break;
-    case VIC_ADDRESSES: decode_addresses(v); break;
+    case VIC_COLUMNS:
+        decode_columns(v);
+        watch_vic_pages();
+        break;
+    case VIC_ROWS:
+        decode_rows(v);
+        watch_vic_pages();
+        break;
+    case VIC_ADDRESSES:
+        decode_addresses(v);
+        watch_vic_pages();
+        break;
     case VIC_BASS:
     case VIC_ALTO:
     case VIC_SOPRANO:
@@ -264,7 +286,7 @@ struct TextLine {
         for (unsigned c = 0; c < count; c++, out += 16) draw(glyphs[unsigned(codes[c]) << HEIGHT_SHIFT], color[c], out);
     }
 
-    void draw_columns(unsigned first, unsigned count, uint8_t* out) const {
+    [[gnu::always_inline]] void draw_columns(unsigned first, unsigned count, uint8_t* out) const {
         if (!direct) {
             for (unsigned c = 0; c < count; c++) draw_column(first + c, out + 16 * c);
         } else if (doublesize == 8) {
@@ -280,7 +302,7 @@ inline bool in_text_rows(unsigned r) { return r >= Frame.text_top && r < unsigne
 // Cells [from, to) of the text area, which begins at cell `left`; whole
 // columns go straight into the line, a column cut by either end through a
 // scratch cell row.
-void draw_text(uint8_t* line, unsigned left, unsigned from, unsigned to) {
+[[gnu::always_inline]] inline void draw_text(uint8_t* line, unsigned left, unsigned from, unsigned to) {
     const TextLine text(Frame.columns);
     for (unsigned k = from; k < to;) {
         const unsigned c = (k - left) / 8, start = left + 8 * c;
@@ -302,7 +324,7 @@ void draw_text(uint8_t* line, unsigned left, unsigned from, unsigned to) {
 // The text area's cells run past cell 259 when the left border and the text
 // width add up to more than a line holds; those cells are clipped, so that
 // no line writes into the next one or, on the last line, past the image.
-void draw_cells(uint8_t* line, unsigned r, unsigned from, unsigned to) {
+[[gnu::always_inline]] inline void draw_cells(uint8_t* line, unsigned r, unsigned from, unsigned to) {
     const uint32_t border = bordpixel;
     if (!in_text_rows(r)) {
         fill_cells(line, from, to, border);
@@ -339,13 +361,21 @@ void vic_catch_up() {
     drawn.cells = uint16_t(to);
 }
 
+void vic_ram_write(uint16_t addr) {
+    if (uint16_t(addr - vidpoint - x) < Frame.columns || uint16_t(addr - charaddr) < 256u * doublesize) vic_catch_up();
+}
+
 void render_line() {
     const unsigned r = raster;
     if (r >= FRAME_LINES) return;
     const unsigned row = image_row(r);
-    const unsigned from = drawn.row == row && drawn.frame == frame_count ? drawn.cells : 0;
-    drawn.cells = 0;
-    draw_cells(frame_image + row * FRAME_LINE_BYTES, r, from, FRAME_CELLS);
+    uint8_t* const line = frame_image + row * FRAME_LINE_BYTES;
+    if (drawn.cells && drawn.row == row && drawn.frame == frame_count) {
+        draw_cells(line, r, drawn.cells, FRAME_CELLS);
+        drawn.cells = 0;
+    } else {
+        draw_cells(line, r, 0, FRAME_CELLS);  // the whole line, inlined for constant ends
+    }
     if (!in_text_rows(r)) return;
     y++;
     if (y == doublesize) {

@@ -66,12 +66,15 @@ void render_line();
 // executed makes its bus access, so that what it writes shows from there on.
 void vic_catch_up();
 
-// Memory the VIC reads for the line being drawn, so that a write there must
-// first let the beam catch up: the screen cells of the character row, or
-// the character set (all of it: cheaper to test than the one pattern row).
-inline bool vic_reads(uint16_t addr) {
-    return uint16_t(addr - vidpoint - x) < Frame.columns || uint16_t(addr - charaddr) < 256u * doublesize;
-}
+// Pages of $0000-$1FFF that hold the screen matrix or the character set,
+// nonzero where a processor write may change what the VIC reads.
+extern uint8_t vic_pages[0x20];
+
+// A write to a watched page: when the VIC reads that byte for the line
+// being drawn (a screen cell of the character row or, cheaper to test than
+// the one pattern row, anywhere in the character set), the beam first
+// catches up.
+void vic_ram_write(uint16_t addr);
 // The colour cells of the character row.
 inline bool vic_reads_color(uint16_t addr) { return uint16_t(addr - colpoint - x) < Frame.columns; }
 

@@ -499,7 +499,8 @@ TEST_F(Renderer, AWriteMidLineSplitsTheLineAtTheBeam) {
         const uint8_t regs[] = {0, 1, 2, 3, 5, 14, 15};
         for (uint8_t r : regs) WRITMEM(uint16_t(VIC_BASE + r), byte());
         WRITMEM(0x9001, uint8_t(rng() % 8));
-        const uint16_t start_x = uint16_t(rng() % 400), start_y = uint16_t(rng() % doublesize);
+        const unsigned rows = Frame.text_height / doublesize + 1u;
+        const uint16_t start_x = uint16_t(Frame.columns * (rng() % rows)), start_y = uint16_t(rng() % doublesize);
         raster = uint16_t(10 + rng() % 100);
         // The write: a register, a screen or colour cell of the row being drawn, or a pattern.
         uint16_t addr = uint16_t(VIC_BASE + regs[rng() % 7]);
