@@ -91,10 +91,12 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     switch (WRITE_RULE[block]) {
     case WR_LOW:
         if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
-        if (vic_pages[addr >> 8]) [[unlikely]] vic_ram_write(addr);
+        if (vic_pages[addr >> 8]) [[unlikely]]
+            return vic_ram_write(addr, value);
         break;
     case WR_ALWAYS:
-        if (vic_pages[addr >> 8]) [[unlikely]] vic_ram_write(addr);
+        if (vic_pages[addr >> 8]) [[unlikely]]
+            return vic_ram_write(addr, value);
         break;
     case WR_IF_RAM:
         if (rombank[block] != BLOCK_RAM) return;

@@ -361,8 +361,9 @@ void vic_catch_up() {
     drawn.cells = uint16_t(to);
 }
 
-void vic_ram_write(uint16_t addr) {
+void vic_ram_write(uint16_t addr, uint8_t value) {
     if (uint16_t(addr - vidpoint - x) < Frame.columns || uint16_t(addr - charaddr) < 256u * doublesize) vic_catch_up();
+    memory[addr] = value;
 }
 
 void render_line() {

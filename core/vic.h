@@ -70,11 +70,11 @@ void vic_catch_up();
 // nonzero where a processor write may change what the VIC reads.
 extern uint8_t vic_pages[0x20];
 
-// A write to a watched page: when the VIC reads that byte for the line
-// being drawn (a screen cell of the character row or, cheaper to test than
-// the one pattern row, anywhere in the character set), the beam first
+// Stores a write to a watched page. When the VIC reads that byte for the
+// line being drawn (a screen cell of the character row or, cheaper to test
+// than the one pattern row, anywhere in the character set), the beam first
 // catches up.
-void vic_ram_write(uint16_t addr);
+void vic_ram_write(uint16_t addr, uint8_t value);
 // The colour cells of the character row.
 inline bool vic_reads_color(uint16_t addr) { return uint16_t(addr - colpoint - x) < Frame.columns; }
 
