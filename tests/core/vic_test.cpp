@@ -173,26 +173,17 @@ TEST_F(VicTest, RasterReadsGiveTheLineInNineBits) {
 }
 
 TEST_F(VicTest, RasterReadsTakeTheLineAtTheReadCycle) {
-    struct Case {
-        uint8_t timing, extra;
-        uint16_t raster, line_cycles;
-        uint8_t r9004, bit7;
-    };
-    // LDA abs reads in its fourth cycle, line_cycles + 3.
-    const Case cases[] = {
-        {1, 0, 150, 67, 75, 0},  {1, 0, 150, 68, 75, 1},  {1, 0, 311, 67, 155, 1}, {1, 0, 311, 68, 0, 0},
-        {0, 0, 151, 61, 75, 1},  {0, 0, 151, 62, 76, 0},  {0, 0, 260, 62, 0, 0},   {0, 2, 260, 62, 130, 1},
-        {0, 2, 261, 62, 131, 0}, {0, 2, 262, 62, 0, 0},   {0, 1, 261, 62, 0, 0},
-    };
+    // {NTSC?, interlace extra lines, raster, line cycle, line read}: LDA abs reads in cycle + 3.
+    const uint16_t cases[][5] = {{0, 0, 150, 67, 150}, {0, 0, 150, 68, 151}, {0, 0, 311, 68, 0},  {1, 0, 151, 61, 151},
+                                 {1, 0, 151, 62, 152}, {1, 0, 260, 62, 0},   {1, 2, 261, 62, 262}, {1, 2, 262, 62, 0}};
     memory[0x1000] = LDA_ABS;
     Register.PC = 0x1000;
-    for (const Case& c : cases) {
-        set_video_constants(c.timing);
-        field_extra = c.extra;
-        raster = c.raster;
-        line_cycles = c.line_cycles;
-        EXPECT_EQ(READMEM(0x9004), c.r9004) << "line " << c.raster << " cycle " << c.line_cycles;
-        EXPECT_EQ(READMEM(0x9003) >> 7, c.bit7) << "line " << c.raster << " cycle " << c.line_cycles;
+    for (const auto& c : cases) {
+        set_video_constants(uint8_t(!c[0]));
+        field_extra = uint8_t(c[1]);
+        raster = c[2];
+        line_cycles = c[3];
+        EXPECT_EQ(READMEM(0x9004) << 1 | READMEM(0x9003) >> 7, c[4]) << "line " << c[2] << " cycle " << c[3];
     }
     field_extra = 0;
 }
@@ -549,96 +540,69 @@ TEST_F(Renderer, LinesBeyondTheImageAreNotDrawn) {
 
 namespace {
 
-bool load_program(const char* name) {
-    std::string path = std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin";
-    std::string bytes = read_file(path);
-    if (bytes.empty()) return false;
-    std::memcpy(memory + 0x1000, bytes.data(), std::min<size_t>(bytes.size(), 0x800));
-    return true;
+bool load_program(const std::string& name) {
+    std::string bytes = read_file(std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin");
+    std::memcpy(memory + 0x0200, bytes.data(), std::min<size_t>(bytes.size(), 0x0E00));
+    Register.PC = 0x0200;
+    return !bytes.empty();
 }
 
-// Runs one frame (or field) and returns its length in cycles.
-long frame_cycles() {
+// Runs to the end of the frame (or field) and returns its raster lines.
+long frame_lines() {
     long total = 0;
-    for (uint16_t before = raster;; before = raster) {
-        run_step();
-        total += cycles;
-        if (raster < before) return total;
-    }
+    for (uint16_t before = 0; raster >= before;) before = raster, run_step(), total += cycles;
+    return (total + 32) / long(scanline);  // the last step crosses into the next frame
 }
 
-std::string row_codes(unsigned row, unsigned from, unsigned to) {
+std::string row_codes(unsigned row) {
     std::string s;
-    for (unsigned k = from; k < to; k++) s += "0123456789ABCDEF"[frame_image[row * FRAME_LINE_BYTES + 2 * k] & 15];
+    for (unsigned k = 0; k < FRAME_CELLS; k++) s += "0123456789ABCDEF"[frame_image[row * FRAME_LINE_BYTES + 2 * k] & 15];
     return s;
 }
 
-class Programs : public testing::TestWithParam<uint8_t> {};
-
-// The bands stand still: every line of two frames in a row shows the
-// switch at the cell of the write cycle, 4 cells per cycle after cell 0 in
-// cycle 7, one cycle late.
-TEST_P(Programs, BandsWrittenAtAFixedCycleLandOnTheSameCellsEveryFrame) {
-    new_machine(GetParam());
-    if (!load_program(GetParam() ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
-    interrupt = intdef = 1;
-    Register.PC = 0x1000;
-    while (Register.PC != 0x1006) run_step();
-    frame_cycles();
-    line_cycles = uint16_t(scanline - 3);
-    Register.PC = 0x1003;  // its jump takes three cycles: the loop begins at cycle 0 of the next line
-    frame_cycles();
-    constexpr unsigned FIRST = 4 * (19 + 1 - 7), SECOND = 4 * (43 + 1 - 7);
-    ASSERT_EQ(FIRST, 52u);
-    for (int frame = 0; frame < 2; frame++) {
-        frame_cycles();
-        for (unsigned r = 0; r <= last_line; r++) {
-            const bool text = r >= 20 && r < 20 + 184;  // text area: cells 48-223, blue then cyan then blue
-            std::string want = text ? std::string(48, '5') + "6666" + std::string(SECOND - FIRST, '3') +
-                                          std::string(224 - SECOND, '6') + std::string(36, '5')
-                                    : std::string(FIRST, '5') + std::string(SECOND - FIRST, '2') +
-                                          std::string(FRAME_CELLS - SECOND, '5');
-            ASSERT_EQ(row_codes(r, 0, FRAME_CELLS), want) << "frame " << frame << " line " << r;
+// Writes in cycles 19 and 43 of every line switch at cells 4 x (19 + 1 - 7)
+// and 4 x (43 + 1 - 7) of every line of every frame.
+TEST(VicPrograms, BandsAtFixedCyclesStandStillAtTheirCells) {
+    for (uint8_t timing : {0, 1}) {
+        new_machine(timing);
+        if (!load_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
+        interrupt = intdef = 1;
+        while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
+        line_cycles = 0;
+        Register.PC = 0x0203;
+        const std::string text = std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');
+        const std::string border = std::string(52, '5') + std::string(96, '2') + std::string(112, '5');
+        for (int frame = 0; frame < 3; frame++) {
+            frame_lines();
+            for (unsigned r = 0; frame && r <= last_line; r++)
+                ASSERT_EQ(row_codes(r), r >= 20 && r < 204 ? text : border) << "frame " << frame << " line " << r;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Vic, Programs, testing::Values(uint8_t(0), uint8_t(1)));
-
-// The 6560's interlace: fields of 263 and 262 lines in turn, the field after
-// the long one drawn into the lower half of the image, both drawn as a pair
-// when frames are skipped; the 6561 and the cleared bit keep whole frames.
-TEST(VicInterlace, FieldsAlternateAndLandInTheirHalves) {
+// 6560 fields of 263 and 262 lines in turn, the one after the long field in
+// the lower half of the image, drawn in pairs when frames are skipped; the
+// 6561 ignores the bit.
+TEST(VicPrograms, InterlaceFieldsAlternateIntoTheirHalves) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);
         for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);
         if (!load_program("interlace")) SKIP_OR_FAIL("interlace not built");
         interrupt = intdef = 2;
-        Register.PC = 0x1000;
-        frame_cycles();
+        frame_lines();
         std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
-        std::vector<long> lengths;
-        for (int field = 0; field < 6; field++) lengths.push_back(frame_cycles());
-        // A field ends with the instruction that crosses into the next one.
-        auto lines = [](const std::vector<long>& cycles_each) {
-            std::vector<long> n;
-            for (long c : cycles_each) n.push_back((c + 32) / long(scanline));
-            return n;
-        };
-        if (timing == 1) {
-            EXPECT_EQ(lines(lengths), std::vector<long>(6, 312));
-            EXPECT_EQ(frame_interlaced, 0);
-            continue;
-        }
-        EXPECT_EQ(lines(lengths), (std::vector<long>{263, 262, 263, 262, 263, 262}));
-        EXPECT_EQ(frame_interlaced, 1);
-        for (unsigned r = 1; r <= 261; r++) {
-            ASSERT_EQ(row_codes(r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '7')) << "upper line " << r;
-            ASSERT_EQ(row_codes(FRAME_LINES + r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '6')) << "lower line " << r;
+        std::vector<long> lines;
+        for (int field = 0; field < 6; field++) lines.push_back(frame_lines());
+        const std::vector<long> want = timing ? std::vector<long>(6, 312) : std::vector<long>{263, 262, 263, 262, 263, 262};
+        EXPECT_EQ(lines, want);
+        EXPECT_EQ(frame_interlaced, !timing);
+        for (unsigned r = 1; !timing && r <= 261; r++) {
+            ASSERT_EQ(row_codes(r), std::string(FRAME_CELLS, '7')) << "upper line " << r;
+            ASSERT_EQ(row_codes(FRAME_LINES + r), std::string(FRAME_CELLS, '6')) << "lower line " << r;
         }
         WRITMEM(0x9000, 5);
-        frame_cycles();
-        EXPECT_EQ(lines({frame_cycles()}), std::vector<long>{261});
+        frame_lines();
+        EXPECT_EQ(frame_lines(), timing ? 312 : 261);
         EXPECT_EQ(frame_interlaced, 0);
     }
 }
