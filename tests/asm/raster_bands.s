@@ -29,12 +29,9 @@ setup:  lda #12
         sta $9005
         lda #0
         tax
-clear:  sta $1800,x             ; screen codes 0, characters blank
+clear:  sta $1800,x             ; screen codes 0, character 0 blank
         sta $1900,x
         sta $1C00,x
-        sta $1D00,x
-        sta $1E00,x
-        sta $1F00,x
         inx
         bne clear
         lda #$3A
