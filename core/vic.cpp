@@ -47,7 +47,10 @@ constexpr unsigned WRITE_DELAY = 1;
 // (one cycle early when an indexed load crosses a page).
 constexpr std::array<uint8_t, 256> LAST_ACCESS = [] {
     std::array<uint8_t, 256> t{};
-    for (unsigned op = 0; op < 256; op++) t[op] = uint8_t(cpu_table::OPCODES[op].cycles ? cpu_table::OPCODES[op].cycles - 1 : 0);
+    for (unsigned op = 0; op < 256; op++) {
+        const unsigned n = cpu_table::OPCODES[op].cycles;  // 0 for the halt opcodes
+        t[op] = uint8_t(n ? n - 1 : 0);
+    }
     return t;
 }();
 inline unsigned access_cycle() { return line_cycles + LAST_ACCESS[memory[Register.PC]]; }

@@ -545,7 +545,8 @@ long frame_lines() {
 
 std::string row_codes(unsigned row) {
     std::string s;
-    for (unsigned k = 0; k < FRAME_CELLS; k++) s += "0123456789ABCDEF"[frame_image[row * FRAME_LINE_BYTES + 2 * k] & 15];
+    const uint8_t* line = frame_image + row * FRAME_LINE_BYTES;
+    for (unsigned k = 0; k < FRAME_CELLS; k++) s += "0123456789ABCDEF"[line[2 * k] & 15];
     return s;
 }
 
@@ -559,7 +560,8 @@ TEST(VicPrograms, BandsAtFixedCyclesStandStillAtTheirCells) {
         while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
         line_cycles = 0;
         Register.PC = 0x0203;
-        const std::string text = std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');
+        const std::string text =
+            std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');
         const std::string border = std::string(52, '5') + std::string(96, '2') + std::string(112, '5');
         for (int frame = 0; frame < 3; frame++) {
             frame_lines();
@@ -582,7 +584,8 @@ TEST(VicPrograms, InterlaceFieldsAlternateIntoTheirHalves) {
         std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
         std::vector<long> lines;
         for (int field = 0; field < 6; field++) lines.push_back(frame_lines());
-        const std::vector<long> want = timing ? std::vector<long>(6, 312) : std::vector<long>{263, 262, 263, 262, 263, 262};
+        const std::vector<long> want =
+            timing ? std::vector<long>(6, 312) : std::vector<long>{263, 262, 263, 262, 263, 262};
         EXPECT_EQ(lines, want);
         EXPECT_EQ(frame_interlaced, !timing);
         for (unsigned r = 1; !timing && r <= 261; r++) {
