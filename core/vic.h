@@ -75,7 +75,9 @@ extern uint8_t vic_pages[0x20];
 // than the one pattern row, anywhere in the character set), the beam first
 // catches up.
 void vic_ram_write(uint16_t addr, uint8_t value);
-// The colour cells of the character row.
+
+// A write to the colour cells of the character row being drawn: the beam
+// catches up first too.
 inline bool vic_reads_color(uint16_t addr) { return uint16_t(addr - colpoint - x) < Frame.columns; }
 
 // Fields. The 6560 with $9000 bit 7 set alternates fields of 263 and 262
