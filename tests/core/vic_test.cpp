@@ -543,16 +543,9 @@ long frame_lines() {
     return (total + 32) / long(scanline);  // the last step crosses into the next frame
 }
 
-std::string row_codes(unsigned row) {
-    std::string s;
-    const uint8_t* line = frame_image + row * FRAME_LINE_BYTES;
-    for (unsigned k = 0; k < FRAME_CELLS; k++) s += "0123456789ABCDEF"[line[2 * k] & 15];
-    return s;
-}
-
 // Writes in cycles 19 and 43 of every line switch at cells 4 x (19 + 1 - 7)
 // and 4 x (43 + 1 - 7) of every line of every frame.
-TEST(VicPrograms, BandsAtFixedCyclesStandStillAtTheirCells) {
+TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);
         if (!load_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
@@ -566,7 +559,7 @@ TEST(VicPrograms, BandsAtFixedCyclesStandStillAtTheirCells) {
         for (int frame = 0; frame < 3; frame++) {
             frame_lines();
             for (unsigned r = 0; frame && r <= last_line; r++)
-                ASSERT_EQ(row_codes(r), r >= 20 && r < 204 ? text : border) << "frame " << frame << " line " << r;
+                ASSERT_EQ(codes(r, 0, FRAME_CELLS), r >= 20 && r < 204 ? text : border) << "frame " << frame << " line " << r;
         }
     }
 }
@@ -574,14 +567,13 @@ TEST(VicPrograms, BandsAtFixedCyclesStandStillAtTheirCells) {
 // 6560 fields of 263 and 262 lines in turn, the one after the long field in
 // the lower half of the image, drawn in pairs when frames are skipped; the
 // 6561 ignores the bit.
-TEST(VicPrograms, InterlaceFieldsAlternateIntoTheirHalves) {
+TEST_F(VicTest, InterlaceFieldsAlternateIntoTheirHalves) {
     for (uint8_t timing : {0, 1}) {
-        new_machine(timing);
-        for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);
+        new_machine(timing);  // the registers as SetUp cleared them
         if (!load_program("interlace")) SKIP_OR_FAIL("interlace not built");
         interrupt = intdef = 2;
         frame_lines();
-        std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
+        std::memset(frame_image, 0, FRAME_ALLOC_BYTES);  // black: neither field's colour
         std::vector<long> lines;
         for (int field = 0; field < 6; field++) lines.push_back(frame_lines());
         const std::vector<long> want =
@@ -589,8 +581,8 @@ TEST(VicPrograms, InterlaceFieldsAlternateIntoTheirHalves) {
         EXPECT_EQ(lines, want);
         EXPECT_EQ(frame_interlaced, !timing);
         for (unsigned r = 1; !timing && r <= 261; r++) {
-            ASSERT_EQ(row_codes(r), std::string(FRAME_CELLS, '7')) << "upper line " << r;
-            ASSERT_EQ(row_codes(FRAME_LINES + r), std::string(FRAME_CELLS, '6')) << "lower line " << r;
+            ASSERT_EQ(codes(r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '7')) << "upper line " << r;
+            ASSERT_EQ(codes(FRAME_LINES + r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '6')) << "lower line " << r;
         }
         WRITMEM(0x9000, 5);
         frame_lines();
