@@ -40,6 +40,7 @@ uint8_t read_io(uint16_t addr) {
 }
 
 void write_io(uint16_t addr, uint8_t value) {
+    if (vic_reads_color(addr)) vic_catch_up();
     unsigned index = addr - IO_BASE;
     if (index < IO_DISPATCH_SIZE && io_write[index] && !io_write[index](addr, value)) return;
     memory[addr] = value;

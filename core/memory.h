@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "vic.h"
+
 extern uint8_t* memory;      // 65536 bytes, allocated at start-up
 extern uint8_t rombank[16];  // state of each 4 KB block
 extern uint32_t memexp;      // expansion chosen (0..4)
@@ -92,8 +94,12 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     switch (WRITE_RULE[block]) {
     case WR_LOW:
         if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
+        if (vic_pages[addr >> 8]) [[unlikely]]
+            return vic_ram_write(addr, value);
         break;
     case WR_ALWAYS:
+        if (vic_pages[addr >> 8]) [[unlikely]]
+            return vic_ram_write(addr, value);
         break;
     case WR_IF_RAM:
         if (rombank[block] != BLOCK_RAM) return;

@@ -154,8 +154,9 @@ void run_step() {
 
     if (intdef == 1) render_line();
     raster++;
-    if (raster > last_line) {
+    if (raster > last_line + field_extra) {
         raster = 0;
+        next_field();
         frame_count++;
         if (intdef == 1) frame_ready = 1;
         intdef--;
@@ -177,7 +178,10 @@ void run_step() {
     frame_ready = 0;
     y = 0;
     x = 0;
-    intdef = uint8_t(interrupt);
+    // Interlaced fields are drawn in pairs, the lower one right after the
+    // upper one, one pair in `interrupt`, so that both halves of the picture
+    // stay current.
+    intdef = uint8_t(!frame_interlaced ? interrupt : field_odd ? 1 : 2 * interrupt - 1);
 }
 
 void run_frame() {
@@ -207,6 +211,7 @@ void reset_tarvikon() {
     y = 0;
     x = 0;
     clear_vic_registers();
+    next_field();
     reset_vias();
     for (unsigned block = 0; block < 8; block++)
         if (rombank[block] != BLOCK_ROM) std::memset(memory + block * 0x1000, 0xFF, 0x1000);

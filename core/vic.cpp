@@ -2,8 +2,11 @@
 // and the line renderer.
 #include "vic.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "cpu_table.h"
 #include "host.h"
 #include "memory.h"
 #include "tarvikon.h"
@@ -15,6 +18,8 @@ uint8_t doublesize = 8;
 uint32_t bordpixel = 0, backpix = 0, auxpix = 0;
 VicColor vic_colors[VIC_COLOR_COUNT];
 uint8_t frame_interlaced = 0;
+uint8_t field_odd = 0, field_extra = 0;
+uint8_t vic_pages[0x20];
 
 namespace {
 
@@ -26,6 +31,37 @@ constexpr uint8_t ROWS_DOUBLE_HEIGHT = 0x01;                   // $9003 bit 0
 constexpr uint8_t COLORS_NORMAL = 0x08;                        // $900F bit 3: 0 reverses the characters
 constexpr uint8_t CHARGEN_IN_RAM = 0x08;                       // $9005 bit 3
 constexpr uint8_t COLOR_MULTI = 0x08;                          // colour RAM bit 3
+constexpr uint8_t HORIGIN_INTERLACE = 0x80;                    // $9000 bit 7
+
+// Beam timing, the same on both chips: four pixels per processor cycle, cell
+// 0 of a line put out in its cycle BEAM_LEAD, so that the horizontal blank
+// (cells past the visible ones, then cycles 0 to 6) spans the moment the
+// raster line counts on. A register write shows from the cycle after the
+// one it is made in.
+constexpr unsigned PIXELS_PER_CYCLE = 4;
+constexpr unsigned BEAM_LEAD = 7;
+constexpr unsigned WRITE_DELAY = 1;
+
+// The cycle of an instruction, counted from 0, in which it makes its last
+// bus access: stores and read-modify-write write back then, loads read then
+// (one cycle early when an indexed load crosses a page).
+constexpr std::array<uint8_t, 256> LAST_ACCESS = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned op = 0; op < 256; op++) {
+        const unsigned n = cpu_table::OPCODES[op].cycles;  // 0 for the halt opcodes
+        t[op] = uint8_t(n ? n - 1 : 0);
+    }
+    return t;
+}();
+inline unsigned access_cycle() { return line_cycles + LAST_ACCESS[memory[Register.PC]]; }
+
+// The raster line at the current instruction's bus access: late in an
+// instruction that began at the end of a line, it is already the next one.
+unsigned beam_line() {
+    unsigned r = raster;
+    if (access_cycle() < scanline) return r;
+    return r + 1 > last_line + field_extra ? 0 : r + 1;
+}
 
 // Sound message code of each sound register, $900A-$900E.
 constexpr uint8_t SOUND_CODE[5] = {1, 2, 3, 4, 0};
@@ -64,6 +100,18 @@ inline void fill_cells(uint8_t* line, unsigned from, unsigned to, uint32_t doubl
     for (; k < to; k++) std::memcpy(line + 2 * k, &four, 2);
 }
 
+void mark_pages(unsigned from, unsigned length) {
+    if (length == 0) return;
+    for (unsigned page = from >> 8; page < 0x20 && page <= (from + length - 1) >> 8; page++) vic_pages[page] = 1;
+}
+
+// The whole screen matrix as far as the rows reach, and the character set.
+void watch_vic_pages() {
+    std::memset(vic_pages, 0, sizeof vic_pages);
+    mark_pages(vidpoint, Frame.columns * (Frame.text_height / doublesize + 1u));
+    mark_pages(charaddr, 256u * doublesize);
+}
+
 void decode_columns(uint8_t v) {
     uint16_t columns = v & 0x7F;
     uint16_t cap = scanline == NTSC_SCANLINE ? NTSC_MAX_COLUMNS : PAL_MAX_COLUMNS;
@@ -94,16 +142,27 @@ void decode_addresses(uint8_t v) {
 
 bool vic_write(uint16_t& addr, uint8_t& value) {
     uint8_t v = value;
-    switch (addr - VIC_BASE) {
+    const unsigned reg = addr - VIC_BASE;
+    if (reg < VIC_BASS || reg > VIC_NOISE) vic_catch_up();  // the voices change no pixel
+    switch (reg) {
     case VIC_HORIGIN: {
         uint16_t h = v & 0x7F;
         Frame.left_border = uint16_t(4 * (h > MAX_LEFT_ORIGIN ? MAX_LEFT_ORIGIN : h));
         break;
     }
     case VIC_VORIGIN: Frame.text_top = uint16_t(2 * v); break;
-    case VIC_COLUMNS: decode_columns(v); break;
-    case VIC_ROWS: decode_rows(v); break;
-    case VIC_ADDRESSES: decode_addresses(v); break;
+    case VIC_COLUMNS:
+        decode_columns(v);
+        watch_vic_pages();
+        break;
+    case VIC_ROWS:
+        decode_rows(v);
+        watch_vic_pages();
+        break;
+    case VIC_ADDRESSES:
+        decode_addresses(v);
+        watch_vic_pages();
+        break;
     case VIC_BASS:
     case VIC_ALTO:
     case VIC_SOPRANO:
@@ -124,8 +183,8 @@ bool vic_write(uint16_t& addr, uint8_t& value) {
 uint8_t vic_read(uint16_t addr) {
     uint8_t* reg = memory + addr;
     switch (addr - VIC_BASE) {
-    case VIC_ROWS: *reg = uint8_t((*reg & 0x7F) | (raster & 1) << 7); break;
-    case VIC_RASTER: return uint8_t(raster >> 1);
+    case VIC_ROWS: *reg = uint8_t((*reg & 0x7F) | (beam_line() & 1) << 7); break;
+    case VIC_RASTER: return uint8_t(beam_line() >> 1);
     case VIC_PEN_X: *reg = Vic.lightpen_x; break;
     case VIC_PEN_Y: *reg = Vic.lightpen_y; break;
     default: break;
@@ -147,6 +206,18 @@ void install_vic_handlers() {
     for (uint8_t reg : READ_HANDLED) io_read[VIC_BASE + reg - IO_BASE] = vic_read;
     for (uint8_t reg : WRITE_HANDLED) io_write[VIC_BASE + reg - IO_BASE] = vic_write;
 }
+
+void next_field() {
+    if (scanline != NTSC_SCANLINE || !(*Vic.reg[VIC_HORIGIN] & HORIGIN_INTERLACE)) {
+        frame_interlaced = field_odd = field_extra = 0;
+        return;
+    }
+    frame_interlaced = 1;
+    field_odd = field_extra == 2;  // the lower field follows the long one
+    field_extra = field_odd ? 1 : 2;
+}
+
+namespace {
 
 // What drawing one line of a character row needs, read once per line: the
 // frame image stores could otherwise alias the globals and force a reload
@@ -209,61 +280,110 @@ struct TextLine {
         draw(pattern, mem[uint16_t(colors + c)], out);
     }
 
-    // Columns 0 to count - 1 through the plain pointers; HEIGHT_SHIFT is
-    // log2 of the character height.
+    // Columns first to first + count - 1 through the plain pointers;
+    // HEIGHT_SHIFT is log2 of the character height.
     template <unsigned HEIGHT_SHIFT>
-    void draw_direct(unsigned count, uint8_t* out) const {
-        const uint8_t* codes = mem + screen;
-        const uint8_t* color = mem + colors;
+    void draw_direct(unsigned first, unsigned count, uint8_t* out) const {
+        const uint8_t* codes = mem + screen + first;
+        const uint8_t* color = mem + colors + first;
         for (unsigned c = 0; c < count; c++, out += 16) draw(glyphs[unsigned(codes[c]) << HEIGHT_SHIFT], color[c], out);
+    }
+
+    [[gnu::always_inline]] void draw_columns(unsigned first, unsigned count, uint8_t* out) const {
+        if (!direct) {
+            for (unsigned c = 0; c < count; c++) draw_column(first + c, out + 16 * c);
+        } else if (doublesize == 8) {
+            draw_direct<3>(first, count, out);
+        } else {
+            draw_direct<4>(first, count, out);
+        }
     }
 };
 
+inline bool in_text_rows(unsigned r) { return r >= Frame.text_top && r < unsigned(Frame.text_top) + Frame.text_height; }
+
+// Cells [from, to) of the text area, which begins at cell `left`; whole
+// columns go straight into the line, a column cut by either end through a
+// scratch cell row.
+[[gnu::always_inline]] inline void draw_text(uint8_t* line, unsigned left, unsigned from, unsigned to) {
+    const TextLine text(Frame.columns);
+    for (unsigned k = from; k < to;) {
+        const unsigned c = (k - left) / 8, start = left + 8 * c;
+        if (k == start && start + 8 <= to) {
+            const unsigned count = (to - start) / 8;
+            text.draw_columns(c, count, line + 2 * start);
+            k = start + 8 * count;
+        } else {
+            uint8_t column[16];
+            text.draw_column(c, column);
+            const unsigned end = std::min(start + 8, to);
+            std::memcpy(line + 2 * k, column + 2 * (k - start), 2 * (end - k));
+            k = end;
+        }
+    }
+}
+
+// Cells [from, to) of raster line r from the registers as they are now.
 // The text area's cells run past cell 259 when the left border and the text
 // width add up to more than a line holds; those cells are clipped, so that
 // no line writes into the next one or, on the last line, past the image.
+[[gnu::always_inline]] inline void draw_cells(uint8_t* line, unsigned r, unsigned from, unsigned to) {
+    const uint32_t border = bordpixel;
+    if (!in_text_rows(r)) {
+        fill_cells(line, from, to, border);
+        return;
+    }
+    const unsigned left = Frame.left_border;
+    const unsigned text_end = std::min(left + Frame.text_width, FRAME_CELLS);
+    fill_cells(line, from, std::min(to, left), border);
+    const unsigned text_from = std::max(from, left), text_to = std::min(to, text_end);
+    if (text_from < text_to) draw_text(line, left, text_from, text_to);
+    fill_cells(line, std::max(from, text_end), to, border);
+}
+
+// How far the beam has drawn a row of the image in a frame.
+struct DrawnPart {
+    uint32_t frame;
+    uint16_t row;
+    uint16_t cells;
+};
+DrawnPart drawn;
+
+inline unsigned image_row(unsigned r) { return field_odd ? FRAME_LINES + r : r; }
+
+}  // namespace
+
+void vic_catch_up() {
+    if (intdef != 1 || raster >= FRAME_LINES) return;
+    const int shown = int(PIXELS_PER_CYCLE) * (int(access_cycle() + WRITE_DELAY) - int(BEAM_LEAD));
+    if (shown <= 0) return;
+    const unsigned row = image_row(raster), to = std::min(unsigned(shown), FRAME_CELLS);
+    if (drawn.row != row || drawn.frame != frame_count) drawn = {frame_count, uint16_t(row), 0};
+    if (to <= drawn.cells) return;
+    draw_cells(frame_image + row * FRAME_LINE_BYTES, raster, drawn.cells, to);
+    drawn.cells = uint16_t(to);
+}
+
+void vic_ram_write(uint16_t addr, uint8_t value) {
+    if (uint16_t(addr - vidpoint - x) < Frame.columns || uint16_t(addr - charaddr) < 256u * doublesize) vic_catch_up();
+    memory[addr] = value;
+}
+
 void render_line() {
     const unsigned r = raster;
     if (r >= FRAME_LINES) return;
-    uint8_t* const line = frame_image + r * FRAME_LINE_BYTES;
-    const uint32_t border = bordpixel;
-
-    if (r < Frame.text_top || r >= unsigned(Frame.text_top) + Frame.text_height) {
-        fill_cells(line, 0, FRAME_CELLS, border);
-        return;
-    }
-
-    const unsigned left = Frame.left_border;
-    const unsigned columns = Frame.columns;
-    fill_cells(line, 0, left, border);
-
-    unsigned whole = 0, partial = 0;  // columns drawn with all eight cells, and the clipped one's cells
-    if (left < FRAME_CELLS) {
-        whole = (FRAME_CELLS - left) / 8;
-        partial = (FRAME_CELLS - left) % 8;
-        if (whole >= columns) whole = columns, partial = 0;
-    }
-    const TextLine text(columns);
-    uint8_t* out = line + 2 * left;
-    if (!text.direct) {
-        for (unsigned c = 0; c < whole; c++) text.draw_column(c, out + 16 * c);
-    } else if (doublesize == 8) {
-        text.draw_direct<3>(whole, out);
+    const unsigned row = image_row(r);
+    uint8_t* const line = frame_image + row * FRAME_LINE_BYTES;
+    if (drawn.cells && drawn.row == row && drawn.frame == frame_count) {
+        draw_cells(line, r, drawn.cells, FRAME_CELLS);
+        drawn.cells = 0;
     } else {
-        text.draw_direct<4>(whole, out);
+        draw_cells(line, r, 0, FRAME_CELLS);  // the whole line, inlined for constant ends
     }
-    if (partial) {
-        uint8_t last[16];
-        text.draw_column(whole, last);
-        std::memcpy(out + 16 * whole, last, 2 * partial);
-    }
-
+    if (!in_text_rows(r)) return;
     y++;
     if (y == doublesize) {
-        x = uint16_t(x + columns);
+        x = uint16_t(x + Frame.columns);
         y = 0;
     }
-
-    unsigned end = left + Frame.text_width;
-    if (end <= FRAME_CELLS - 1) fill_cells(line, end, FRAME_CELLS, border);
 }

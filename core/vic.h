@@ -2,10 +2,13 @@
 //
 // Register writes are decoded into Frame and the address and colour globals
 // below, so that render_line() reads only ready-made values. The picture is
-// drawn one raster line at a time into frame_image.
+// drawn one raster line at a time into frame_image; a write that changes the
+// picture in the middle of a line first lets the line be drawn up to the beam.
 #pragma once
 
 #include <cstdint>
+
+#include "tarvikon.h"
 
 constexpr uint16_t VIC_BASE = 0x9000;
 enum VicRegister : uint8_t {
@@ -55,8 +58,37 @@ extern VicColor vic_colors[VIC_COLOR_COUNT];
 
 void wire_vic();
 
-// Draws raster line `raster` into frame_image.
+// Draws raster line `raster` into frame_image: the part the beam has not
+// drawn yet, or all of it.
 void render_line();
+
+// Draws the current line up to where the beam is when the instruction being
+// executed makes its bus access, so that what it writes shows from there on.
+void vic_catch_up();
+
+// Pages of $0000-$1FFF that hold the screen matrix or the character set,
+// nonzero where a processor write may change what the VIC reads.
+extern uint8_t vic_pages[0x20];
+
+// Stores a write to a watched page. When the VIC reads that byte for the
+// line being drawn (a screen cell of the character row or, cheaper to test
+// than the one pattern row, anywhere in the character set), the beam first
+// catches up.
+void vic_ram_write(uint16_t addr, uint8_t value);
+
+// A write to the colour cells of the character row being drawn: the beam
+// catches up first too.
+inline bool vic_reads_color(uint16_t addr) { return uint16_t(addr - colpoint - x) < Frame.columns; }
+
+// Fields. The 6560 with $9000 bit 7 set alternates fields of 263 and 262
+// lines (262.5 on average, as the NTSC standard has it); the second one
+// starts half a line into the first one's last line, so a television shows
+// it half a line lower. The 6561 ignores the bit.
+extern uint8_t field_odd;    // the current field is the lower one
+extern uint8_t field_extra;  // lines the current field has beyond last_line
+
+// Chooses the field that begins now, at raster line 0.
+void next_field();
 
 // Register side effects, for the dispatch table.
 void install_vic_handlers();

@@ -15,6 +15,8 @@
 #include "sound/sound.h"
 #include "support.h"
 
+constexpr uint8_t STA_ABS = 0x8D, LDA_ABS = 0xAD;  // four cycles, bus access in the last
+
 namespace {
 
 class VicTest : public testing::Test {
@@ -168,6 +170,22 @@ TEST_F(VicTest, RasterReadsGiveTheLineInNineBits) {
     raster = 0;
     EXPECT_EQ(READMEM(0x9004), 0);
     EXPECT_EQ(READMEM(0x9003), 0x2E);
+}
+
+TEST_F(VicTest, RasterReadsTakeTheLineAtTheReadCycle) {
+    // {NTSC?, interlace extra lines, raster, line cycle, line read}: LDA abs reads in cycle + 3.
+    const uint16_t cases[][5] = {{0, 0, 150, 67, 150}, {0, 0, 150, 68, 151}, {0, 0, 311, 68, 0},  {1, 0, 151, 61, 151},
+                                 {1, 0, 151, 62, 152}, {1, 0, 260, 62, 0},   {1, 2, 261, 62, 262}, {1, 2, 262, 62, 0}};
+    memory[0x1000] = LDA_ABS;
+    Register.PC = 0x1000;
+    for (const auto& c : cases) {
+        set_video_constants(uint8_t(!c[0]));
+        field_extra = uint8_t(c[1]);
+        raster = c[2];
+        line_cycles = c[3];
+        EXPECT_EQ(READMEM(0x9004) << 1 | READMEM(0x9003) >> 7, c[4]) << "line " << c[2] << " cycle " << c[3];
+    }
+    field_extra = 0;
 }
 
 TEST_F(VicTest, LightPenReadsLatchThePointerPosition) {
@@ -452,10 +470,125 @@ TEST_F(Renderer, RandomRegistersAndMemoryDrawAsTheVicDoes) {
     }
 }
 
+// A write in the middle of a line: the cells before the beam come out as
+// the whole line with the old value, the rest as the whole line with the new.
+TEST_F(Renderer, AWriteMidLineSplitsTheLineAtTheBeam) {
+    std::mt19937 rng(18);
+    auto byte = [&] { return uint8_t(rng()); };
+    // The line's cells and then x and y, drawn from the given row position.
+    auto draw = [&](uint16_t line_x, uint16_t line_y, uint16_t addr, uint8_t value) {
+        x = line_x;
+        y = line_y;
+        WRITMEM(addr, value);
+        render_line();
+        std::vector<uint16_t> cells(FRAME_CELLS + 2);
+        std::memcpy(cells.data(), frame_image + raster * FRAME_LINE_BYTES, 2 * FRAME_CELLS);
+        cells[FRAME_CELLS] = x, cells[FRAME_CELLS + 1] = y;
+        return cells;
+    };
+    Register.PC = 0x1000;
+    for (int round = 0; round < 3000; round++) {
+        set_video_constants(uint8_t(round & 1));
+        for (int i = 0; i < 512; i++) memory[uint16_t(rng())] = byte();
+        memory[0x1000] = STA_ABS;  // writes in its cycle 3
+        const uint8_t regs[] = {0, 1, 2, 3, 5, 14, 15};
+        for (uint8_t r : regs) WRITMEM(uint16_t(VIC_BASE + r), byte());
+        WRITMEM(0x9001, uint8_t(rng() % 8));
+        const uint16_t start_x = uint16_t(Frame.columns * (rng() % (Frame.text_height / doublesize + 1u)));
+        const uint16_t start_y = uint16_t(rng() % doublesize), cycle = uint16_t(rng() % (scanline + 2));
+        raster = uint16_t(10 + rng() % 100);
+        // A register, a screen or colour cell of the row being drawn, or a pattern.
+        uint16_t addr = uint16_t(VIC_BASE + regs[rng() % 7]);
+        if (round % 4 == 1 && vidpoint + start_x + 32 < 0x2000) addr = uint16_t(vidpoint + start_x + rng() % 32);
+        if (round % 4 == 2) addr = uint16_t(colpoint + start_x + rng() % 32);
+        if (round % 4 == 3 && charaddr < 0x2000) addr = uint16_t(0x1000 + rng() % 0x1000);
+        const uint8_t old_value = memory[addr], value = byte();
+        std::vector<uint16_t> want = draw(start_x, start_y, addr, old_value);
+        std::vector<uint16_t> after = draw(start_x, start_y, addr, value);
+        WRITMEM(addr, old_value);
+        // Cell 0 goes out in cycle 7; the cycle after the write shows the new value.
+        const int split = std::clamp(4 * (cycle + 3 + 1 - 7), 0, int(FRAME_CELLS));
+        std::copy(after.begin() + split, after.end(), want.begin() + split);
+        intdef = 1;
+        line_cycles = cycle;
+        std::vector<uint16_t> got = draw(start_x, start_y, addr, value);
+        intdef = 2;
+        ASSERT_EQ(got, want) << "round " << round << std::hex << ": $" << addr << " at cycle " << std::dec << cycle;
+    }
+}
+
 TEST_F(Renderer, LinesBeyondTheImageAreNotDrawn) {
     std::memset(frame_image, 0xEE, FRAME_ALLOC_BYTES);
     render(FRAME_LINES);  // no such line in the image
     EXPECT_EQ(count_bytes(frame_image, frame_image + FRAME_ALLOC_BYTES, 0xEE), FRAME_ALLOC_BYTES);
+}
+
+}  // namespace
+
+// ---- the test programs --------------------------------------------------------------
+
+namespace {
+
+bool load_program(const std::string& name) {
+    std::string bytes = read_file(std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin");
+    std::memcpy(memory + 0x0200, bytes.data(), std::min<size_t>(bytes.size(), 0x0E00));
+    Register.PC = 0x0200;
+    return !bytes.empty();
+}
+
+// Runs to the end of the frame (or field) and returns its raster lines.
+long frame_lines() {
+    long total = 0;
+    for (uint16_t before = 0; raster >= before;) before = raster, run_step(), total += cycles;
+    return (total + 32) / long(scanline);  // the last step crosses into the next frame
+}
+
+// Writes in cycles 19 and 43 of every line switch at cells 4 x (19 + 1 - 7)
+// and 4 x (43 + 1 - 7) of every line of every frame.
+TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
+    for (uint8_t timing : {0, 1}) {
+        new_machine(timing);
+        if (!load_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
+        interrupt = intdef = 1;
+        while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
+        line_cycles = 0;
+        Register.PC = 0x0203;
+        const std::string text =
+            std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');
+        const std::string border = std::string(52, '5') + std::string(96, '2') + std::string(112, '5');
+        for (int frame = 0; frame < 3; frame++) {
+            frame_lines();
+            for (unsigned r = 0; frame && r <= last_line; r++)
+                ASSERT_EQ(codes(r, 0, FRAME_CELLS), r >= 20 && r < 204 ? text : border) << "frame " << frame << " line " << r;
+        }
+    }
+}
+
+// 6560 fields of 263 and 262 lines in turn, the one after the long field in
+// the lower half of the image, drawn in pairs when frames are skipped; the
+// 6561 ignores the bit.
+TEST_F(VicTest, InterlaceFieldsAlternateIntoTheirHalves) {
+    for (uint8_t timing : {0, 1}) {
+        new_machine(timing);  // the registers as SetUp cleared them
+        if (!load_program("interlace")) SKIP_OR_FAIL("interlace not built");
+        interrupt = intdef = 2;
+        frame_lines();
+        std::memset(frame_image, 0, FRAME_ALLOC_BYTES);  // black: neither field's colour
+        std::vector<long> lines;
+        for (int field = 0; field < 6; field++) lines.push_back(frame_lines());
+        const std::vector<long> want =
+            timing ? std::vector<long>(6, 312) : std::vector<long>{263, 262, 263, 262, 263, 262};
+        EXPECT_EQ(lines, want);
+        EXPECT_EQ(frame_interlaced, !timing);
+        for (unsigned r = 1; !timing && r <= 261; r++) {
+            ASSERT_EQ(codes(r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '7')) << "upper line " << r;
+            ASSERT_EQ(codes(FRAME_LINES + r, 0, FRAME_CELLS), std::string(FRAME_CELLS, '6')) << "lower line " << r;
+        }
+        WRITMEM(0x9000, 5);
+        frame_lines();
+        EXPECT_EQ(frame_lines(), timing ? 312 : 261);
+        EXPECT_EQ(frame_interlaced, 0);
+    }
 }
 
 }  // namespace
