@@ -101,8 +101,8 @@ void run_steps(unsigned steps, std::vector<uint8_t>& snapshot) {
 // here from the layout rules: N nothing, R RAM, n nothing unless ROM, r RAM
 // unless ROM; blocks 1 and 8-15 are never touched.
 void expected_layout(uint32_t expansion, uint8_t banks[16]) {
-    static const char* const LAYOUT[5] = {"N-nnNNnn", "R-nnNNnn", "N-rrNNnn", "N-rrRRnn", "N-rrRRrr"};
-    if (expansion > 4) return;
+    static const char* const LAYOUT[6] = {"N-nnNNnn", "R-nnNNnn", "N-rrNNnn", "N-rrRRnn", "N-rrRRrr", "R-rrRRrr"};
+    if (expansion > 5) return;
     for (unsigned block = 0; block < 8; block++) {
         switch (LAYOUT[expansion][block]) {
         case 'N': banks[block] = BLOCK_NONE; break;

@@ -53,10 +53,10 @@ void fuzz_setup_once() {
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
 
     memory = static_cast<uint8_t*>(std::malloc(MEMORY_SIZE));
-    // The renderer may write raster lines 0..311 of 520 bytes; the headless
-    // host's buffer is larger (room for the doubled window), so give the
-    // renderer a block of exactly its share.
-    frame_image = static_cast<uint8_t*>(std::malloc(FRAME_LINES * FRAME_LINE_BYTES));
+    // The renderer may write raster lines 0..311 of 520 bytes for each of two
+    // interlaced fields; the headless host's buffer is larger (room for the
+    // doubled window), so give the renderer a block of exactly its share.
+    frame_image = static_cast<uint8_t*>(std::malloc(2 * FRAME_LINES * FRAME_LINE_BYTES));
     if (!memory || !frame_image) std::abort();
 
     // Loaders and the configuration work relative to the working directory;
