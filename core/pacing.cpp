@@ -5,6 +5,7 @@
 
 #include "host.h"
 #include "tarvikon.h"
+#include "vic.h"
 
 uint8_t warp_speed = 0;
 uint8_t device_warp = 0;
@@ -65,7 +66,10 @@ void sleep_until_ns(int64_t deadline_ns) {
 }
 
 int64_t pace_frame() {
-    int64_t deadline = next_deadline(program_pacer, frame_rate(scanline, last_line), monotonic_ns(), warp_speed || device_warp);
+    // Interlaced fields are one or two lines longer than a frame; they alternate,
+    // so pacing each by the next one's length keeps the sum exact.
+    FrameRate rate = frame_rate(scanline, last_line + field_extra);
+    int64_t deadline = next_deadline(program_pacer, rate, monotonic_ns(), warp_speed || device_warp);
     wait_until(deadline);
     int64_t late = monotonic_ns() - deadline;
     return late > 0 ? late : 0;
