@@ -150,32 +150,22 @@ void save_data() {
 
 bool on_drive() { return memory[KERNAL_DEVICE] == DRIVE; }
 
-bool load_open_trap() {
+// A trap point answered on drive 8 only; a data trap also only while its
+// transfer is open, else the kernal's own code runs.
+template <void (*serve)(), const Transfer* transfer = nullptr>
+bool drive_trap() {
     if (!on_drive()) return false;
-    load_open();
-    return true;
-}
-bool load_data_trap() {
-    if (!on_drive() || !load.active) return false;
-    load_data();
-    return true;
-}
-bool save_open_trap() {
-    if (!on_drive()) return false;
-    save_open();
-    return true;
-}
-bool save_data_trap() {
-    if (!on_drive() || !save.active) return false;
-    save_data();
+    if constexpr (transfer != nullptr)
+        if (!transfer->active) return false;
+    serve();
     return true;
 }
 
 constexpr KernalTrap TRAPS[] = {
-    {LOAD_OPEN_CODE.address, load_open_trap},
-    {LOAD_DATA_CODE.address, load_data_trap},
-    {SAVE_OPEN_CODE.address, save_open_trap},
-    {SAVE_DATA_CODE.address, save_data_trap},
+    {LOAD_OPEN_CODE.address, drive_trap<load_open>},
+    {LOAD_DATA_CODE.address, drive_trap<load_data, &load>},
+    {SAVE_OPEN_CODE.address, drive_trap<save_open>},
+    {SAVE_DATA_CODE.address, drive_trap<save_data, &save>},
 };
 
 }  // namespace

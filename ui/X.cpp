@@ -78,13 +78,6 @@ void say(const char* text) {
     exit(-1);
 }
 
-// An asynchronous X error during the shared-memory attach is recorded here
-// instead of ending the program.
-bool x_error_seen = false;
-int note_x_error(Display*, XErrorEvent*) {
-    x_error_seen = true;
-    return 0;
-}
 
 struct ColorRecord {
     VicColorCode code;
@@ -168,12 +161,7 @@ void create_frame_image(unsigned s) {
     say("OK\n");
 
     say("Attaching shared memory to X server...");
-    x_error_seen = false;
-    XErrorHandler previous = XSetErrorHandler(note_x_error);
-    Status attached = XShmAttach(TKDisplay, &TKShm);
-    XSync(TKDisplay, False);
-    XSetErrorHandler(previous);
-    if (!attached || x_error_seen) give_up("failed\n");
+    if (!attach_to_server(TKShm)) give_up("failed\n");
     server_attached = true;
     // Both sides hold the segment now; marking it for removal lets the system
     // reclaim it even if the process dies without shutting down.
@@ -182,6 +170,27 @@ void create_frame_image(unsigned s) {
 }
 
 }  // namespace
+
+namespace {
+
+// An asynchronous X error during the shared-memory attach is recorded here
+// instead of ending the program.
+bool x_error_seen = false;
+int note_x_error(Display*, XErrorEvent*) {
+    x_error_seen = true;
+    return 0;
+}
+
+}  // namespace
+
+bool attach_to_server(XShmSegmentInfo& segment) {
+    x_error_seen = false;
+    XErrorHandler previous = XSetErrorHandler(note_x_error);
+    Status attached = XShmAttach(TKDisplay, &segment);
+    XSync(TKDisplay, False);
+    XSetErrorHandler(previous);
+    return attached && !x_error_seen;
+}
 
 // ---- pure helpers -------------------------------------------------------------------
 

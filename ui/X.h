@@ -30,6 +30,9 @@ extern Cursor TKCursor;
 extern GC TKGC;
 extern XImage* TKImage;
 extern XShmSegmentInfo TKShm;
+// Attaches a shared-memory segment to the server; false (no error ends the
+// program) when the server cannot reach it, as on a remote display.
+bool attach_to_server(XShmSegmentInfo& segment);
 extern XEvent TKEvent;
 
 constexpr const char* WINDOW_TITLE = "Tarvikon for Linux V0.8";

@@ -55,12 +55,6 @@ unsigned fitted_rows = 0, fitted_width = 0;
 bool fitted_interlaced = false;
 bool redraw = true;
 
-bool attach_failed = false;
-int note_attach_error(Display*, XErrorEvent*) {
-    attach_failed = true;
-    return 0;
-}
-
 // MIT-SHM where the server can reach the segment (not on a remote display).
 bool create_shared_image() {
     if (!XShmQueryExtension(TKDisplay)) return false;
@@ -72,12 +66,7 @@ bool create_shared_image() {
     if (address != reinterpret_cast<void*>(-1)) {
         segment.shmaddr = image->data = static_cast<char*>(address);
         segment.readOnly = False;
-        attach_failed = false;
-        XErrorHandler previous = XSetErrorHandler(note_attach_error);
-        Status attached = XShmAttach(TKDisplay, &segment);
-        XSync(TKDisplay, False);
-        XSetErrorHandler(previous);
-        segment_attached = attached && !attach_failed;
+        segment_attached = attach_to_server(segment);
     }
     if (segment.shmid != -1) shmctl(segment.shmid, IPC_RMID, nullptr);
     if (segment_attached) return true;

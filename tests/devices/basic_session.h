@@ -12,6 +12,9 @@
 #include "files_support.h"
 #include "screen.h"
 
+// "10 PRINT 42" as BASIC saves it from $1001: load address, then the line.
+inline const std::string PRINT_42_PROGRAM = std::string("\x01\x10\x0a\x10\x0a\x00\x99\x20\x34\x32\x00\x00\x00", 13);
+
 class BasicSession : public testing::TestWithParam<uint8_t> {
 protected:
     static constexpr uint16_t KEY_BUFFER = 0x0277, KEY_COUNT = 0xC6;

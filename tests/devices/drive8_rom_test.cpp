@@ -17,8 +17,7 @@
 
 namespace {
 
-// A tokenised "10 PRINT 42" at $1001, as BASIC saves it.
-const std::string PROGRAM = std::string("\x01\x10\x0a\x10\x0a\x00\x99\x20\x34\x32\x00\x00\x00", 13);
+const std::string& PROGRAM = PRINT_42_PROGRAM;
 
 class Drive8Rom : public BasicSession {
 protected:

@@ -13,8 +13,8 @@
 
 namespace {
 
-// "10 PRINT 42" as BASIC keeps it at $1001.
-const std::vector<uint8_t> PROGRAM = {0x0a, 0x10, 0x0a, 0x00, 0x99, 0x20, 0x34, 0x32, 0x00, 0x00, 0x00};
+// The program's bytes without their load address, as a tape file holds them.
+const std::vector<uint8_t> PROGRAM(PRINT_42_PROGRAM.begin() + 2, PRINT_42_PROGRAM.end());
 
 class TapeRom : public BasicSession {
 protected:
