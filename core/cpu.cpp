@@ -1,9 +1,14 @@
 // The 6502: handlers generated from the opcode table in cpu_table.h.
 //
-// Each table entry instantiates run<op, mode, access, cycles>, which is
+// Each table entry instantiates exec<op, mode, access, cycles>, which is
 // assembled from the shared pieces below: effective address of the mode,
 // the access path of the kind, and the operation itself (arithmetic from
-// cpu_alu.h). Entries that describe the same instruction share a handler.
+// cpu_alu.h). Every opcode has a handler function that ends by calling the
+// next instruction's handler as a tail call, that is with a jump, so a run
+// is a chain of jumps from handler to handler. The processor's busiest
+// parts travel in the handlers' arguments, which both compilers keep in the
+// same registers from one handler to the next.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -18,15 +23,110 @@ namespace {
 
 using namespace cpu_table;
 
-// ---- operands and effective addresses ------------------------------------------
+// Every piece below is inlined into the one loop, however large it grows,
+// so that the processor stays in registers there.
+#define HOT [[gnu::always_inline]] inline
+
+// Status bits in their places in P.
+constexpr uint8_t P_C = 0x01, P_Z = 0x02, P_I = 0x04, P_D = 0x08, P_B = 0x10, P_5 = 0x20, P_V = 0x40, P_N = 0x80;
+
+// A run counts its cycles and its instructions down in one number, which
+// starts at the budget times ONE_CYCLE less 1: each instruction takes
+// ONE_CYCLE per cycle and 1 for itself. With fewer than ONE_CYCLE
+// instructions in a run, the number turns negative exactly when the cycles
+// reach the budget, and what it fell by gives both counts.
+constexpr int CYCLE_SHIFT = 20;
+constexpr int64_t ONE_CYCLE = int64_t(1) << CYCLE_SHIFT;
+constexpr int32_t MAX_RUN_CYCLES = 1 << CYCLE_SHIFT;  // at least two cycles an instruction
+
+// The rest of the processor during a run: the parts seldom needed in a
+// register. X and Y stay in Register.
+struct RunState {
+    uint8_t c;       // 0 or 1
+    uint8_t p;       // V, I, D, B and bit 5 in their places in P, the other bits 0
+    bool forced;     // the first opcode is not the byte at PC
+    int64_t budget;  // what `left` counts down from, in its units
+    int32_t count;   // instructions run, once the run has ended
+};
+RunState run_state;
+
+// The processor as a handler sees it. N and Z are kept as `nz`: Z while its
+// low byte is 0, N while bit 7 or bit 8 is set, so an instruction that takes
+// them from its result only copies the result (bit 8 gives N with Z, as BIT
+// and PLP can set them). It stays below $200.
+struct Cpu {
+    uint8_t* mem;
+    unsigned pc;     // below $10000
+    unsigned a, sp;  // below $100
+    unsigned nz;
+    int64_t left;  // what the run may still take (see ONE_CYCLE); it ends when negative
+    uint8_t& x = Register.X;
+    uint8_t& y = Register.Y;
+    uint8_t& c = run_state.c;
+    uint8_t& p = run_state.p;
+};
+
+// ---- flags -------------------------------------------------------------------------
+
+HOT bool flag_z(const Cpu& s) { return (s.nz & 0xFF) == 0; }
+HOT bool flag_n(const Cpu& s) { return (s.nz & 0x180) != 0; }
+HOT void set_n_z(Cpu& s, unsigned n, unsigned z) { s.nz = n << 8 | unsigned(!z); }
+
+HOT void set_v(Cpu& s, unsigned v) { s.p = uint8_t((s.p & ~P_V) | v << 6); }
+
+HOT void set_nzcv(Cpu& s, const AluResult& r) {
+    set_n_z(s, r.n, r.z);
+    s.c = r.c;
+    set_v(s, r.v);
+}
+
+// N and Z of P from `nz`, and `nz` from P: PHP and PLP take a quarter of
+// some programs' instructions.
+constexpr std::array<uint8_t, 0x200> NZ_BITS = [] {
+    std::array<uint8_t, 0x200> t{};
+    for (unsigned nz = 0; nz < 0x200; nz++) t[nz] = uint8_t(((nz & 0xFF) == 0 ? P_Z : 0) | (nz & 0x180 ? P_N : 0));
+    return t;
+}();
+constexpr std::array<uint16_t, 0x100> NZ_OF_P = [] {
+    std::array<uint16_t, 0x100> t{};
+    for (unsigned p = 0; p < 0x100; p++) t[p] = uint16_t((p & P_N) << 1 | !(p & P_Z));
+    return t;
+}();
+
+HOT uint8_t status(const Cpu& s) { return uint8_t(s.p | s.c | NZ_BITS[s.nz]); }
+
+// P as PLP and RTI pull it: B set by RTI, bit 5 always 1.
+HOT void set_status(Cpu& s, uint8_t p, bool from_rti) {
+    s.c = p & P_C;
+    s.nz = NZ_OF_P[p];
+    s.p = uint8_t((p & (P_V | P_I | P_D | P_B)) | P_5 | (from_rti ? P_B : 0));
+}
+
+// A and the flags after an addition or subtraction. In binary mode N and Z
+// follow the result; decimal mode takes them from elsewhere (cpu_alu.h).
+template <bool subtract>
+HOT void add(Cpu& s, uint8_t m, uint8_t carry) {
+    if (s.p & P_D) [[unlikely]] {
+        AluResult r = subtract ? sbc(s.a, m, carry, 1) : adc(s.a, m, carry, 1);
+        s.a = r.value;
+        set_nzcv(s, r);
+        return;
+    }
+    AluResult r = subtract ? sbc(s.a, m, carry, 0) : adc(s.a, m, carry, 0);
+    s.nz = s.a = r.value;
+    s.c = r.c;
+    set_v(s, r.v);
+}
+
+// ---- operands, effective addresses and the bus -------------------------------------
 
 // Operand bytes are read straight from the image; past $FFFF they wrap to $0000.
-inline uint8_t operand(uint16_t pc, unsigned k) { return memory[uint16_t(pc + k)]; }
-inline uint16_t operand_word(uint16_t pc) { return uint16_t(operand(pc, 1) | operand(pc, 2) << 8); }
+HOT uint8_t operand(const Cpu& s, unsigned k) { return s.mem[uint16_t(s.pc + k)]; }
+HOT uint16_t operand_word(const Cpu& s) { return uint16_t(operand(s, 1) | operand(s, 2) << 8); }
 
 // A pointer in page 0 takes its high byte from the following byte without
 // wrapping, so a pointer at $FF reaches into $0100.
-inline uint16_t zero_page_word(unsigned p) { return uint16_t(memory[p] | memory[p + 1] << 8); }
+HOT uint16_t zero_page_word(const Cpu& s, unsigned p) { return uint16_t(s.mem[p] | s.mem[p + 1] << 8); }
 
 struct Address {
     uint16_t ea;    // effective address
@@ -34,47 +134,63 @@ struct Address {
 };
 
 template <Mode mode>
-inline Address effective(uint16_t pc) {
+HOT Address effective(const Cpu& s) {
     if constexpr (mode == ZP) {
-        uint16_t a = operand(pc, 1);
+        uint16_t a = operand(s, 1);
         return {a, a};
     } else if constexpr (mode == ZPX) {
-        uint16_t a = uint8_t(operand(pc, 1) + Register.X);
+        uint16_t a = uint8_t(operand(s, 1) + s.x);
         return {a, a};
     } else if constexpr (mode == ZPY) {
-        uint16_t a = uint8_t(operand(pc, 1) + Register.Y);
+        uint16_t a = uint8_t(operand(s, 1) + s.y);
         return {a, a};
     } else if constexpr (mode == ABS) {
-        uint16_t a = operand_word(pc);
+        uint16_t a = operand_word(s);
         return {a, a};
     } else if constexpr (mode == ABX) {
-        uint16_t base = operand_word(pc);
-        return {uint16_t(base + Register.X), base};
+        uint16_t base = operand_word(s);
+        return {uint16_t(base + s.x), base};
     } else if constexpr (mode == ABY) {
-        uint16_t base = operand_word(pc);
-        return {uint16_t(base + Register.Y), base};
+        uint16_t base = operand_word(s);
+        return {uint16_t(base + s.y), base};
     } else if constexpr (mode == IZX) {
-        uint16_t a = zero_page_word(uint8_t(operand(pc, 1) + Register.X));
+        uint16_t a = zero_page_word(s, uint8_t(operand(s, 1) + s.x));
         return {a, a};
     } else {
         static_assert(mode == IZY);
-        uint16_t base = zero_page_word(operand(pc, 1));
-        return {uint16_t(base + Register.Y), base};
+        uint16_t base = zero_page_word(s, operand(s, 1));
+        return {uint16_t(base + s.y), base};
     }
 }
 
-// ---- access paths ------------------------------------------------------------------
+// Before a chip register sees an access: the chip finds the instruction's
+// own PC and the machine's clock at the instruction's start, and the run
+// ends after this instruction.
+HOT void before_chip(Cpu& s) {
+    Register.PC = uint16_t(s.pc);
+    catch_up_step(int32_t((run_state.budget - s.left) >> CYCLE_SHIFT));
+    run_state.budget -= s.left + 1;
+    s.left = -1;
+}
+
+struct BeforeChip {
+    Cpu& s;
+    HOT void operator()() const { before_chip(s); }
+};
+
+HOT uint8_t read_bus(Cpu& s, uint16_t a) { return ::read_bus(s.mem, a, BeforeChip{s}); }
+HOT void write_bus(Cpu& s, uint16_t a, uint8_t v) { ::write_bus(s.mem, a, v, BeforeChip{s}); }
 
 template <bool bus>
-inline uint8_t load(uint16_t a) {
-    if constexpr (bus) return READMEM(a);
-    else return memory[a];
+HOT uint8_t load(Cpu& s, uint16_t a) {
+    if constexpr (bus) return read_bus(s, a);
+    else return s.mem[a];
 }
 
 template <bool bus>
-inline void store(uint16_t a, uint8_t v) {
-    if constexpr (bus) WRITMEM(a, v);
-    else memory[a] = v;
+HOT void store(Cpu& s, uint16_t a, uint8_t v) {
+    if constexpr (bus) write_bus(s, a, v);
+    else s.mem[a] = v;
 }
 
 // The three accesses of a read-modify-write: first read, optional second
@@ -98,38 +214,15 @@ constexpr RmwPath rmw_path(Access acc, Mode mode) {
     }
 }
 
-// ---- flags -------------------------------------------------------------------------
-
-inline void set_nz(uint8_t v) {
-    Flags[FLAG_N] = v >> 7;
-    Flags[FLAG_Z] = v == 0;
+// The stack is page 1, wrapping silently.
+HOT void push(Cpu& s, uint8_t value) {
+    (s.mem + 0x100)[s.sp] = value;
+    s.sp = uint8_t(s.sp - 1);
 }
 
-inline void set_nzc(const AluResult& r) {
-    Flags[FLAG_N] = r.n;
-    Flags[FLAG_Z] = r.z;
-    Flags[FLAG_C] = r.c;
-}
-
-inline void set_nzcv(const AluResult& r) {
-    set_nzc(r);
-    Flags[FLAG_V] = r.v;
-}
-
-// P as PHP and BRK push it: bit 4 set whatever the B entry holds.
-inline uint8_t pushed_status() { return uint8_t(compose_p() | 0x10); }
-
-// P as PLP and RTI pull it; bit 5 always reads back as 1.
-inline void pull_status(bool from_rti) {
-    uint8_t p = pull_byte();
-    Flags[FLAG_C] = p & 1;
-    Flags[FLAG_Z] = p >> 1 & 1;
-    Flags[FLAG_I] = p >> 2 & 1;
-    Flags[FLAG_D] = p >> 3 & 1;
-    Flags[FLAG_B] = from_rti ? 1 : p >> 4 & 1;
-    Flags[FLAG_5] = 1;
-    Flags[FLAG_V] = p >> 6 & 1;
-    Flags[FLAG_N] = p >> 7;
+HOT uint8_t pull(Cpu& s) {
+    s.sp = uint8_t(s.sp + 1);
+    return (s.mem + 0x100)[s.sp];
 }
 
 [[gnu::cold, gnu::noinline]] void announce(uint16_t pc) {
@@ -140,264 +233,327 @@ inline void pull_status(bool from_rti) {
 
 // Instructions that consume an operand value.
 template <Op op>
-inline void read_op(uint8_t v) {
-    uint8_t a = Register.A;
-    if constexpr (op == LDA) set_nz(Register.A = v);
-    else if constexpr (op == LDX) set_nz(Register.X = v);
-    else if constexpr (op == LDY) set_nz(Register.Y = v);
-    else if constexpr (op == LAX) set_nz(Register.A = Register.X = v);
-    else if constexpr (op == LAS) set_nz(Register.A = Register.X = Register.SP = uint8_t(v & Register.SP));
-    else if constexpr (op == ORA) set_nz(Register.A = uint8_t(a | v));
-    else if constexpr (op == AND) set_nz(Register.A = uint8_t(a & v));
-    else if constexpr (op == EOR) set_nz(Register.A = uint8_t(a ^ v));
-    else if constexpr (op == ADC || op == SBC) {
-        AluResult r = op == ADC ? adc(a, v, Flags[FLAG_C], Flags[FLAG_D]) : sbc(a, v, Flags[FLAG_C], Flags[FLAG_D]);
-        Register.A = r.value;
-        set_nzcv(r);
-    } else if constexpr (op == CMP) set_nzc(compare(a, v));
-    else if constexpr (op == CPX) set_nzc(compare(Register.X, v));
-    else if constexpr (op == CPY) set_nzc(compare(Register.Y, v));
-    else if constexpr (op == BIT) {
-        Flags[FLAG_Z] = (a & v) == 0;
-        Flags[FLAG_N] = v >> 7;
-        Flags[FLAG_V] = v >> 6 & 1;
+HOT void read_op(Cpu& s, uint8_t v) {
+    const unsigned a = s.a;
+    if constexpr (op == LDA) s.nz = s.a = v;
+    else if constexpr (op == LDX) s.nz = s.x = v;
+    else if constexpr (op == LDY) s.nz = s.y = v;
+    else if constexpr (op == LAX) s.nz = s.a = s.x = v;
+    else if constexpr (op == LAS) s.nz = s.a = s.x = s.sp = uint8_t(v & s.sp);
+    else if constexpr (op == ORA) s.nz = s.a = uint8_t(a | v);
+    else if constexpr (op == AND) s.nz = s.a = uint8_t(a & v);
+    else if constexpr (op == EOR) s.nz = s.a = uint8_t(a ^ v);
+    else if constexpr (op == ADC) add<false>(s, v, s.c);
+    else if constexpr (op == SBC) add<true>(s, v, s.c);
+    else if constexpr (op == CMP || op == CPX || op == CPY) {
+        const unsigned reg = op == CMP ? a : op == CPX ? s.x : s.y;
+        s.nz = uint8_t(reg - v);
+        s.c = reg >= v;
+    } else if constexpr (op == BIT) {
+        set_n_z(s, v >> 7, (a & v) == 0);
+        s.p = uint8_t((s.p & ~P_V) | (v & P_V));
     } else if constexpr (op == ANC) {
-        set_nz(Register.A = uint8_t(a & v));
-        Flags[FLAG_C] = Flags[FLAG_N];
+        s.nz = s.a = uint8_t(a & v);
+        s.c = s.a >> 7;
     } else if constexpr (op == ALR) {
         uint8_t t = a & v;
-        Flags[FLAG_C] = t & 1;
-        set_nz(Register.A = uint8_t(t >> 1));
+        s.c = t & 1;
+        s.nz = s.a = uint8_t(t >> 1);
     } else if constexpr (op == ARR) {
-        AluResult r = arr(a, v, Flags[FLAG_C], Flags[FLAG_D]);
-        Register.A = r.value;
-        set_nzcv(r);
-    } else if constexpr (op == XAA) set_nz(Register.A = uint8_t((a | 0xEE) & Register.X & v));
-    else if constexpr (op == LXA) set_nz(Register.A = Register.X = uint8_t((a | 0xEE) & v));
+        AluResult r = arr(a, v, s.c, (s.p & P_D) != 0);
+        s.a = r.value;
+        set_nzcv(s, r);
+    } else if constexpr (op == XAA) s.nz = s.a = uint8_t((a | 0xEE) & s.x & v);
+    else if constexpr (op == LXA) s.nz = s.a = s.x = uint8_t((a | 0xEE) & v);
     else if constexpr (op == AXS) {
-        AluResult r = axs(a, Register.X, v);
-        Register.X = r.value;
-        set_nzc(r);
+        AluResult r = axs(a, s.x, v);
+        s.nz = s.x = r.value;
+        s.c = r.c;
     } else static_assert(op == XNOP, "not a reading instruction");  // the value is dropped
 }
 
 // The value a store writes; `h` is the H byte of TAS, SHX, SHY and AHX.
 template <Op op>
-inline uint8_t store_value(uint8_t h) {
-    if constexpr (op == STA) return Register.A;
-    else if constexpr (op == STX) return Register.X;
-    else if constexpr (op == STY) return Register.Y;
-    else if constexpr (op == SAX) return Register.A & Register.X;
-    else if constexpr (op == SHY) return Register.Y & uint8_t(h + 1);
-    else if constexpr (op == SHX) return Register.X & uint8_t(h + 1);
-    else if constexpr (op == AHX) return Register.A & Register.X & uint8_t(h + 1);
+HOT uint8_t store_value(Cpu& s, uint8_t h) {
+    if constexpr (op == STA) return s.a;
+    else if constexpr (op == STX) return s.x;
+    else if constexpr (op == STY) return s.y;
+    else if constexpr (op == SAX) return s.a & s.x;
+    else if constexpr (op == SHY) return s.y & uint8_t(h + 1);
+    else if constexpr (op == SHX) return s.x & uint8_t(h + 1);
+    else if constexpr (op == AHX) return s.a & s.x & uint8_t(h + 1);
     else {
         static_assert(op == TAS, "not a storing instruction");
-        Register.SP = Register.A & Register.X;
-        return Register.SP & uint8_t(h + 1);
+        s.sp = s.a & s.x;
+        return s.sp & uint8_t(h + 1);
     }
 }
 
 // The modify step of a read-modify-write: returns the value written back.
 // `carry_source` supplies the new carry of the rotates.
 template <Op op>
-inline uint8_t modify(uint8_t m, uint8_t carry_source) {
-    const uint8_t c = Flags[FLAG_C];
+HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
+    const uint8_t c = s.c;
     if constexpr (op == ASL || op == LSR || op == ROL || op == ROR) {
         AluResult r = op == ASL ? asl(m) : op == LSR ? lsr(m) : op == ROL ? rol(m, c, carry_source) : ror(m, c, carry_source);
-        set_nzc(r);
+        s.nz = r.value;
+        s.c = r.c;
         return r.value;
     } else if constexpr (op == INC || op == DEC) {
         uint8_t v = uint8_t(op == INC ? m + 1 : m - 1);
-        set_nz(v);
+        s.nz = v;
         return v;
     } else if constexpr (op == SLO || op == RLA || op == SRE) {
         AluResult r = op == SLO ? asl(m) : op == RLA ? rol(m, c, carry_source) : lsr(m);
-        Flags[FLAG_C] = r.c;
-        uint8_t a = Register.A;
-        set_nz(Register.A = uint8_t(op == SLO ? a | r.value : op == RLA ? a & r.value : a ^ r.value));
+        s.c = r.c;
+        const unsigned a = s.a;
+        s.nz = s.a = uint8_t(op == SLO ? a | r.value : op == RLA ? a & r.value : a ^ r.value);
         return r.value;
     } else if constexpr (op == RRA) {
         AluResult r = ror(m, c, carry_source);
-        AluResult s = adc(Register.A, r.value, r.c, Flags[FLAG_D]);
-        Register.A = s.value;
-        set_nzcv(s);
+        add<false>(s, r.value, r.c);
         return r.value;
     } else if constexpr (op == DCP) {
         uint8_t v = uint8_t(m - 1);
-        set_nzc(compare(Register.A, v));
+        s.nz = uint8_t(s.a - v);
+        s.c = s.a >= v;
         return v;
     } else {
         static_assert(op == ISC, "not a read-modify-write instruction");
         uint8_t v = uint8_t(m + 1);
-        AluResult s = sbc(Register.A, v, c, Flags[FLAG_D]);
-        Register.A = s.value;
-        set_nzcv(s);
+        add<true>(s, v, c);
         return v;
     }
 }
 
-// Single-byte instructions and the stack, flow and halt instructions.
-// Returns false for HLT, which assigns no cycle count.
+// Single-byte instructions and the stack and flow instructions.
 template <Op op>
-inline bool implied(uint16_t pc) {
-    uint16_t next = uint16_t(pc + 1);
+HOT void implied(Cpu& s) {
+    const unsigned pc = s.pc;
+    unsigned next = uint16_t(pc + 1);
     if constexpr (op == BRK || op == JSR) {
         // Pushes the address of the instruction's last byte.
         uint16_t ret = uint16_t(pc + 2);
-        push_byte(uint8_t(ret >> 8));
-        push_byte(uint8_t(ret));
+        push(s, uint8_t(ret >> 8));
+        push(s, uint8_t(ret));
         if constexpr (op == BRK) {
-            Flags[FLAG_B] = 1;
-            push_byte(pushed_status());
-            Flags[FLAG_I] = 1;
-            next = uint16_t(memory[0xFFFE] | memory[0xFFFF] << 8);
+            s.p |= P_B;
+            push(s, uint8_t(status(s) | P_B));
+            s.p |= P_I;
+            next = uint16_t(s.mem[0xFFFE] | s.mem[0xFFFF] << 8);
         } else {
-            next = operand_word(pc);  // read after the pushes
+            next = operand_word(s);  // read after the pushes
         }
     } else if constexpr (op == RTS) {
-        uint8_t lo = pull_byte();
-        next = uint16_t((lo | pull_byte() << 8) + 1);
+        uint8_t lo = pull(s);
+        next = uint16_t((lo | pull(s) << 8) + 1);
     } else if constexpr (op == RTI) {
-        pull_status(true);
-        uint8_t lo = pull_byte();
-        next = uint16_t(lo | pull_byte() << 8);
+        set_status(s, pull(s), true);
+        uint8_t lo = pull(s);
+        next = uint16_t(lo | pull(s) << 8);
     } else if constexpr (op == JMP) {
-        next = operand_word(pc);
-    } else if constexpr (op == PHA) push_byte(Register.A);
-    else if constexpr (op == PHP) push_byte(pushed_status());
-    else if constexpr (op == PLA) set_nz(Register.A = pull_byte());
-    else if constexpr (op == PLP) pull_status(false);
-    else if constexpr (op == CLC) Flags[FLAG_C] = 0;
-    else if constexpr (op == SEC) Flags[FLAG_C] = 1;
-    else if constexpr (op == CLI) Flags[FLAG_I] = 0;
-    else if constexpr (op == SEI) Flags[FLAG_I] = 1;
-    else if constexpr (op == CLD) Flags[FLAG_D] = 0;
-    else if constexpr (op == SED) Flags[FLAG_D] = 1;
-    else if constexpr (op == CLV) Flags[FLAG_V] = 0;
-    else if constexpr (op == TAX) set_nz(Register.X = Register.A);
-    else if constexpr (op == TAY) set_nz(Register.Y = Register.A);
-    else if constexpr (op == TXA) set_nz(Register.A = Register.X);
-    else if constexpr (op == TYA) set_nz(Register.A = Register.Y);
-    else if constexpr (op == TSX) set_nz(Register.X = Register.SP);
-    else if constexpr (op == TXS) Register.SP = Register.X;
-    else if constexpr (op == INX) set_nz(++Register.X);
-    else if constexpr (op == INY) set_nz(++Register.Y);
-    else if constexpr (op == DEX) set_nz(--Register.X);
-    else if constexpr (op == DEY) set_nz(--Register.Y);
-    else if constexpr (op == HLT) {
-        show_halt_dialog();
-        Register.PC = next;
-        return false;
-    } else static_assert(op == NOP || op == XNOP, "not an implied instruction");
-    Register.PC = next;
-    return true;
+        next = operand_word(s);
+    } else if constexpr (op == PHA) push(s, s.a);
+    else if constexpr (op == PHP) push(s, uint8_t(status(s) | P_B));
+    else if constexpr (op == PLA) s.nz = s.a = pull(s);
+    else if constexpr (op == PLP) set_status(s, pull(s), false);
+    else if constexpr (op == CLC) s.c = 0;
+    else if constexpr (op == SEC) s.c = 1;
+    else if constexpr (op == CLI) s.p &= uint8_t(~P_I);
+    else if constexpr (op == SEI) s.p |= P_I;
+    else if constexpr (op == CLD) s.p &= uint8_t(~P_D);
+    else if constexpr (op == SED) s.p |= P_D;
+    else if constexpr (op == CLV) s.p &= uint8_t(~P_V);
+    else if constexpr (op == TAX) s.nz = s.x = s.a;
+    else if constexpr (op == TAY) s.nz = s.y = s.a;
+    else if constexpr (op == TXA) s.nz = s.a = s.x;
+    else if constexpr (op == TYA) s.nz = s.a = s.y;
+    else if constexpr (op == TSX) s.nz = s.x = s.sp;
+    else if constexpr (op == TXS) s.sp = s.x;
+    else if constexpr (op == INX) s.nz = ++s.x;
+    else if constexpr (op == INY) s.nz = ++s.y;
+    else if constexpr (op == DEX) s.nz = --s.x;
+    else if constexpr (op == DEY) s.nz = --s.y;
+    else static_assert(op == NOP || op == XNOP, "not an implied instruction");
+    s.pc = next;
 }
 
 template <Op op>
-constexpr int branch_flag() {
-    if constexpr (op == BPL || op == BMI) return FLAG_N;
-    else if constexpr (op == BVC || op == BVS) return FLAG_V;
-    else if constexpr (op == BCC || op == BCS) return FLAG_C;
-    else return FLAG_Z;
+HOT bool branch_taken(const Cpu& s) {
+    if constexpr (op == BPL) return !flag_n(s);
+    else if constexpr (op == BMI) return flag_n(s);
+    else if constexpr (op == BVC) return !(s.p & P_V);
+    else if constexpr (op == BVS) return s.p & P_V;
+    else if constexpr (op == BCC) return !s.c;
+    else if constexpr (op == BCS) return s.c;
+    else if constexpr (op == BNE) return !flag_z(s);
+    else return flag_z(s);
 }
 
 // The crossing is judged from the offset byte's address, not from the
 // address of the next instruction.
 template <Op op>
-inline void branch(uint16_t pc) {
-    constexpr bool when_set = op == BMI || op == BVS || op == BCS || op == BEQ;
-    uint16_t offset_at = uint16_t(pc + 1);
-    if ((Flags[branch_flag<op>()] != 0) != when_set) {
-        Register.PC = uint16_t(pc + 2);
-        cycles = 2;
-        return;
+HOT int branch(Cpu& s) {
+    const unsigned pc = s.pc;
+    if (!branch_taken<op>(s)) {
+        s.pc = uint16_t(pc + 2);
+        return 2;
     }
-    uint16_t target = uint16_t(pc + 2 + int8_t(memory[offset_at]));
-    Register.PC = target;
-    cycles = ((target ^ offset_at) & 0xFF00) ? 4 : 3;
+    uint16_t offset_at = uint16_t(pc + 1);
+    uint16_t target = uint16_t(pc + 2 + int8_t(s.mem[offset_at]));
+    s.pc = target;
+    return ((target ^ offset_at) & 0xFF00) ? 4 : 3;
 }
 
 // JMP (abs). A pointer at $xxFF takes its high byte from the start of the
 // same page; the chip still reads the byte after it first, so that read
 // happens, with its side effects, and is dropped.
-inline void jump_indirect(uint16_t pc) {
-    uint16_t ptr = operand_word(pc);
-    uint8_t lo = READMEM(ptr);
-    uint8_t hi = READMEM(uint16_t(ptr + 1));
-    if ((ptr & 0xFF) == 0xFF) hi = READMEM(ptr & 0xFF00);
-    Register.PC = uint16_t(lo | hi << 8);
+HOT void jump_indirect(Cpu& s) {
+    uint16_t ptr = operand_word(s);
+    uint8_t lo = read_bus(s, ptr);
+    uint8_t hi = read_bus(s, uint16_t(ptr + 1));
+    if ((ptr & 0xFF) == 0xFF) hi = read_bus(s, ptr & 0xFF00);
+    s.pc = uint16_t(lo | hi << 8);
 }
 
 // ---- the generated handler --------------------------------------------------------------
 
+// Runs one instruction and returns its cycles.
 template <Op op, Mode mode, Access acc, uint8_t cyc>
-void run() {
-    const uint16_t pc = Register.PC;
-    if constexpr (announced(op)) announce(pc);
+HOT int exec(Cpu& s) {
+    const unsigned pc = s.pc;
+    if constexpr (announced(op)) announce(uint16_t(pc));
 
     if constexpr (is_branch(op)) {
-        branch<op>(pc);
+        return branch<op>(s);
     } else if constexpr (op == JMP && mode == IND) {
-        jump_indirect(pc);
-        cycles = cyc;
+        jump_indirect(s);
+        return cyc;
     } else if constexpr (mode == IMP || op == JMP || op == JSR) {
-        if (implied<op>(pc)) cycles = cyc;
+        implied<op>(s);
+        return cyc;
     } else if constexpr (mode == ACC) {
-        Register.A = modify<op>(Register.A, Register.A);
-        Register.PC = uint16_t(pc + 1);
-        cycles = cyc;
+        s.a = modify<op>(s, s.a, s.a);
+        s.pc = uint16_t(pc + 1);
+        return cyc;
     } else if constexpr (mode == IMM) {
-        if constexpr (acc == RI) read_op<op>(READMEM(uint16_t(pc + 1)));
-        else if constexpr (acc == R) read_op<op>(operand(pc, 1));
-        Register.PC = uint16_t(pc + 2);
-        cycles = cyc;
+        if constexpr (acc == RI) read_op<op>(s, read_bus(s, uint16_t(pc + 1)));
+        else if constexpr (acc == R) read_op<op>(s, operand(s, 1));
+        s.pc = uint16_t(pc + 2);
+        return cyc;
     } else {
-        const Address a = effective<mode>(pc);
+        const Address a = effective<mode>(s);
         constexpr bool bus = !in_zero_page(mode);
         int extra = 0;
         if constexpr (acc == R) {
-            read_op<op>(load<bus>(a.ea));
+            read_op<op>(s, load<bus>(s, a.ea));
             if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = ((a.ea ^ a.base) & 0xFF00) != 0;
         } else if constexpr (acc == W || acc == Wd) {
-            store<bus && acc == W>(a.ea, store_value<op>(0));
+            store<bus && acc == W>(s, a.ea, store_value<op>(s, 0));
         } else if constexpr (acc == WH) {
-            // H is the base's high byte, fetched through READMEM from where it sits.
-            uint16_t h_at = mode == IZY ? uint16_t(operand(pc, 1) + 1) : uint16_t(pc + 2);
-            uint8_t h = READMEM(h_at);
-            WRITMEM(a.ea, store_value<op>(h));
+            // H is the base's high byte, fetched through the bus from where it sits.
+            uint16_t h_at = mode == IZY ? uint16_t(operand(s, 1) + 1) : uint16_t(pc + 2);
+            uint8_t h = read_bus(s, h_at);
+            write_bus(s, a.ea, store_value<op>(s, h));
         } else if constexpr (acc != N) {
             constexpr RmwPath path = rmw_path(acc, mode);
-            uint8_t m = load<path.read_bus>(a.ea);
+            uint8_t m = load<path.read_bus>(s, a.ea);
             uint8_t carry_source = m;
             // The chip reads the operand again; only the carry comes from that read.
-            if constexpr (path.carry == CarryRead::BUS) carry_source = READMEM(a.ea);
-            else if constexpr (path.carry == CarryRead::DIRECT) carry_source = memory[a.ea];
-            store<path.write_bus>(a.ea, modify<op>(m, carry_source));
+            if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea);
+            else if constexpr (path.carry == CarryRead::DIRECT) carry_source = s.mem[a.ea];
+            store<path.write_bus>(s, a.ea, modify<op>(s, m, carry_source));
         }
-        Register.PC = uint16_t(pc + length(mode));
-        cycles = cyc + extra;
+        s.pc = uint16_t(pc + length(mode));
+        return cyc + extra;
     }
 }
 
+// ---- the run ------------------------------------------------------------------------------
+
+using Handler = void (*)(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left);
+
+// The tail call to the next handler, and the ends of a run kept out of line
+// and unchanged (gcc would otherwise clone them with fewer parameters and
+// shift a handler's arguments to other registers on the way out).
+#if defined(__clang__)
+#define NEXT_HANDLER [[clang::musttail]] return
+#define RUN_END [[gnu::noinline]]
+#else
+#define NEXT_HANDLER return  // a sibling call: the build asks for them at every optimisation level
+#define RUN_END [[gnu::noipa]]
+#endif
+
+// The ends of a run take a handler's parameters in a handler's order.
+HOT void store_state(uint8_t*, unsigned pc, unsigned a, unsigned sp, unsigned nz) {
+    Register.PC = uint16_t(pc);
+    Register.A = uint8_t(a);
+    Register.SP = uint8_t(sp);
+    const unsigned p = run_state.p | run_state.c | NZ_BITS[nz];
+    for (int bit = 0; bit < 8; bit++) Flags[bit] = p >> bit & 1;
+}
+
+RUN_END void finish(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+    store_state(mem, pc, a, sp, nz);
+    const int64_t taken = run_state.budget - left;
+    cycles = int32_t(taken >> CYCLE_SHIFT);
+    run_state.count = int32_t(taken & (ONE_CYCLE - 1));
+}
+
+// A halt opcode, a trap point's or a real halt, runs as a run of its own: a
+// run that meets one after other instructions ends before it. It leaves
+// `cycles` as it was, or as the trap's handler sets it.
+RUN_END void halt(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+    if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
+    store_state(mem, pc, a, sp, nz);
+    run_state.count = 1;
+    if (!run_state.forced && mem[pc] == TRAP_OPCODE && run_kernal_trap()) return;
+    show_halt_dialog();
+    Register.PC = uint16_t(pc + 1);
+}
+
+template <unsigned opcode>
+void handler(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left);
+
 template <size_t... I>
-constexpr std::array<InstructionHandler, 256> make_handlers(std::index_sequence<I...>) {
-    return {&run<OPCODES[I].op, OPCODES[I].mode, OPCODES[I].access, OPCODES[I].cycles>...};
+constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
+    return {&handler<I>...};
+}
+constexpr std::array<Handler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
+
+template <unsigned opcode>
+void handler(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+    constexpr Entry e = OPCODES[opcode];
+    if constexpr (e.op == HLT) {
+        NEXT_HANDLER halt(mem, pc, a, sp, nz, left);
+    } else {
+        Cpu s{mem, pc, a, sp, nz, left};
+        s.left -= exec<e.op, e.mode, e.access, e.cycles>(s) * ONE_CYCLE + 1;
+        if (s.left < 0) [[unlikely]]
+            NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);
+        NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left);
+    }
 }
 
-constexpr std::array<InstructionHandler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
-
-// The kernal traps share a halting opcode: anywhere else it halts as before.
-void trap_or_halt() {
-    if (!run_kernal_trap()) HANDLERS[TRAP_OPCODE]();
+// `forced`: the first instruction's opcode when it is not the byte at PC.
+int32_t run(int32_t budget, int forced) {
+    const int64_t left = std::clamp(budget, 1, MAX_RUN_CYCLES) * ONE_CYCLE - 1;
+    const uint8_t p = compose_p();
+    run_state = RunState{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5)), forced >= 0, left, 0};
+    const unsigned nz = NZ_OF_P[p];
+    const unsigned pc = Register.PC;
+    HANDLERS[forced >= 0 ? unsigned(forced) : memory[pc]](memory, pc, Register.A, Register.SP, nz, left);
+    return run_state.count;
 }
 
-constexpr std::array<InstructionHandler, 256> with_trap(std::array<InstructionHandler, 256> handlers) {
-    handlers[TRAP_OPCODE] = trap_or_halt;
-    return handlers;
-}
+#undef NEXT_HANDLER
+#undef RUN_END
+#undef HOT
+
 static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that halts");
 
 }  // namespace
 
-extern constexpr std::array<InstructionHandler, 256> instruction_handlers = with_trap(HANDLERS);
+int32_t run_instructions(int32_t budget) { return run(budget, -1); }
+
+void execute_opcode(uint8_t opcode) { run(1, opcode); }

@@ -1,20 +1,27 @@
-// The 6502 processor: one whole instruction per call.
+// The 6502 processor.
 //
-// execute_instruction() runs the instruction at memory[PC], updates Register
+// run_instructions() runs the instructions from Register.PC, updates Register
 // and Flags and assigns `cycles`. Interrupt entry is the main loop's job.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include "memory.h"
 #include "tarvikon.h"
 
-// One handler per opcode, generated from the opcode table in cpu.cpp.
-using InstructionHandler = void (*)();
-extern const std::array<InstructionHandler, 256> instruction_handlers;
+// Runs instructions until they have taken `budget` cycles or more (up to
+// 2^20), and at least one. A run also ends after an instruction that reached a chip
+// register (the machine then sees to the access's effects), and before a
+// halt opcode or trap point that is not its first instruction, so that these
+// run as a step of their own. Returns the number of instructions run;
+// `cycles` holds the cycles they took, which a halt leaves as it was.
+int32_t run_instructions(int32_t budget);
 
-inline void execute_instruction() { instruction_handlers[memory[Register.PC]](); }
+// One instruction, the one at memory[PC].
+inline void execute_instruction() { run_instructions(1); }
+
+// One instruction as if `opcode` stood at PC (a trap point's own instruction).
+void execute_opcode(uint8_t opcode);
 
 // The stack is page 1 of memory, reached directly and wrapping silently.
 inline void push_byte(uint8_t value) {

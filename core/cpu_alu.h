@@ -12,13 +12,13 @@ struct AluResult {
     uint8_t value, c, z, v, n;
 };
 
-constexpr uint8_t bit7(unsigned v) { return uint8_t(v >> 7 & 1); }
+[[gnu::always_inline]] constexpr uint8_t bit7(unsigned v) { return uint8_t(v >> 7 & 1); }
 
-constexpr AluResult nz(uint8_t v) { return {v, 0, uint8_t(v == 0), 0, bit7(v)}; }
+[[gnu::always_inline]] constexpr AluResult nz(uint8_t v) { return {v, 0, uint8_t(v == 0), 0, bit7(v)}; }
 
 // ADC. Decimal mode follows the NMOS chip: Z comes from the binary sum, N and
 // V from the sum after the low digit is adjusted but before the high one.
-constexpr AluResult adc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
+[[gnu::always_inline]] constexpr AluResult adc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
     unsigned sum = unsigned(a) + m + c;
     if (!d) return {uint8_t(sum), uint8_t(sum > 0xFF), uint8_t((sum & 0xFF) == 0), bit7(~(a ^ m) & (a ^ sum)), bit7(sum)};
     AluResult r{};
@@ -39,7 +39,7 @@ constexpr AluResult adc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
 
 // SBC. Decimal mode takes every flag from the binary difference and only
 // forms A from nibbles, with 8-bit intermediates as the NMOS chip does.
-constexpr AluResult sbc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
+[[gnu::always_inline]] constexpr AluResult sbc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
     int diff = int(a) - int(m) - (1 - int(c));
     AluResult r{uint8_t(diff), uint8_t(diff >= 0), uint8_t((diff & 0xFF) == 0), bit7((a ^ m) & (a ^ unsigned(diff))),
                 bit7(unsigned(diff))};
@@ -55,7 +55,7 @@ constexpr AluResult sbc(uint8_t a, uint8_t m, uint8_t c, uint8_t d) {
 }
 
 // CMP, CPX, CPY and the compare half of DCP.
-constexpr AluResult compare(uint8_t reg, uint8_t m) {
+[[gnu::always_inline]] constexpr AluResult compare(uint8_t reg, uint8_t m) {
     uint8_t diff = uint8_t(reg - m);
     return {diff, uint8_t(reg >= m), uint8_t(reg == m), 0, bit7(diff)};
 }
@@ -64,19 +64,19 @@ constexpr AluResult compare(uint8_t reg, uint8_t m) {
 // the value the new carry is taken from; it differs from `m` only where the
 // chip reads the operand a second time (ROL and ROR in absolute modes, RLA,
 // RRA). The result always comes from `m`.
-constexpr AluResult asl(uint8_t m) { return {uint8_t(m << 1), bit7(m), uint8_t(uint8_t(m << 1) == 0), 0, bit7(m << 1)}; }
-constexpr AluResult lsr(uint8_t m) { return {uint8_t(m >> 1), uint8_t(m & 1), uint8_t((m >> 1) == 0), 0, 0}; }
-constexpr AluResult rol(uint8_t m, uint8_t c, uint8_t carry_source) {
+[[gnu::always_inline]] constexpr AluResult asl(uint8_t m) { return {uint8_t(m << 1), bit7(m), uint8_t(uint8_t(m << 1) == 0), 0, bit7(m << 1)}; }
+[[gnu::always_inline]] constexpr AluResult lsr(uint8_t m) { return {uint8_t(m >> 1), uint8_t(m & 1), uint8_t((m >> 1) == 0), 0, 0}; }
+[[gnu::always_inline]] constexpr AluResult rol(uint8_t m, uint8_t c, uint8_t carry_source) {
     uint8_t v = uint8_t(m << 1 | c);
     return {v, bit7(carry_source), uint8_t(v == 0), 0, bit7(v)};
 }
-constexpr AluResult ror(uint8_t m, uint8_t c, uint8_t carry_source) {
+[[gnu::always_inline]] constexpr AluResult ror(uint8_t m, uint8_t c, uint8_t carry_source) {
     uint8_t v = uint8_t(m >> 1 | c << 7);
     return {v, uint8_t(carry_source & 1), uint8_t(v == 0), 0, bit7(v)};
 }
 
 // ARR: AND, then ROR, with the chip's odd flags and its decimal fix-up.
-constexpr AluResult arr(uint8_t a, uint8_t imm, uint8_t c, uint8_t d) {
+[[gnu::always_inline]] constexpr AluResult arr(uint8_t a, uint8_t imm, uint8_t c, uint8_t d) {
     uint8_t t = a & imm;
     uint8_t r = uint8_t(t >> 1 | c << 7);
     if (!d) return {r, bit7(t), uint8_t(r == 0), uint8_t(bit7(t) ^ (t >> 6 & 1)), bit7(r)};
@@ -97,4 +97,4 @@ constexpr AluResult arr(uint8_t a, uint8_t imm, uint8_t c, uint8_t d) {
 }
 
 // AXS: X = (A AND X) - imm, carry as for a compare.
-constexpr AluResult axs(uint8_t a, uint8_t x, uint8_t imm) { return compare(uint8_t(a & x), imm); }
+[[gnu::always_inline]] constexpr AluResult axs(uint8_t a, uint8_t x, uint8_t imm) { return compare(uint8_t(a & x), imm); }

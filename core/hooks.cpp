@@ -73,7 +73,7 @@ bool run_kernal_trap() {
     for (unsigned p = 0; p < point_count; p++) {
         const TrapPoint& t = points[p];
         if (!t.installed || t.trap.address != pc) continue;
-        if (!t.trap.handler()) instruction_handlers[t.original]();
+        if (!t.trap.handler()) execute_opcode(t.original);
         return true;
     }
     return false;

@@ -74,12 +74,23 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
     } while (0)
 #endif
 
-inline uint8_t READMEM(uint16_t addr) {
+// A processor read. `before_chip` runs before a chip register sees the
+// access, so that the chip finds the machine as it stands at that moment.
+template <class BeforeChip>
+[[gnu::always_inline]] inline uint8_t read_bus(const uint8_t* image, uint16_t addr, BeforeChip&& before_chip) {
     BUS_TRACE('R', addr);
     unsigned block = addr >> 12;
-    if (rombank[block] & SLOW_READ_MASK[block]) return slow_read(addr);
-    if (block == 9) return read_io(addr);
-    return memory[addr];
+    if (rombank[block] & SLOW_READ_MASK[block]) [[unlikely]]
+        return slow_read(addr);
+    if (block == 9) [[unlikely]] {
+        before_chip();
+        return read_io(addr);
+    }
+    return image[addr];
+}
+
+inline uint8_t READMEM(uint16_t addr) {
+    return read_bus(memory, addr, [] {});
 }
 
 // How a block takes a write.
@@ -88,18 +99,19 @@ constexpr WriteRule WRITE_RULE[16] = {WR_LOW,     WR_ALWAYS, WR_IF_RAM, WR_IF_RA
                                       WR_IF_RAM,  WR_IF_RAM, WR_NEVER,  WR_IO,     WR_IF_RAM, WR_IF_RAM,
                                       WR_NEVER,   WR_NEVER,  WR_NEVER,  WR_NEVER};
 
-inline void WRITMEM(uint16_t addr, uint8_t value) {
+template <class BeforeChip>
+[[gnu::always_inline]] inline void write_bus(uint8_t* image, uint16_t addr, uint8_t value, BeforeChip&& before_chip) {
     BUS_TRACE('W', addr);
     unsigned block = addr >> 12;
     switch (WRITE_RULE[block]) {
     case WR_LOW:
         if (addr >= 0x0400 && rombank[0] != BLOCK_RAM) return;
-        if (vic_pages[addr >> 8]) [[unlikely]]
-            return vic_ram_write(addr, value);
-        break;
+        [[fallthrough]];
     case WR_ALWAYS:
-        if (vic_pages[addr >> 8]) [[unlikely]]
+        if (vic_pages[addr >> 8]) [[unlikely]] {
+            before_chip();
             return vic_ram_write(addr, value);
+        }
         break;
     case WR_IF_RAM:
         if (rombank[block] != BLOCK_RAM) return;
@@ -107,10 +119,15 @@ inline void WRITMEM(uint16_t addr, uint8_t value) {
     case WR_NEVER:
         return;
     case WR_IO:
+        before_chip();
         write_io(addr, value);
         return;
     }
-    memory[addr] = value;
+    image[addr] = value;
+}
+
+inline void WRITMEM(uint16_t addr, uint8_t value) {
+    write_bus(memory, addr, value, [] {});
 }
 
 // A little-endian word as the ROM code keeps its pointers, read and

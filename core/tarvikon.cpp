@@ -136,6 +136,18 @@ void machine_start() {
     say("OK\n");
 }
 
+namespace {
+int32_t step_caught_up = 0;  // cycles of the current run already counted
+}  // namespace
+
+void catch_up_step(int32_t cycles_run) {
+    const int32_t pending = cycles_run - step_caught_up;
+    if (pending <= 0) return;
+    count_via_timers(pending);
+    line_cycles = uint16_t(line_cycles + pending);
+    step_caught_up = cycles_run;
+}
+
 void run_step() {
     execute_instruction();
 

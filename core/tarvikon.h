@@ -82,6 +82,11 @@ void machine_start();
 // One turn of the main loop: instruction, delay, interrupts, timers, raster.
 void run_step();
 
+// The processor's call before a chip register sees an access in the middle
+// of a run: the timers and the beam are brought up to the start of the
+// instruction, `cycles_run` cycles into the run.
+void catch_up_step(int32_t cycles_run);
+
 // Runs steps until the raster position wraps to line 0 (one emulated frame).
 void run_frame();
 
