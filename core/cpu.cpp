@@ -33,10 +33,11 @@ constexpr uint8_t P_C = 0x01, P_Z = 0x02, P_I = 0x04, P_D = 0x08, P_B = 0x10, P_
 // A run counts its cycles and its instructions down in one number, which
 // starts at the budget times ONE_CYCLE less 1: each instruction takes
 // ONE_CYCLE per cycle and 1 for itself. With fewer than ONE_CYCLE
-// instructions in a run, the number turns negative exactly when the cycles
-// reach the budget, and what it fell by gives both counts.
+// instructions in a run, an instruction takes more than is left exactly
+// when the cycles reach the budget, and what the number fell by gives both
+// counts. The subtraction's own borrow ends the run.
 constexpr int CYCLE_SHIFT = 20;
-constexpr int64_t ONE_CYCLE = int64_t(1) << CYCLE_SHIFT;
+constexpr uint64_t ONE_CYCLE = uint64_t(1) << CYCLE_SHIFT;
 constexpr int32_t MAX_RUN_CYCLES = 1 << CYCLE_SHIFT;  // at least two cycles an instruction
 
 // The rest of the processor during a run: the parts seldom needed in a
@@ -45,7 +46,7 @@ struct RunState {
     uint8_t c;       // 0 or 1
     uint8_t p;       // V, I, D, B and bit 5 in their places in P, the other bits 0
     bool forced;     // the first opcode is not the byte at PC
-    int64_t budget;  // what `left` counts down from, in its units
+    uint64_t budget;  // what `left` counts down from, in its units
     int32_t count;   // instructions run, once the run has ended
 };
 RunState run_state;
@@ -56,10 +57,10 @@ RunState run_state;
 // and PLP can set them). It stays below $200.
 struct Cpu {
     uint8_t* mem;
-    unsigned pc;     // below $10000
-    unsigned a, sp;  // below $100
-    unsigned nz;
-    int64_t left;  // what the run may still take (see ONE_CYCLE); it ends when negative
+    size_t pc;     // below $10000
+    size_t a, sp;  // below $100
+    size_t nz;
+    uint64_t left;  // what the run may still take (see ONE_CYCLE)
     uint8_t& x = Register.X;
     uint8_t& y = Register.Y;
     uint8_t& c = run_state.c;
@@ -169,8 +170,8 @@ HOT Address effective(const Cpu& s) {
 HOT void before_chip(Cpu& s) {
     Register.PC = uint16_t(s.pc);
     catch_up_step(int32_t((run_state.budget - s.left) >> CYCLE_SHIFT));
-    run_state.budget -= s.left + 1;
-    s.left = -1;
+    run_state.budget -= s.left;
+    s.left = 0;
 }
 
 struct BeforeChip {
@@ -234,7 +235,7 @@ HOT uint8_t pull(Cpu& s) {
 // Instructions that consume an operand value.
 template <Op op>
 HOT void read_op(Cpu& s, uint8_t v) {
-    const unsigned a = s.a;
+    const size_t a = s.a;
     if constexpr (op == LDA) s.nz = s.a = v;
     else if constexpr (op == LDX) s.nz = s.x = v;
     else if constexpr (op == LDY) s.nz = s.y = v;
@@ -246,7 +247,7 @@ HOT void read_op(Cpu& s, uint8_t v) {
     else if constexpr (op == ADC) add<false>(s, v, s.c);
     else if constexpr (op == SBC) add<true>(s, v, s.c);
     else if constexpr (op == CMP || op == CPX || op == CPY) {
-        const unsigned reg = op == CMP ? a : op == CPX ? s.x : s.y;
+        const size_t reg = op == CMP ? a : op == CPX ? s.x : s.y;
         s.nz = uint8_t(reg - v);
         s.c = reg >= v;
     } else if constexpr (op == BIT) {
@@ -306,7 +307,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
     } else if constexpr (op == SLO || op == RLA || op == SRE) {
         AluResult r = op == SLO ? asl(m) : op == RLA ? rol(m, c, carry_source) : lsr(m);
         s.c = r.c;
-        const unsigned a = s.a;
+        const size_t a = s.a;
         s.nz = s.a = uint8_t(op == SLO ? a | r.value : op == RLA ? a & r.value : a ^ r.value);
         return r.value;
     } else if constexpr (op == RRA) {
@@ -329,7 +330,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
 // Single-byte instructions and the stack and flow instructions.
 template <Op op>
 HOT void implied(Cpu& s) {
-    const unsigned pc = s.pc;
+    const size_t pc = s.pc;
     unsigned next = uint16_t(pc + 1);
     if constexpr (op == BRK || op == JSR) {
         // Pushes the address of the instruction's last byte.
@@ -394,7 +395,7 @@ HOT bool branch_taken(const Cpu& s) {
 // address of the next instruction.
 template <Op op>
 HOT int branch(Cpu& s) {
-    const unsigned pc = s.pc;
+    const size_t pc = s.pc;
     if (!branch_taken<op>(s)) {
         s.pc = uint16_t(pc + 2);
         return 2;
@@ -421,7 +422,7 @@ HOT void jump_indirect(Cpu& s) {
 // Runs one instruction and returns its cycles.
 template <Op op, Mode mode, Access acc, uint8_t cyc>
 HOT int exec(Cpu& s) {
-    const unsigned pc = s.pc;
+    const size_t pc = s.pc;
     if constexpr (announced(op)) announce(uint16_t(pc));
 
     if constexpr (is_branch(op)) {
@@ -471,7 +472,7 @@ HOT int exec(Cpu& s) {
 
 // ---- the run ------------------------------------------------------------------------------
 
-using Handler = void (*)(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left);
+using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
 // The tail call to the next handler, and the ends of a run kept out of line
 // and unchanged (gcc would otherwise clone them with fewer parameters and
@@ -485,7 +486,7 @@ using Handler = void (*)(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, uns
 #endif
 
 // The ends of a run take a handler's parameters in a handler's order.
-HOT void store_state(uint8_t*, unsigned pc, unsigned a, unsigned sp, unsigned nz) {
+HOT void store_state(uint8_t*, size_t pc, size_t a, size_t sp, size_t nz) {
     Register.PC = uint16_t(pc);
     Register.A = uint8_t(a);
     Register.SP = uint8_t(sp);
@@ -493,9 +494,9 @@ HOT void store_state(uint8_t*, unsigned pc, unsigned a, unsigned sp, unsigned nz
     for (int bit = 0; bit < 8; bit++) Flags[bit] = p >> bit & 1;
 }
 
-RUN_END void finish(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+RUN_END void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     store_state(mem, pc, a, sp, nz);
-    const int64_t taken = run_state.budget - left;
+    const uint64_t taken = run_state.budget - left;
     cycles = int32_t(taken >> CYCLE_SHIFT);
     run_state.count = int32_t(taken & (ONE_CYCLE - 1));
 }
@@ -503,7 +504,7 @@ RUN_END void finish(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned
 // A halt opcode, a trap point's or a real halt, runs as a run of its own: a
 // run that meets one after other instructions ends before it. It leaves
 // `cycles` as it was, or as the trap's handler sets it.
-RUN_END void halt(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+RUN_END void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
     store_state(mem, pc, a, sp, nz);
     run_state.count = 1;
@@ -513,7 +514,7 @@ RUN_END void halt(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned n
 }
 
 template <unsigned opcode>
-void handler(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left);
+void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
 template <size_t... I>
 constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
@@ -522,14 +523,14 @@ constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
 constexpr std::array<Handler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
 
 template <unsigned opcode>
-void handler(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, int64_t left) {
+void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     constexpr Entry e = OPCODES[opcode];
     if constexpr (e.op == HLT) {
         NEXT_HANDLER halt(mem, pc, a, sp, nz, left);
     } else {
         Cpu s{mem, pc, a, sp, nz, left};
-        s.left -= exec<e.op, e.mode, e.access, e.cycles>(s) * ONE_CYCLE + 1;
-        if (s.left < 0) [[unlikely]]
+        const uint64_t taken = uint64_t(exec<e.op, e.mode, e.access, e.cycles>(s)) * ONE_CYCLE + 1;
+        if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]]
             NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);
         NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left);
     }
@@ -537,7 +538,7 @@ void handler(uint8_t* mem, unsigned pc, unsigned a, unsigned sp, unsigned nz, in
 
 // `forced`: the first instruction's opcode when it is not the byte at PC.
 int32_t run(int32_t budget, int forced) {
-    const int64_t left = std::clamp(budget, 1, MAX_RUN_CYCLES) * ONE_CYCLE - 1;
+    const uint64_t left = uint64_t(std::clamp(budget, 1, MAX_RUN_CYCLES)) * ONE_CYCLE - 1;
     const uint8_t p = compose_p();
     run_state = RunState{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5)), forced >= 0, left, 0};
     const unsigned nz = NZ_OF_P[p];
