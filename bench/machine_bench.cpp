@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench.h"
+#include "core/hooks.h"
 #include "core/host.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
@@ -61,18 +62,11 @@ bool start_machine(const std::string& roms) {
 
 namespace {
 
-// Runs whole frames and returns the emulated cycles.
+// Runs whole frames as the program does and returns the emulated cycles.
 uint64_t run_frames(long frames) {
-    uint64_t total = 0;
-    for (long f = 0; f < frames; f++) {
-        for (;;) {
-            uint16_t before = raster;
-            run_step();
-            total += uint64_t(cycles);
-            if (raster < before) break;
-        }
-    }
-    return total;
+    const uint64_t start = machine_cycle();
+    for (long f = 0; f < frames; f++) run_frame();
+    return machine_cycle() - start;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Machine state, machine start, the main loop, reset and shut-down.
 #include "tarvikon.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -137,20 +138,11 @@ void machine_start() {
 }
 
 namespace {
-int32_t step_caught_up = 0;  // cycles of the current run already counted
-}  // namespace
 
-void catch_up_step(int32_t cycles_run) {
-    const int32_t pending = cycles_run - step_caught_up;
-    if (pending <= 0) return;
-    count_via_timers(pending);
-    line_cycles = uint16_t(line_cycles + pending);
-    step_caught_up = cycles_run;
-}
+int32_t step_caught_up = 0;  // cycles of the current turn counted before its end
 
-void run_step() {
-    execute_instruction();
-
+// What the loop does after the instructions of a turn: interrupts, timers, raster.
+void finish_turn() {
     if (delay_loop) {  // a volatile counter, so the compiler keeps the busy-wait
         delay_counter = 0;
         while (delay_counter < delay_loop) delay_counter = uint16_t(delay_counter + 1);
@@ -196,12 +188,49 @@ void run_step() {
     intdef = uint8_t(!frame_interlaced ? interrupt : field_odd ? 1 : 2 * interrupt - 1);
 }
 
+// The cycles a turn may take: up to the end of the line or a device's
+// cycle call, and up to a timer's underflow. One instruction while a chip
+// asks for an interrupt (it is taken after the next instruction, or waits
+// for CLI, PLP or RTI to clear I) and while the delay after every
+// instruction is set.
+int32_t turn_budget() {
+    if (delay_loop || interrupt_requested()) return 1;
+    const uint32_t to_limit = step_limit > line_cycles ? step_limit - line_cycles : 1;
+    return int32_t(std::min(to_limit, cycles_before_timer_event()));
+}
+
+}  // namespace
+
+void catch_up_step(int32_t cycles_run) {
+    const int32_t pending = cycles_run - step_caught_up;
+    if (pending <= 0) return;
+    count_via_timers(pending);
+    line_cycles = uint16_t(line_cycles + pending);
+    step_caught_up = cycles_run;
+}
+
+void run_step() {
+    execute_instruction();
+    finish_turn();
+}
+
+// Nothing the loop sees between two instructions changes within a turn's
+// budget, except through a chip register, and the processor ends its run
+// after an instruction that reaches one; until then catch_up_step() keeps
+// the timers and the beam where each instruction expects them.
+void run_turn() {
+    run_instructions(turn_budget());
+    cycles -= step_caught_up;
+    step_caught_up = 0;
+    finish_turn();
+}
+
 void run_frame() {
     // The frame ends when the raster position falls back (normally from the
     // last line to 0; a reset inside the frame also ends it).
     for (;;) {
         uint16_t before = raster;
-        run_step();
+        run_turn();
         if (raster < before) return;
     }
 }

@@ -3,8 +3,8 @@
 // Everything here is global: the processor registers, the step counters of
 // the main loop, the raster position and the settings that the loop, the
 // reset and the dialogs share. The program calls machine_start() and then
-// main_loop(), which never returns; tests and benchmarks call run_step() and
-// run_frame() instead.
+// main_loop(), which never returns; tests and benchmarks call run_step(),
+// run_turn() and run_frame() instead.
 #pragma once
 
 #include <cstdint>
@@ -79,15 +79,21 @@ void set_video_constants(uint8_t timing);
 // reset vector and initialises the chips. main_loop() follows.
 void machine_start();
 
-// One turn of the main loop: instruction, delay, interrupts, timers, raster.
+// One instruction and what the main loop does after it: delay, interrupts,
+// timers, raster.
 void run_step();
+
+// One turn of the main loop: as many instructions as run before the loop
+// could see anything change between two of them, then the same as a step.
+// The program runs in turns; a turn of one instruction is a step.
+void run_turn();
 
 // The processor's call before a chip register sees an access in the middle
 // of a run: the timers and the beam are brought up to the start of the
 // instruction, `cycles_run` cycles into the run.
 void catch_up_step(int32_t cycles_run);
 
-// Runs steps until the raster position wraps to line 0 (one emulated frame).
+// Runs turns until the raster position wraps to line 0 (one emulated frame).
 void run_frame();
 
 // Frames one after another, each followed by pace_frame() (pacing.h).

@@ -2,6 +2,8 @@
 // lines, the timers, the interrupt lines and the joystick device.
 #include "via.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -316,6 +318,18 @@ void reset_vias() {
 void update_interrupt_lines() {
     nmi_low = interrupt_line(Via1);
     irq_low = interrupt_line(Via2);
+}
+
+bool interrupt_requested() { return (*Via1.ifr & *Via1.ier & 0x7F) || (*Via2.ifr & *Via2.ier & 0x7F); }
+
+uint32_t cycles_before_timer_event() {
+    uint32_t cycles = UINT32_MAX;
+    for (const Via* via : {&Via1, &Via2}) {
+        if (*via->acr & ACR_T2_PULSE_COUNT) return 0;
+        cycles = std::min<uint32_t>(cycles, pair(via->t1cl));
+        if (via->t2_armed) cycles = std::min<uint32_t>(cycles, pair(via->t2cl));
+    }
+    return cycles;
 }
 
 void count_via_timers(int32_t elapsed) {

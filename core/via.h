@@ -89,6 +89,14 @@ void reset_vias();
 // Main loop step 3: recomputes nmi_low and irq_low and IFR bit 7 of both.
 void update_interrupt_lines();
 
+// True while either chip asks for an interrupt (an enabled flag is set),
+// as update_interrupt_lines() would find.
+bool interrupt_requested();
+
+// The cycles the timers can count at once before one underflows (an
+// unarmed timer 2 only rolls over); 0 while a timer 2 counts pulses.
+uint32_t cycles_before_timer_event();
+
 // Main loop step 4: counts the four timers down by `elapsed` cycles.
 void count_via_timers(int32_t elapsed);
 
