@@ -59,8 +59,8 @@ void run_frame_calls();
 // start of the current step is line_start_cycle + line_cycles.
 extern uint64_t line_start_cycle;
 
-// run_step leaves its fast path when line_cycles reaches this: scanline,
-// or sooner when a cycle call is due within the line.
+// A turn of the main loop ends, and leaves its fast path, when line_cycles
+// reaches this: scanline, or sooner when a cycle call is due within the line.
 extern uint32_t step_limit;
 extern bool cycle_call_armed;
 

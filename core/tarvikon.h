@@ -29,7 +29,7 @@ constexpr int INTERRUPT_CYCLES = 7;
 
 // ---- step counters ---------------------------------------------------------
 
-extern int32_t cycles;        // cycles of the current step
+extern int32_t cycles;        // cycles of the current step or turn
 extern uint16_t line_cycles;  // cycles accumulated towards the end of the raster line
 extern uint8_t frame_ready;   // a drawn frame is complete and waits for put_frame
 extern uint32_t frame_count;  // frames ended (raster wrapped to line 0), counting on
