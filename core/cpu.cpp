@@ -42,9 +42,13 @@ constexpr int32_t MAX_RUN_CYCLES = 1 << CYCLE_SHIFT;  // at least two cycles an 
 
 // The rest of the processor during a run: the parts seldom needed in a
 // register. X and Y stay in Register.
+// C and the rest of P side by side, so that PLP sets both with one store.
+struct CarryAndP {
+    uint8_t c;  // 0 or 1
+    uint8_t p;  // V, I, D, B and bit 5 in their places in P, the other bits 0
+};
 struct RunState {
-    uint8_t c;       // 0 or 1
-    uint8_t p;       // V, I, D, B and bit 5 in their places in P, the other bits 0
+    CarryAndP flags;
     bool forced;     // the first opcode is not the byte at PC
     uint64_t budget;  // what `left` counts down from, in its units
     int32_t count;   // instructions run, once the run has ended
@@ -63,8 +67,9 @@ struct Cpu {
     uint64_t left;  // what the run may still take (see ONE_CYCLE)
     uint8_t& x = Register.X;
     uint8_t& y = Register.Y;
-    uint8_t& c = run_state.c;
-    uint8_t& p = run_state.p;
+    CarryAndP& flags = run_state.flags;
+    uint8_t& c = run_state.flags.c;
+    uint8_t& p = run_state.flags.p;
 };
 
 // ---- flags -------------------------------------------------------------------------
@@ -81,11 +86,11 @@ HOT void set_nzcv(Cpu& s, const AluResult& r) {
     set_v(s, r.v);
 }
 
-// N and Z of P from `nz`, and `nz` from P: PHP and PLP take a quarter of
-// some programs' instructions.
-constexpr std::array<uint8_t, 0x200> NZ_BITS = [] {
+// N and Z of P from `nz`, with B as a push sets it, and `nz` from P: PHP
+// and PLP take a quarter of some programs' instructions.
+constexpr std::array<uint8_t, 0x200> PUSHED_NZ_BITS = [] {
     std::array<uint8_t, 0x200> t{};
-    for (unsigned nz = 0; nz < 0x200; nz++) t[nz] = uint8_t(((nz & 0xFF) == 0 ? P_Z : 0) | (nz & 0x180 ? P_N : 0));
+    for (unsigned nz = 0; nz < 0x200; nz++) t[nz] = uint8_t(((nz & 0xFF) == 0 ? P_Z : 0) | (nz & 0x180 ? P_N : 0) | P_B);
     return t;
 }();
 constexpr std::array<uint16_t, 0x100> NZ_OF_P = [] {
@@ -94,13 +99,20 @@ constexpr std::array<uint16_t, 0x100> NZ_OF_P = [] {
     return t;
 }();
 
-HOT uint8_t status(const Cpu& s) { return uint8_t(s.p | s.c | NZ_BITS[s.nz]); }
+constexpr std::array<CarryAndP, 0x100> FLAGS_OF_P = [] {
+    std::array<CarryAndP, 0x100> t{};
+    for (unsigned p = 0; p < 0x100; p++) t[p] = {uint8_t(p & P_C), uint8_t((p & (P_V | P_I | P_D | P_B)) | P_5)};
+    return t;
+}();
+
+// P as PHP and BRK push it, B set.
+HOT uint8_t pushed_status(const Cpu& s) { return uint8_t(s.p | s.c | PUSHED_NZ_BITS[s.nz]); }
 
 // P as PLP and RTI pull it: B set by RTI, bit 5 always 1.
 HOT void set_status(Cpu& s, uint8_t p, bool from_rti) {
-    s.c = p & P_C;
+    s.flags = FLAGS_OF_P[p];
+    if (from_rti) s.p |= P_B;
     s.nz = NZ_OF_P[p];
-    s.p = uint8_t((p & (P_V | P_I | P_D | P_B)) | P_5 | (from_rti ? P_B : 0));
 }
 
 // Decimal ADC and SBC for every carry, A and operand, from adc() and sbc():
@@ -367,7 +379,7 @@ HOT void implied(Cpu& s) {
         push(s, uint8_t(ret));
         if constexpr (op == BRK) {
             s.p |= P_B;
-            push(s, uint8_t(status(s) | P_B));
+            push(s, pushed_status(s));
             s.p |= P_I;
             next = uint16_t(s.mem[0xFFFE] | s.mem[0xFFFF] << 8);
         } else {
@@ -383,7 +395,7 @@ HOT void implied(Cpu& s) {
     } else if constexpr (op == JMP) {
         next = operand_word(s);
     } else if constexpr (op == PHA) push(s, s.a);
-    else if constexpr (op == PHP) push(s, uint8_t(status(s) | P_B));
+    else if constexpr (op == PHP) push(s, pushed_status(s));
     else if constexpr (op == PLA) s.nz = s.a = pull(s);
     else if constexpr (op == PLP) set_status(s, pull(s), false);
     else if constexpr (op == CLC) s.c = 0;
@@ -549,7 +561,7 @@ HOT void store_state(uint8_t*, size_t pc, size_t a, size_t sp, size_t nz) {
     Register.PC = uint16_t(pc);
     Register.A = uint8_t(a);
     Register.SP = uint8_t(sp);
-    const unsigned p = run_state.p | run_state.c | NZ_BITS[nz];
+    const unsigned p = run_state.flags.p | run_state.flags.c | (PUSHED_NZ_BITS[nz] & ~P_B);
     for (int bit = 0; bit < 8; bit++) Flags[bit] = p >> bit & 1;
 }
 
@@ -611,7 +623,7 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
 int32_t run(int32_t budget, int forced) {
     const uint64_t left = uint64_t(std::clamp(budget, 1, MAX_RUN_CYCLES)) * ONE_CYCLE - 1;
     const uint8_t p = compose_p();
-    run_state = RunState{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5)), forced >= 0, left, 0};
+    run_state = RunState{{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5))}, forced >= 0, left, 0};
     const unsigned nz = NZ_OF_P[p];
     const unsigned pc = Register.PC;
     HANDLERS[forced >= 0 ? unsigned(forced) : memory[pc]](memory, pc, Register.A, Register.SP, nz, left);

@@ -79,8 +79,9 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
 // protected or watched memory. The processor takes a shorter path when
 // they are.
 //
-// The read test is SLOW_READ_MASK and the I/O block in one: bit 8, always
-// set in the value tested, is the I/O block's own.
+// Blocks 0 and 1, where most data lies, always read the image; for the
+// others the read test is SLOW_READ_MASK and the I/O block in one: bit 8,
+// always set in the value tested, is the I/O block's own.
 constexpr auto NOT_PLAIN_READ = [] {
     struct { uint16_t mask[16]; } t{};
     for (unsigned block = 0; block < 16; block++) t.mask[block] = block == 9 ? 0x100 : SLOW_READ_MASK[block];
@@ -91,6 +92,8 @@ constexpr auto NOT_PLAIN_READ = [] {
 #ifdef TARVIKON_BUS_TRACE
     if (bus_trace_hook) return false;
 #endif
+    static_assert(SLOW_READ_MASK[0] == 0 && SLOW_READ_MASK[1] == 0);
+    if (addr < 0x2000) return true;
     unsigned block = addr >> 12;
     return ((rombank[block] | 0x100u) & NOT_PLAIN_READ.mask[block]) == 0;
 }
