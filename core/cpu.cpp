@@ -136,14 +136,23 @@ struct DecimalTables {
 };
 const DecimalTables decimal_tables;
 
-// A and the flags after an addition or subtraction; `binary` when D is
-// known to be clear. In binary mode a subtraction is the addition of the
-// operand's complement, flags included, V is set when the sum's sign differs
-// from both addends' signs, and N and Z follow the result. Decimal mode takes
-// N and Z from elsewhere (cpu_alu.h).
-template <bool subtract, bool binary>
+// What a handler variant may assume (see "the generated handler" below): D
+// clear and plain memory behind its bus accesses, D set and plain memory, or
+// nothing.
+enum class Variant { BINARY, DECIMAL, FULL };
+
+template <Variant v>
+HOT bool decimal_mode(const Cpu& s) {
+    return v == Variant::DECIMAL || (v == Variant::FULL && (s.p & P_D));
+}
+
+// A and the flags after an addition or subtraction. In binary mode a
+// subtraction is the addition of the operand's complement, flags included,
+// V is set when the sum's sign differs from both addends' signs, and N and Z
+// follow the result. Decimal mode takes N and Z from elsewhere (cpu_alu.h).
+template <bool subtract, Variant v>
 HOT void add(Cpu& s, uint8_t m, uint8_t carry) {
-    if (!binary && (s.p & P_D)) [[unlikely]] {
+    if (decimal_mode<v>(s)) [[unlikely]] {
         const size_t i = size_t(carry) << 16 | s.a << 8 | m;
         const DecimalTables::Result r = subtract ? decimal_tables.subtract[i] : decimal_tables.add[i];
         s.a = r.value;
@@ -273,7 +282,7 @@ HOT uint8_t pull(Cpu& s) {
 // ---- operations ----------------------------------------------------------------------
 
 // Instructions that consume an operand value.
-template <Op op, bool binary>
+template <Op op, Variant variant>
 HOT void read_op(Cpu& s, uint8_t v) {
     const size_t a = s.a;
     if constexpr (op == LDA) s.nz = s.a = v;
@@ -284,8 +293,8 @@ HOT void read_op(Cpu& s, uint8_t v) {
     else if constexpr (op == ORA) s.nz = s.a = uint8_t(a | v);
     else if constexpr (op == AND) s.nz = s.a = uint8_t(a & v);
     else if constexpr (op == EOR) s.nz = s.a = uint8_t(a ^ v);
-    else if constexpr (op == ADC) add<false, binary>(s, v, s.c);
-    else if constexpr (op == SBC) add<true, binary>(s, v, s.c);
+    else if constexpr (op == ADC) add<false, variant>(s, v, s.c);
+    else if constexpr (op == SBC) add<true, variant>(s, v, s.c);
     else if constexpr (op == CMP || op == CPX || op == CPY) {
         const size_t reg = op == CMP ? a : op == CPX ? s.x : s.y;
         s.nz = uint8_t(reg - v);
@@ -301,7 +310,7 @@ HOT void read_op(Cpu& s, uint8_t v) {
         s.c = t & 1;
         s.nz = s.a = uint8_t(t >> 1);
     } else if constexpr (op == ARR) {
-        AluResult r = arr(a, v, s.c, !binary && (s.p & P_D) != 0);
+        AluResult r = arr(a, v, s.c, decimal_mode<variant>(s));
         s.a = r.value;
         set_nzcv(s, r);
     } else if constexpr (op == XAA) s.nz = s.a = uint8_t((a | 0xEE) & s.x & v);
@@ -332,7 +341,7 @@ HOT uint8_t store_value(Cpu& s, uint8_t h) {
 
 // The modify step of a read-modify-write: returns the value written back.
 // `carry_source` supplies the new carry of the rotates.
-template <Op op, bool binary>
+template <Op op, Variant variant>
 HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
     const uint8_t c = s.c;
     if constexpr (op == ASL || op == LSR || op == ROL || op == ROR) {
@@ -352,7 +361,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
         return r.value;
     } else if constexpr (op == RRA) {
         AluResult r = ror(m, c, carry_source);
-        add<false, binary>(s, r.value, r.c);
+        add<false, variant>(s, r.value, r.c);
         return r.value;
     } else if constexpr (op == DCP) {
         uint8_t v = uint8_t(m - 1);
@@ -362,7 +371,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
     } else {
         static_assert(op == ISC, "not a read-modify-write instruction");
         uint8_t v = uint8_t(m + 1);
-        add<true, binary>(s, v, c);
+        add<true, variant>(s, v, c);
         return v;
     }
 }
@@ -454,35 +463,34 @@ HOT void jump_indirect(Cpu& s) {
 
 // ---- the generated handler --------------------------------------------------------------
 
-// Most handlers come in two variants. The quick one assumes binary
-// arithmetic and plain memory behind its bus accesses (plain_read and
-// plain_write in memory.h); where that does not hold it passes the
-// instruction, untouched, to the full one. So the quick variant makes no
-// calls, and neither compiler needs to save registers in it.
+// Most handlers come in variants. The binary one assumes D clear and plain
+// memory behind its bus accesses (plain_read and plain_write in memory.h);
+// where D is set it passes the instruction, untouched, to the decimal one,
+// and where memory is not plain, to the full one, which assumes nothing. So
+// the binary and decimal variants make no calls, and neither compiler needs
+// to save registers in them.
 constexpr bool decimal_sensitive(Op op) { return op == ADC || op == SBC || op == RRA || op == ISC || op == ARR; }
 constexpr bool plain_access(Access acc, Mode mode) {
     return (acc == R || acc == W || acc == M) && (mode == ABS || mode == ABX || mode == ABY || mode == IZX || mode == IZY);
 }
-constexpr bool has_quick_variant(const Entry& e) { return decimal_sensitive(e.op) || plain_access(e.access, e.mode); }
+constexpr bool has_variants(const Entry& e) { return decimal_sensitive(e.op) || plain_access(e.access, e.mode); }
 
 template <Op op, Mode mode, Access acc>
-HOT bool needs_full(const Cpu& s) {
-    if constexpr (decimal_sensitive(op))
-        if (s.p & P_D) return true;
+HOT bool plain_memory(const Cpu& s) {
     if constexpr (plain_access(acc, mode)) {
         const uint16_t ea = effective<mode>(s).ea;
         if constexpr (acc != W)
-            if (!plain_read(ea)) return true;
+            if (!plain_read(ea)) return false;
         if constexpr (acc != R)
-            if (!plain_write(ea)) return true;
+            if (!plain_write(ea)) return false;
     }
-    return false;
+    return true;
 }
 
 // Runs one instruction and returns its cycles.
-template <Op op, Mode mode, Access acc, uint8_t cyc, bool quick>
+template <Op op, Mode mode, Access acc, uint8_t cyc, Variant v>
 HOT int exec(Cpu& s) {
-    constexpr bool direct = quick && plain_access(acc, mode);
+    constexpr bool direct = v != Variant::FULL && plain_access(acc, mode);
     const size_t pc = s.pc;
     if constexpr (announced(op)) announce(uint16_t(pc));
 
@@ -495,12 +503,12 @@ HOT int exec(Cpu& s) {
         implied<op>(s);
         return cyc;
     } else if constexpr (mode == ACC) {
-        s.a = modify<op, quick>(s, s.a, s.a);
+        s.a = modify<op, v>(s, s.a, s.a);
         s.pc = uint16_t(pc + 1);
         return cyc;
     } else if constexpr (mode == IMM) {
-        if constexpr (acc == RI) read_op<op, quick>(s, read_bus(s, uint16_t(pc + 1)));
-        else if constexpr (acc == R) read_op<op, quick>(s, operand(s, 1));
+        if constexpr (acc == RI) read_op<op, v>(s, read_bus(s, uint16_t(pc + 1)));
+        else if constexpr (acc == R) read_op<op, v>(s, operand(s, 1));
         s.pc = uint16_t(pc + 2);
         return cyc;
     } else {
@@ -508,8 +516,8 @@ HOT int exec(Cpu& s) {
         constexpr bool bus = !in_zero_page(mode) && !direct;
         int extra = 0;
         if constexpr (acc == R) {
-            read_op<op, quick>(s, load<bus>(s, a.ea));
-            if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = ((a.ea ^ a.base) & 0xFF00) != 0;
+            read_op<op, v>(s, load<bus>(s, a.ea));
+            if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = uint8_t(a.ea) < uint8_t(a.base);  // the low byte wrapped
         } else if constexpr (acc == W || acc == Wd) {
             store<bus && acc == W>(s, a.ea, store_value<op>(s, 0));
         } else if constexpr (acc == WH) {
@@ -524,7 +532,7 @@ HOT int exec(Cpu& s) {
             // The chip reads the operand again; only the carry comes from that read.
             if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea);
             else if constexpr (path.carry == CarryRead::DIRECT) carry_source = s.mem[a.ea];
-            store<path.write_bus>(s, a.ea, modify<op, quick>(s, m, carry_source));
+            store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source));
         }
         s.pc = uint16_t(pc + length(mode));
         return cyc + extra;
@@ -535,10 +543,10 @@ HOT int exec(Cpu& s) {
 
 using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
-// The tail call to the next handler, and the ends of a run and the full
-// variants kept out of line and unchanged (gcc would otherwise clone them
-// with fewer parameters and shift a handler's arguments to other registers
-// on the way out, or inline a full variant into its quick one).
+// The tail call to the next handler, and the ends of a run and the entries
+// to the other variants kept out of line and unchanged (gcc would otherwise
+// clone them with fewer parameters and shift a handler's arguments to other
+// registers on the way out, or inline a variant into the binary one).
 #if defined(__clang__)
 #define NEXT_HANDLER [[clang::musttail]] return
 #define OUT_OF_LINE [[gnu::noinline]]
@@ -584,7 +592,7 @@ OUT_OF_LINE void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, u
     Register.PC = uint16_t(pc + 1);
 }
 
-template <unsigned opcode, bool full = false>
+template <unsigned opcode, Variant v = Variant::BINARY>
 void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
 template <size_t... I>
@@ -593,29 +601,32 @@ constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
 }
 constexpr std::array<Handler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
 
-template <unsigned opcode>
-OUT_OF_LINE void full_handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
-    NEXT_HANDLER handler<opcode, true>(mem, pc, a, sp, nz, left);
+template <unsigned opcode, Variant v>
+OUT_OF_LINE void variant_handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
+    NEXT_HANDLER handler<opcode, v>(mem, pc, a, sp, nz, left);
 }
 
-template <unsigned opcode, bool full>
+template <unsigned opcode, Variant v>
 void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     constexpr Entry e = OPCODES[opcode];
-    constexpr bool quick = !full && has_quick_variant(e);
+    constexpr Variant variant = has_variants(e) ? v : Variant::FULL;
     if constexpr (e.op == HLT) {
         NEXT_HANDLER halt(mem, pc, a, sp, nz, left);
     } else {
         Cpu s{mem, pc, a, sp, nz, left};
-        if constexpr (quick)
-            if (needs_full<e.op, e.mode, e.access>(s)) [[unlikely]]
-                NEXT_HANDLER full_handler<opcode>(mem, pc, a, sp, nz, left);
+        if constexpr (variant == Variant::BINARY && decimal_sensitive(e.op))
+            if (s.p & P_D) [[unlikely]]
+                NEXT_HANDLER variant_handler<opcode, Variant::DECIMAL>(mem, pc, a, sp, nz, left);
+        if constexpr (variant != Variant::FULL)
+            if (!plain_memory<e.op, e.mode, e.access>(s)) [[unlikely]]
+                NEXT_HANDLER variant_handler<opcode, Variant::FULL>(mem, pc, a, sp, nz, left);
         // A branch not taken has a tail of its own, with its cycles a constant.
         if constexpr (is_branch(e.op))
             if (!branch_taken<e.op>(s)) {
                 s.pc = uint16_t(pc + 2);
                 CONTINUE_RUN(s, e.cycles);
             }
-        CONTINUE_RUN(s, (exec<e.op, e.mode, e.access, e.cycles, quick>(s)));
+        CONTINUE_RUN(s, (exec<e.op, e.mode, e.access, e.cycles, variant>(s)));
     }
 }
 
