@@ -163,7 +163,7 @@ HOT void add(Cpu& s, uint8_t m, uint8_t carry) {
     }
     const size_t addend = subtract ? m ^ 0xFFu : m;
     const size_t sum = s.a + addend + carry;
-    s.c = uint8_t(sum >> 8);
+    s.c = sum > 0xFF;
     s.p = uint8_t((s.p & ~P_V) | (((s.a ^ sum) & (addend ^ sum)) >> 1 & P_V));
     s.nz = s.a = uint8_t(sum);
 }
