@@ -42,9 +42,13 @@ constexpr int32_t MAX_RUN_CYCLES = 1 << CYCLE_SHIFT;  // at least two cycles an 
 
 // The rest of the processor during a run: the parts seldom needed in a
 // register. X and Y stay in Register.
+// C and the rest of P side by side, so that PLP sets both with one store.
+struct CarryAndP {
+    uint8_t c;  // 0 or 1
+    uint8_t p;  // V, I, D, B and bit 5 in their places in P, the other bits 0
+};
 struct RunState {
-    uint8_t c;       // 0 or 1
-    uint8_t p;       // V, I, D, B and bit 5 in their places in P, the other bits 0
+    CarryAndP flags;
     bool forced;     // the first opcode is not the byte at PC
     uint64_t budget;  // what `left` counts down from, in its units
     int32_t count;   // instructions run, once the run has ended
@@ -63,8 +67,9 @@ struct Cpu {
     uint64_t left;  // what the run may still take (see ONE_CYCLE)
     uint8_t& x = Register.X;
     uint8_t& y = Register.Y;
-    uint8_t& c = run_state.c;
-    uint8_t& p = run_state.p;
+    CarryAndP& flags = run_state.flags;
+    uint8_t& c = run_state.flags.c;
+    uint8_t& p = run_state.flags.p;
 };
 
 // ---- flags -------------------------------------------------------------------------
@@ -81,11 +86,11 @@ HOT void set_nzcv(Cpu& s, const AluResult& r) {
     set_v(s, r.v);
 }
 
-// N and Z of P from `nz`, and `nz` from P: PHP and PLP take a quarter of
-// some programs' instructions.
-constexpr std::array<uint8_t, 0x200> NZ_BITS = [] {
+// N and Z of P from `nz`, with B as a push sets it, and `nz` from P: PHP
+// and PLP take a quarter of some programs' instructions.
+constexpr std::array<uint8_t, 0x200> PUSHED_NZ_BITS = [] {
     std::array<uint8_t, 0x200> t{};
-    for (unsigned nz = 0; nz < 0x200; nz++) t[nz] = uint8_t(((nz & 0xFF) == 0 ? P_Z : 0) | (nz & 0x180 ? P_N : 0));
+    for (unsigned nz = 0; nz < 0x200; nz++) t[nz] = uint8_t(((nz & 0xFF) == 0 ? P_Z : 0) | (nz & 0x180 ? P_N : 0) | P_B);
     return t;
 }();
 constexpr std::array<uint16_t, 0x100> NZ_OF_P = [] {
@@ -94,29 +99,73 @@ constexpr std::array<uint16_t, 0x100> NZ_OF_P = [] {
     return t;
 }();
 
-HOT uint8_t status(const Cpu& s) { return uint8_t(s.p | s.c | NZ_BITS[s.nz]); }
+constexpr std::array<CarryAndP, 0x100> FLAGS_OF_P = [] {
+    std::array<CarryAndP, 0x100> t{};
+    for (unsigned p = 0; p < 0x100; p++) t[p] = {uint8_t(p & P_C), uint8_t((p & (P_V | P_I | P_D | P_B)) | P_5)};
+    return t;
+}();
+
+// P as PHP and BRK push it, B set.
+HOT uint8_t pushed_status(const Cpu& s) { return uint8_t(s.p | s.c | PUSHED_NZ_BITS[s.nz]); }
 
 // P as PLP and RTI pull it: B set by RTI, bit 5 always 1.
 HOT void set_status(Cpu& s, uint8_t p, bool from_rti) {
-    s.c = p & P_C;
+    s.flags = FLAGS_OF_P[p];
+    if (from_rti) s.p |= P_B;
     s.nz = NZ_OF_P[p];
-    s.p = uint8_t((p & (P_V | P_I | P_D | P_B)) | P_5 | (from_rti ? P_B : 0));
 }
 
-// A and the flags after an addition or subtraction. In binary mode N and Z
-// follow the result; decimal mode takes them from elsewhere (cpu_alu.h).
-template <bool subtract>
+// Decimal ADC and SBC for every carry, A and operand, from adc() and sbc():
+// the result byte, and N, V, Z and C in their places in P.
+struct DecimalTables {
+    struct Result {
+        uint8_t value, p;
+    };
+    std::array<Result, 0x20000> add, subtract;
+
+    DecimalTables() {
+        const auto pack = [](const AluResult& r) {
+            return Result{r.value, uint8_t(r.n << 7 | r.v << 6 | r.z << 1 | r.c)};
+        };
+        for (unsigned i = 0; i < 0x20000; i++) {
+            const uint8_t c = uint8_t(i >> 16), a = uint8_t(i >> 8), m = uint8_t(i);
+            add[i] = pack(adc(a, m, c, 1));
+            subtract[i] = pack(sbc(a, m, c, 1));
+        }
+    }
+};
+const DecimalTables decimal_tables;
+
+// What a handler variant may assume (see "the generated handler" below): D
+// clear and plain memory behind its bus accesses, D set and plain memory, or
+// nothing.
+enum class Variant { BINARY, DECIMAL, FULL };
+
+template <Variant v>
+HOT bool decimal_mode(const Cpu& s) {
+    return v == Variant::DECIMAL || (v == Variant::FULL && (s.p & P_D));
+}
+
+// A and the flags after an addition or subtraction. In binary mode a
+// subtraction is the addition of the operand's complement, flags included,
+// V is set when the sum's sign differs from both addends' signs, and N and Z
+// follow the result. Decimal mode takes N and Z from elsewhere (cpu_alu.h).
+template <bool subtract, Variant v>
 HOT void add(Cpu& s, uint8_t m, uint8_t carry) {
-    if (s.p & P_D) [[unlikely]] {
-        AluResult r = subtract ? sbc(s.a, m, carry, 1) : adc(s.a, m, carry, 1);
+    if (decimal_mode<v>(s)) [[unlikely]] {
+        const size_t i = size_t(carry) << 16 | s.a << 8 | m;
+        const DecimalTables::Result r = subtract ? decimal_tables.subtract[i] : decimal_tables.add[i];
         s.a = r.value;
-        set_nzcv(s, r);
+        s.c = r.p & P_C;
+        s.nz = NZ_OF_P[r.p];
+        s.p = uint8_t((s.p & ~P_V) | (r.p & P_V));
         return;
     }
-    AluResult r = subtract ? sbc(s.a, m, carry, 0) : adc(s.a, m, carry, 0);
-    s.nz = s.a = r.value;
-    s.c = r.c;
-    set_v(s, r.v);
+    const size_t addend = subtract ? m ^ 0xFFu : m;
+    const size_t sum = s.a + addend + carry;
+    s.c = sum > 0xFF;
+    s.p = uint8_t((s.p & ~P_V) | (((s.a ^ sum) & (addend ^ sum)) >> 1 & P_V));
+    s.nz = s.a = uint8_t(sum);
 }
 
 // ---- operands, effective addresses and the bus -------------------------------------
@@ -233,7 +282,7 @@ HOT uint8_t pull(Cpu& s) {
 // ---- operations ----------------------------------------------------------------------
 
 // Instructions that consume an operand value.
-template <Op op>
+template <Op op, Variant variant>
 HOT void read_op(Cpu& s, uint8_t v) {
     const size_t a = s.a;
     if constexpr (op == LDA) s.nz = s.a = v;
@@ -244,8 +293,8 @@ HOT void read_op(Cpu& s, uint8_t v) {
     else if constexpr (op == ORA) s.nz = s.a = uint8_t(a | v);
     else if constexpr (op == AND) s.nz = s.a = uint8_t(a & v);
     else if constexpr (op == EOR) s.nz = s.a = uint8_t(a ^ v);
-    else if constexpr (op == ADC) add<false>(s, v, s.c);
-    else if constexpr (op == SBC) add<true>(s, v, s.c);
+    else if constexpr (op == ADC) add<false, variant>(s, v, s.c);
+    else if constexpr (op == SBC) add<true, variant>(s, v, s.c);
     else if constexpr (op == CMP || op == CPX || op == CPY) {
         const size_t reg = op == CMP ? a : op == CPX ? s.x : s.y;
         s.nz = uint8_t(reg - v);
@@ -261,7 +310,7 @@ HOT void read_op(Cpu& s, uint8_t v) {
         s.c = t & 1;
         s.nz = s.a = uint8_t(t >> 1);
     } else if constexpr (op == ARR) {
-        AluResult r = arr(a, v, s.c, (s.p & P_D) != 0);
+        AluResult r = arr(a, v, s.c, decimal_mode<variant>(s));
         s.a = r.value;
         set_nzcv(s, r);
     } else if constexpr (op == XAA) s.nz = s.a = uint8_t((a | 0xEE) & s.x & v);
@@ -292,7 +341,7 @@ HOT uint8_t store_value(Cpu& s, uint8_t h) {
 
 // The modify step of a read-modify-write: returns the value written back.
 // `carry_source` supplies the new carry of the rotates.
-template <Op op>
+template <Op op, Variant variant>
 HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
     const uint8_t c = s.c;
     if constexpr (op == ASL || op == LSR || op == ROL || op == ROR) {
@@ -312,7 +361,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
         return r.value;
     } else if constexpr (op == RRA) {
         AluResult r = ror(m, c, carry_source);
-        add<false>(s, r.value, r.c);
+        add<false, variant>(s, r.value, r.c);
         return r.value;
     } else if constexpr (op == DCP) {
         uint8_t v = uint8_t(m - 1);
@@ -322,7 +371,7 @@ HOT uint8_t modify(Cpu& s, uint8_t m, uint8_t carry_source) {
     } else {
         static_assert(op == ISC, "not a read-modify-write instruction");
         uint8_t v = uint8_t(m + 1);
-        add<true>(s, v, c);
+        add<true, variant>(s, v, c);
         return v;
     }
 }
@@ -339,7 +388,7 @@ HOT void implied(Cpu& s) {
         push(s, uint8_t(ret));
         if constexpr (op == BRK) {
             s.p |= P_B;
-            push(s, uint8_t(status(s) | P_B));
+            push(s, pushed_status(s));
             s.p |= P_I;
             next = uint16_t(s.mem[0xFFFE] | s.mem[0xFFFF] << 8);
         } else {
@@ -355,7 +404,7 @@ HOT void implied(Cpu& s) {
     } else if constexpr (op == JMP) {
         next = operand_word(s);
     } else if constexpr (op == PHA) push(s, s.a);
-    else if constexpr (op == PHP) push(s, uint8_t(status(s) | P_B));
+    else if constexpr (op == PHP) push(s, pushed_status(s));
     else if constexpr (op == PLA) s.nz = s.a = pull(s);
     else if constexpr (op == PLP) set_status(s, pull(s), false);
     else if constexpr (op == CLC) s.c = 0;
@@ -391,15 +440,10 @@ HOT bool branch_taken(const Cpu& s) {
     else return flag_z(s);
 }
 
-// The crossing is judged from the offset byte's address, not from the
-// address of the next instruction.
-template <Op op>
+// A branch taken. The crossing is judged from the offset byte's address,
+// not from the address of the next instruction.
 HOT int branch(Cpu& s) {
     const size_t pc = s.pc;
-    if (!branch_taken<op>(s)) {
-        s.pc = uint16_t(pc + 2);
-        return 2;
-    }
     uint16_t offset_at = uint16_t(pc + 1);
     uint16_t target = uint16_t(pc + 2 + int8_t(s.mem[offset_at]));
     s.pc = target;
@@ -419,14 +463,39 @@ HOT void jump_indirect(Cpu& s) {
 
 // ---- the generated handler --------------------------------------------------------------
 
+// Most handlers come in variants. The binary one assumes D clear and plain
+// memory behind its bus accesses (plain_read and plain_write in memory.h);
+// where D is set it passes the instruction, untouched, to the decimal one,
+// and where memory is not plain, to the full one, which assumes nothing. So
+// the binary and decimal variants make no calls, and neither compiler needs
+// to save registers in them.
+constexpr bool decimal_sensitive(Op op) { return op == ADC || op == SBC || op == RRA || op == ISC || op == ARR; }
+constexpr bool plain_access(Access acc, Mode mode) {
+    return (acc == R || acc == W || acc == M) && (mode == ABS || mode == ABX || mode == ABY || mode == IZX || mode == IZY);
+}
+constexpr bool has_variants(const Entry& e) { return decimal_sensitive(e.op) || plain_access(e.access, e.mode); }
+
+template <Op op, Mode mode, Access acc>
+HOT bool plain_memory(const Cpu& s) {
+    if constexpr (plain_access(acc, mode)) {
+        const uint16_t ea = effective<mode>(s).ea;
+        if constexpr (acc != W)
+            if (!plain_read(ea)) return false;
+        if constexpr (acc != R)
+            if (!plain_write(ea)) return false;
+    }
+    return true;
+}
+
 // Runs one instruction and returns its cycles.
-template <Op op, Mode mode, Access acc, uint8_t cyc>
+template <Op op, Mode mode, Access acc, uint8_t cyc, Variant v>
 HOT int exec(Cpu& s) {
+    constexpr bool direct = v != Variant::FULL && plain_access(acc, mode);
     const size_t pc = s.pc;
     if constexpr (announced(op)) announce(uint16_t(pc));
 
     if constexpr (is_branch(op)) {
-        return branch<op>(s);
+        return branch(s);
     } else if constexpr (op == JMP && mode == IND) {
         jump_indirect(s);
         return cyc;
@@ -434,21 +503,21 @@ HOT int exec(Cpu& s) {
         implied<op>(s);
         return cyc;
     } else if constexpr (mode == ACC) {
-        s.a = modify<op>(s, s.a, s.a);
+        s.a = modify<op, v>(s, s.a, s.a);
         s.pc = uint16_t(pc + 1);
         return cyc;
     } else if constexpr (mode == IMM) {
-        if constexpr (acc == RI) read_op<op>(s, read_bus(s, uint16_t(pc + 1)));
-        else if constexpr (acc == R) read_op<op>(s, operand(s, 1));
+        if constexpr (acc == RI) read_op<op, v>(s, read_bus(s, uint16_t(pc + 1)));
+        else if constexpr (acc == R) read_op<op, v>(s, operand(s, 1));
         s.pc = uint16_t(pc + 2);
         return cyc;
     } else {
         const Address a = effective<mode>(s);
-        constexpr bool bus = !in_zero_page(mode);
+        constexpr bool bus = !in_zero_page(mode) && !direct;
         int extra = 0;
         if constexpr (acc == R) {
-            read_op<op>(s, load<bus>(s, a.ea));
-            if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = ((a.ea ^ a.base) & 0xFF00) != 0;
+            read_op<op, v>(s, load<bus>(s, a.ea));
+            if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = uint8_t(a.ea) < uint8_t(a.base);  // the low byte wrapped
         } else if constexpr (acc == W || acc == Wd) {
             store<bus && acc == W>(s, a.ea, store_value<op>(s, 0));
         } else if constexpr (acc == WH) {
@@ -457,13 +526,13 @@ HOT int exec(Cpu& s) {
             uint8_t h = read_bus(s, h_at);
             write_bus(s, a.ea, store_value<op>(s, h));
         } else if constexpr (acc != N) {
-            constexpr RmwPath path = rmw_path(acc, mode);
+            constexpr RmwPath path = direct ? RmwPath{false, CarryRead::NONE, false} : rmw_path(acc, mode);
             uint8_t m = load<path.read_bus>(s, a.ea);
             uint8_t carry_source = m;
             // The chip reads the operand again; only the carry comes from that read.
             if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea);
             else if constexpr (path.carry == CarryRead::DIRECT) carry_source = s.mem[a.ea];
-            store<path.write_bus>(s, a.ea, modify<op>(s, m, carry_source));
+            store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source));
         }
         s.pc = uint16_t(pc + length(mode));
         return cyc + extra;
@@ -474,27 +543,37 @@ HOT int exec(Cpu& s) {
 
 using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
-// The tail call to the next handler, and the ends of a run kept out of line
-// and unchanged (gcc would otherwise clone them with fewer parameters and
-// shift a handler's arguments to other registers on the way out).
+// The tail call to the next handler, and the ends of a run and the entries
+// to the other variants kept out of line and unchanged (gcc would otherwise
+// clone them with fewer parameters and shift a handler's arguments to other
+// registers on the way out, or inline a variant into the binary one).
 #if defined(__clang__)
 #define NEXT_HANDLER [[clang::musttail]] return
-#define RUN_END [[gnu::noinline]]
+#define OUT_OF_LINE [[gnu::noinline]]
 #else
 #define NEXT_HANDLER return  // a sibling call: the build asks for them at every optimisation level
-#define RUN_END [[gnu::noipa]]
+#define OUT_OF_LINE [[gnu::noipa]]
 #endif
+
+// Takes an instruction's cycles from what the run may still take, and runs
+// the next instruction or ends the run. The cycles are counted before `left`
+// is read: an instruction that reaches a chip changes it.
+#define CONTINUE_RUN(s, cycles)                                      \
+    const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;         \
+    if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] \
+        NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);   \
+    NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left)
 
 // The ends of a run take a handler's parameters in a handler's order.
 HOT void store_state(uint8_t*, size_t pc, size_t a, size_t sp, size_t nz) {
     Register.PC = uint16_t(pc);
     Register.A = uint8_t(a);
     Register.SP = uint8_t(sp);
-    const unsigned p = run_state.p | run_state.c | NZ_BITS[nz];
+    const unsigned p = run_state.flags.p | run_state.flags.c | (PUSHED_NZ_BITS[nz] & ~P_B);
     for (int bit = 0; bit < 8; bit++) Flags[bit] = p >> bit & 1;
 }
 
-RUN_END void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
+OUT_OF_LINE void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     store_state(mem, pc, a, sp, nz);
     const uint64_t taken = run_state.budget - left;
     cycles = int32_t(taken >> CYCLE_SHIFT);
@@ -504,7 +583,7 @@ RUN_END void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uin
 // A halt opcode, a trap point's or a real halt, runs as a run of its own: a
 // run that meets one after other instructions ends before it. It leaves
 // `cycles` as it was, or as the trap's handler sets it.
-RUN_END void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
+OUT_OF_LINE void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
     store_state(mem, pc, a, sp, nz);
     run_state.count = 1;
@@ -513,7 +592,7 @@ RUN_END void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint6
     Register.PC = uint16_t(pc + 1);
 }
 
-template <unsigned opcode>
+template <unsigned opcode, Variant v = Variant::BINARY>
 void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left);
 
 template <size_t... I>
@@ -522,17 +601,32 @@ constexpr std::array<Handler, 256> make_handlers(std::index_sequence<I...>) {
 }
 constexpr std::array<Handler, 256> HANDLERS = make_handlers(std::make_index_sequence<256>());
 
-template <unsigned opcode>
+template <unsigned opcode, Variant v>
+OUT_OF_LINE void variant_handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
+    NEXT_HANDLER handler<opcode, v>(mem, pc, a, sp, nz, left);
+}
+
+template <unsigned opcode, Variant v>
 void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     constexpr Entry e = OPCODES[opcode];
+    constexpr Variant variant = has_variants(e) ? v : Variant::FULL;
     if constexpr (e.op == HLT) {
         NEXT_HANDLER halt(mem, pc, a, sp, nz, left);
     } else {
         Cpu s{mem, pc, a, sp, nz, left};
-        const uint64_t taken = uint64_t(exec<e.op, e.mode, e.access, e.cycles>(s)) * ONE_CYCLE + 1;
-        if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]]
-            NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);
-        NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left);
+        if constexpr (variant == Variant::BINARY && decimal_sensitive(e.op))
+            if (s.p & P_D) [[unlikely]]
+                NEXT_HANDLER variant_handler<opcode, Variant::DECIMAL>(mem, pc, a, sp, nz, left);
+        if constexpr (variant != Variant::FULL)
+            if (!plain_memory<e.op, e.mode, e.access>(s)) [[unlikely]]
+                NEXT_HANDLER variant_handler<opcode, Variant::FULL>(mem, pc, a, sp, nz, left);
+        // A branch not taken has a tail of its own, with its cycles a constant.
+        if constexpr (is_branch(e.op))
+            if (!branch_taken<e.op>(s)) {
+                s.pc = uint16_t(pc + 2);
+                CONTINUE_RUN(s, e.cycles);
+            }
+        CONTINUE_RUN(s, (exec<e.op, e.mode, e.access, e.cycles, variant>(s)));
     }
 }
 
@@ -540,15 +634,16 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
 int32_t run(int32_t budget, int forced) {
     const uint64_t left = uint64_t(std::clamp(budget, 1, MAX_RUN_CYCLES)) * ONE_CYCLE - 1;
     const uint8_t p = compose_p();
-    run_state = RunState{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5)), forced >= 0, left, 0};
+    run_state = RunState{{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5))}, forced >= 0, left, 0};
     const unsigned nz = NZ_OF_P[p];
     const unsigned pc = Register.PC;
     HANDLERS[forced >= 0 ? unsigned(forced) : memory[pc]](memory, pc, Register.A, Register.SP, nz, left);
     return run_state.count;
 }
 
+#undef CONTINUE_RUN
 #undef NEXT_HANDLER
-#undef RUN_END
+#undef OUT_OF_LINE
 #undef HOT
 
 static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that halts");
