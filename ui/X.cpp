@@ -63,8 +63,9 @@ void say(const char* text) {
 }
 
 // The toolkit cannot go on after its own errors (a display that does not
-// open, in the first place): say so plainly and leave.
-[[noreturn]] void toolkit_error(String name, String type, String klass, String defaultp, String* params,
+// open, in the first place): say so plainly and leave. The GNU spelling,
+// because Xt's handler type carries the attribute and clang counts it in the type.
+[[gnu::noreturn]] void toolkit_error(String name, String type, String klass, String defaultp, String* params,
                                 Cardinal* num_params) {
     (void)name, (void)type, (void)klass;
     char text[1024];
