@@ -40,18 +40,19 @@ constexpr int CYCLE_SHIFT = 20;
 constexpr uint64_t ONE_CYCLE = uint64_t(1) << CYCLE_SHIFT;
 constexpr int32_t MAX_RUN_CYCLES = 1 << CYCLE_SHIFT;  // at least two cycles an instruction
 
-// The rest of the processor during a run: the parts seldom needed in a
-// register. X and Y stay in Register.
 // C and the rest of P side by side, so that PLP sets both with one store.
 struct CarryAndP {
     uint8_t c;  // 0 or 1
     uint8_t p;  // V, I, D, B and bit 5 in their places in P, the other bits 0
 };
+
+// The rest of the processor during a run: the parts seldom needed in a
+// register. X and Y stay in Register.
 struct RunState {
     CarryAndP flags;
-    bool forced;     // the first opcode is not the byte at PC
+    bool forced;      // the first opcode is not the byte at PC
     uint64_t budget;  // what `left` counts down from, in its units
-    int32_t count;   // instructions run, once the run has ended
+    int32_t count;    // instructions run, once the run has ended
 };
 RunState run_state;
 
