@@ -269,8 +269,11 @@ inline void count_timer2(Via& via, uint16_t c) {
     set_pair(counter, uint16_t(n - c));  // no reload: rolls over
 }
 
+// An enabled flag is set: the chip asks for an interrupt.
+inline bool requests_interrupt(const Via& via) { return *via.ifr & *via.ier & 0x7F; }
+
 inline uint8_t interrupt_line(Via& via) {
-    if (*via.ifr & *via.ier & 0x7F) {
+    if (requests_interrupt(via)) {
         *via.ifr |= IFR_ANY;
         return 1;
     }
@@ -320,7 +323,7 @@ void update_interrupt_lines() {
     irq_low = interrupt_line(Via2);
 }
 
-bool interrupt_requested() { return (*Via1.ifr & *Via1.ier & 0x7F) || (*Via2.ifr & *Via2.ier & 0x7F); }
+bool interrupt_requested() { return requests_interrupt(Via1) || requests_interrupt(Via2); }
 
 uint32_t cycles_before_timer_event() {
     uint32_t cycles = UINT32_MAX;

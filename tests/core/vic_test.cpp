@@ -529,13 +529,6 @@ TEST_F(Renderer, LinesBeyondTheImageAreNotDrawn) {
 
 namespace {
 
-bool load_program(const std::string& name) {
-    std::string bytes = read_file(std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin");
-    std::memcpy(memory + 0x0200, bytes.data(), std::min<size_t>(bytes.size(), 0x0E00));
-    Register.PC = 0x0200;
-    return !bytes.empty();
-}
-
 // Runs to the end of the frame (or field) and returns its raster lines.
 long frame_lines() {
     long total = 0;
@@ -548,7 +541,7 @@ long frame_lines() {
 TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);
-        if (!load_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
+        if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
         interrupt = intdef = 1;
         while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
         line_cycles = 0;
@@ -570,7 +563,7 @@ TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
 TEST_F(VicTest, InterlaceFieldsAlternateIntoTheirHalves) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);  // the registers as SetUp cleared them
-        if (!load_program("interlace")) SKIP_OR_FAIL("interlace not built");
+        if (!load_test_program("interlace")) SKIP_OR_FAIL("interlace not built");
         interrupt = intdef = 2;
         frame_lines();
         std::memset(frame_image, 0, FRAME_ALLOC_BYTES);  // black: neither field's colour

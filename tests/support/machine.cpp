@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/hooks.h"
 #include "core/host.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
@@ -41,7 +42,10 @@ void reset_test_machine(uint8_t timing) {
     cycles = 0;
     set_video_constants(timing);
     start_X_client();
+    line_start_cycle = 0;
     wire_vias();
+    init_via_timers();
+    reset_vias();
     wire_vic();
     install_io_handlers();
     start_devices();

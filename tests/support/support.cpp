@@ -2,6 +2,8 @@
 
 #include "machine.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,9 @@
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+
+#include "core/memory.h"
+#include "core/tarvikon.h"
 
 std::string shared_path(const std::string& relative) {
     const char* env = std::getenv("TARVIKON_SHARED");
@@ -64,4 +69,11 @@ std::string read_file(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+bool load_test_program(const std::string& name) {
+    std::string bytes = read_file(std::string(TARVIKON_BINARY_DIR) + "/tests/asm/" + name + ".bin");
+    std::memcpy(memory + 0x0200, bytes.data(), std::min<size_t>(bytes.size(), 0x0E00));
+    Register.PC = 0x0200;
+    return !bytes.empty();
 }

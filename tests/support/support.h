@@ -53,3 +53,7 @@ struct TempDir {
 // Writes bytes to a file (creating or truncating it).
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
+
+// A 6502 test program assembled from tests/asm, put at $0200 with PC there;
+// false when it was not built.
+bool load_test_program(const std::string& name);
