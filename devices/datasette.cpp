@@ -25,7 +25,7 @@ bool tape_instant_load = true;
 
 namespace {
 
-constexpr off_t IMAGE_LIMIT = 64 << 20;  // far beyond any real tape
+constexpr size_t IMAGE_LIMIT = 64 << 20;  // far beyond any real tape
 constexpr uint8_t STATUS_SHORT_BLOCK = 0x04, STATUS_LONG_BLOCK = 0x08;
 constexpr uint8_t STATUS_READ_ERROR = 0x10;  // also a VERIFY mismatch
 constexpr uint16_t MOTOR_INTERLOCK = 0xC0;    // nonzero: the interrupt leaves the motor alone
@@ -57,19 +57,6 @@ struct Deck {
     bool dirty = false;          // recorded pulses not yet in the file
 };
 Deck deck;
-
-bool read_image(const std::string& path, std::vector<uint8_t>& bytes) {
-    int fd = open_regular(path.c_str());
-    if (fd == -1) return false;
-    off_t length = file_length(fd);
-    bool ok = length >= 0 && length <= IMAGE_LIMIT;
-    if (ok) {
-        bytes.resize(size_t(length));
-        ok = read_up_to(fd, bytes.data(), bytes.size()) == ssize_t(length);
-    }
-    close(fd);
-    return ok;
-}
 
 void write_recording() {
     if (!deck.dirty) return;
@@ -199,7 +186,8 @@ bool tape_attach(const std::string& path) {
     printf("Attaching tape image %s...", path.c_str());
     Deck d;
     std::vector<uint8_t> bytes;
-    if (read_image(path, bytes)) {
+    const off_t length = read_file_start(path.c_str(), IMAGE_LIMIT, bytes);
+    if (length != -1 && size_t(length) == bytes.size()) {
         if (tap_parse(bytes, d.tap)) d.kind = Kind::TAP;
         else if (t64_parse(bytes, d.files)) d.kind = Kind::T64;
     } else if (is_tap_name(path.c_str()) && access(path.c_str(), F_OK) != 0) {

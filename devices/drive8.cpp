@@ -105,14 +105,8 @@ DiskStatus folder_listing(DiskListing& listing) {
 }
 
 DiskStatus read_host_file(const std::string& path, std::vector<uint8_t>& data) {
-    int fd = open_regular(path.c_str());
-    if (fd == -1) return DiskStatus::READ_ERROR;
-    data.resize(PRG_LIMIT);
-    ssize_t got = read_up_to(fd, data.data(), data.size());
-    close(fd);
-    if (got < 2) return DiskStatus::READ_ERROR;
-    data.resize(size_t(got));
-    return DiskStatus::OK;
+    return read_file_start(path.c_str(), PRG_LIMIT, data) != -1 && data.size() >= 2 ? DiskStatus::OK
+                                                                                      : DiskStatus::READ_ERROR;
 }
 
 DiskStatus folder_load(const std::string& pattern, std::vector<uint8_t>& data) {

@@ -56,6 +56,21 @@ off_t file_length(int fd) {
     return length;
 }
 
+off_t read_file_start(const char* path, size_t limit, std::vector<uint8_t>& bytes) {
+    int fd = open_regular(path);
+    if (fd == -1) return -1;
+    off_t length = file_length(fd);
+    ssize_t got = -1;
+    if (length != -1) {
+        bytes.resize(std::min(size_t(length), limit));
+        got = read_up_to(fd, bytes.data(), bytes.size());
+    }
+    close(fd);
+    if (got == -1) return -1;
+    bytes.resize(size_t(got));
+    return length;
+}
+
 ssize_t read_up_to(int fd, uint8_t* dest, size_t count) {
     size_t got = 0;
     while (got < count) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <sys/types.h>
+#include <vector>
 
 // Prints a progress piece only in verbose mode.
 void say_verbose(const char* text);
@@ -31,6 +32,11 @@ off_t file_length(int fd);
 // Reads until `count` bytes are in or the file ends; retries interrupted
 // calls. Returns the bytes read, or -1 when a read failed before any arrived.
 ssize_t read_up_to(int fd, uint8_t* dest, size_t count);
+
+// Reads the start of a regular file, up to `limit` bytes, into `bytes`.
+// Returns the whole file's length (more than bytes.size() when the limit cut
+// it), or -1 when it cannot be opened or read.
+off_t read_file_start(const char* path, size_t limit, std::vector<uint8_t>& bytes);
 
 // Reads up to `count` bytes into `memory` at `address`, never past the end of
 // the 64 KB image.

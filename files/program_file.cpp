@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "../core/memory.h"
 #include "fileio.h"
@@ -59,16 +58,12 @@ MemoryNeeds blocks_of(const ProgramFile& f) {
 }  // namespace
 
 bool read_program_file(const std::string& path, ProgramFile& file) {
-    int fd = open_regular(path.c_str());
-    if (fd == -1) return false;
-    std::vector<uint8_t> bytes(2 + MEMORY_SIZE);
-    ssize_t got = read_up_to(fd, bytes.data(), bytes.size());
-    close(fd);
-    if (got < 2) return false;
+    std::vector<uint8_t> bytes;
+    if (read_file_start(path.c_str(), 2 + MEMORY_SIZE, bytes) == -1 || bytes.size() < 2) return false;
     file.name = path;
     file.address = uint16_t(bytes[0] | bytes[1] << 8);
     size_t room = MEMORY_SIZE - file.address;
-    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min(size_t(got) - 2, room));
+    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min(bytes.size() - 2, room));
     return true;
 }
 
