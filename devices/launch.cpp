@@ -60,11 +60,8 @@ void needs_to_run(MemoryNeeds& needs, const ProgramFile& file) {
 }
 
 // The first program of a disk or tape image, planned as a program file.
-void plan_first_program(const char* path, Plan::Medium medium, std::vector<uint8_t>& bytes) {
-    ProgramFile& file = plan.first_program;
-    file.name = path;
-    file.address = uint16_t(bytes[0] | bytes[1] << 8);
-    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min<size_t>(bytes.size() - 2, MEMORY_SIZE - file.address));
+void plan_first_program(const char* path, Plan::Medium medium, const std::vector<uint8_t>& bytes) {
+    const ProgramFile& file = plan.first_program = program_from_bytes(path, bytes);
     plan.medium = medium;
     MemoryNeeds needs;
     add_needs(needs, file);

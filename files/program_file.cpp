@@ -60,11 +60,17 @@ MemoryNeeds blocks_of(const ProgramFile& f) {
 bool read_program_file(const std::string& path, ProgramFile& file) {
     std::vector<uint8_t> bytes;
     if (read_file_start(path.c_str(), 2 + MEMORY_SIZE, bytes) == -1 || bytes.size() < 2) return false;
-    file.name = path;
-    file.address = uint16_t(bytes[0] | bytes[1] << 8);
-    size_t room = MEMORY_SIZE - file.address;
-    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min(bytes.size() - 2, room));
+    file = program_from_bytes(path, bytes);
     return true;
+}
+
+ProgramFile program_from_bytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+    ProgramFile file;
+    file.name = name;
+    file.address = uint16_t(bytes[0] | bytes[1] << 8);
+    const size_t room = MEMORY_SIZE - file.address;
+    file.data.assign(bytes.begin() + 2, bytes.begin() + 2 + std::min(bytes.size() - 2, room));
+    return file;
 }
 
 ProgramKind program_kind(const ProgramFile& file) {

@@ -24,6 +24,10 @@ enum class ProgramKind { BASIC, CARTRIDGE, IMAGE };
 
 // False (nothing printed) when the file cannot be read or lacks the header.
 bool read_program_file(const std::string& path, ProgramFile& file);
+
+// The same from a file's bytes already read (from a disk or tape image),
+// at least the two of the header.
+ProgramFile program_from_bytes(const std::string& name, const std::vector<uint8_t>& bytes);
 ProgramKind program_kind(const ProgramFile& file);
 
 // Where BASIC starts with an expansion index in effect.
