@@ -168,17 +168,15 @@ TEST_F(Drive8Folder, ReadOnlyFilesAndFoldersAsAnOrdinaryUser) {
         if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
                                setresuid(65534, 65534, 65534) != 0))
             _exit(2);
-        {
-            drive8_use_folder(ro);
-            EXPECT_EQ(drive8_save("@0:OLD", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
-            drive8_use_folder(rw);
-            EXPECT_EQ(drive8_save("@0:RW", bytes_of("\x01\x10" "rewritten")), DiskStatus::OK);
-            EXPECT_EQ(drive8_save("NEW", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
-            drive8_attach_image(ro + "/ro.d64");
-            EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::WRITE_ERROR);
-            drive8_attach_image(rw + "/rw.d64");
-            EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::OK);
-        }
+        drive8_use_folder(ro);
+        EXPECT_EQ(drive8_save("@0:OLD", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
+        drive8_use_folder(rw);
+        EXPECT_EQ(drive8_save("@0:RW", bytes_of("\x01\x10" "rewritten")), DiskStatus::OK);
+        EXPECT_EQ(drive8_save("NEW", bytes_of("\x01\x10" "new")), DiskStatus::WRITE_ERROR);
+        drive8_attach_image(ro + "/ro.d64");
+        EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::WRITE_ERROR);
+        drive8_attach_image(rw + "/rw.d64");
+        EXPECT_EQ(drive8_save("X", bytes_of("\x01\x10" "x")), DiskStatus::OK);
         _exit(testing::Test::HasFailure() ? 1 : 0);
     }
     int status = -1;

@@ -16,8 +16,6 @@ namespace {
 
 const std::vector<TapeFile> FILES = {{1, 0x1001, 0x1004, "ONE", {1, 2, 3}}, {3, 0x2000, 0x2002, "TWO", {9, 8}}};
 
-std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
 std::vector<uint32_t> pulses(const TapImage& image) {
     std::vector<uint32_t> out;
     size_t pos = 0;
@@ -53,7 +51,7 @@ TEST(TapImage, HeaderVersionsPausesAndCutImages) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.size());
         TapImage image;
-        ASSERT_EQ(tap_parse(bytes(c.file), image), c.parses);
+        ASSERT_EQ(tap_parse(bytes_of(c.file), image), c.parses);
         EXPECT_EQ(pulses(image), c.pulses);
     }
     TapImage written;
@@ -111,7 +109,7 @@ TEST(T64Image, DirectoryEntriesAndDataCutOrMissing) {
     bare[34] = bare[35] = 0xFF;
     EXPECT_TRUE(t64_parse(bare, files));
     EXPECT_TRUE(files.empty());
-    EXPECT_FALSE(t64_parse(bytes("C64S tapf image file" + std::string(60, 0)), files));
+    EXPECT_FALSE(t64_parse(bytes_of("C64S tapf image file" + std::string(60, 0)), files));
 }
 
 // What a loader timing the pulses sees: the read line's flag rises at the

@@ -16,6 +16,15 @@ namespace {
 // The program's bytes without their load address, as a tape file holds them.
 const std::vector<uint8_t> PROGRAM(PRINT_42_PROGRAM.begin() + 2, PRINT_42_PROGRAM.end());
 
+// Two programs that print their number, the first for the unexpanded
+// machine, the second at $1201 with a zero byte at $1200 (taken as 8 KB RAM).
+const std::vector<TapeFile> TWO_FILES = [] {
+    std::vector<uint8_t> one = PROGRAM, two = PROGRAM;
+    two[0] = 0x0a, two[1] = 0x12, two[7] = '3';
+    return std::vector<TapeFile>{{1, 0x1001, uint16_t(0x1001 + one.size()), "FIRST", one},
+                                 {3, 0x1001, uint16_t(0x1001 + two.size()), "SECOND", two}};
+}();
+
 class TapeRom : public BasicSession {
 protected:
     TempDir dir;
@@ -28,6 +37,12 @@ protected:
     void TearDown() override {
         capture_stdout(tape_eject);
         tape_instant_load = true;
+    }
+    // The image in the deck, PLAY held, the screen clear.
+    void insert(const std::string& name, const std::vector<uint8_t>& bytes) {
+        write_file(dir.file(name), std::string(bytes.begin(), bytes.end()));
+        capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file(name))); });
+        play_from_start();
     }
     void play_from_start() {
         tape_rewind();
@@ -47,8 +62,7 @@ TEST_P(TapeRom, SaveThenLoadAndVerifyAtOnceAndInRealTime) {
 
     // The kernal's two blocks, each with its repeat, are in the file.
     TapImage image;
-    std::string file = read_file(path);
-    ASSERT_TRUE(tap_parse(std::vector<uint8_t>(file.begin(), file.end()), image));
+    ASSERT_TRUE(tap_parse(bytes_of(read_file(path)), image));
     std::vector<uint8_t> header, data;
     size_t pos = 0;
     ASSERT_TRUE(kernal_tape_block(image, pos, header));
@@ -88,47 +102,23 @@ TEST_P(TapeRom, SaveThenLoadAndVerifyAtOnceAndInRealTime) {
     shows(screen(), {"?VERIFY ERROR"});
 }
 
-// Two programs that print their number, the first for the unexpanded
-// machine, the second at $1201 with a zero byte at $1200 (taken as 8 KB RAM).
-std::vector<TapeFile> two_files() {
-    std::vector<uint8_t> one = PROGRAM, two = PROGRAM;
-    two[0] = 0x0a, two[1] = 0x12, two[7] = '3';
-    return {{1, 0x1001, uint16_t(0x1001 + one.size()), "FIRST", one},
-            {3, 0x1001, uint16_t(0x1001 + two.size()), "SECOND", two}};
-}
-
 TEST_P(TapeRom, T64AndKernalTapServeFilesByNameOrInTurn) {
     for (const char* name : {"two.t64", "two.tap"}) {
         SCOPED_TRACE(name);
-        const std::vector<TapeFile> files = two_files();
-        const std::vector<uint8_t> bytes = std::string(name).ends_with("t64") ? t64_of(files) : kernal_tap(files);
-        write_file(dir.file(name), std::string(bytes.begin(), bytes.end()));
-        capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file(name))); });
-        tape_play();
-        clear_screen();
+        const bool t64 = std::string(name).ends_with("t64");
+        insert(name, t64 ? t64_of(TWO_FILES) : kernal_tap(TWO_FILES));
         shows(enter("LOAD \"SECOND\""), {"SEARCHING FOR SECOND", "FOUND FIRST", "FOUND SECOND", "LOADING"});
         shows(enter("LIST"), {"10 PRINT 43"});
         play_from_start();
         enter("LOAD");
         shows(screen(), {"FOUND FIRST", "LOADING"});
         shows(enter("LIST"), {"10 PRINT 42"});
-        EXPECT_EQ(tape_status(), std::string(name).ends_with("t64") ? "Tape 001 PLAY" : "Tape 004 PLAY");
+        EXPECT_EQ(tape_status(), t64 ? "Tape 001 PLAY" : "Tape 004 PLAY");
     }
 }
 
-// RUN/STOP: column 3, row 0 of the matrix, held for a few frames.
-void press_stop(unsigned frames) {
-    keyrow[7 - 3] &= uint8_t(~0x01);
-    keycol[0] &= uint8_t(~0x08);
-    keycount = 1;
-    for (unsigned i = 0; i < frames; i++) run_frame();
-    keyrow[7 - 3] = keycol[0] = 0xFF;
-    keycount = 0;
-}
-
 TEST_P(TapeRom, DamagedImagesFailAsABadTapeDoes) {
-    const std::vector<TapeFile> files = two_files();
-    const std::vector<uint8_t> tap = kernal_tap(files), t64 = t64_of(files);
+    const std::vector<uint8_t> tap = kernal_tap(TWO_FILES), t64 = t64_of(TWO_FILES);
     std::vector<uint8_t> noise = tap_file(TapImage{1, std::vector<uint8_t>(30000)});
     for (size_t i = 20; i < noise.size(); i++) noise[i] = uint8_t(i * 37 % 251 + 1);
     const struct {
@@ -144,10 +134,7 @@ TEST_P(TapeRom, DamagedImagesFailAsABadTapeDoes) {
     const unsigned halts = headless.halt_dialogs;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        write_file(dir.file(c.name), std::string(c.bytes.begin(), c.bytes.end()));
-        capture_stdout([&] { ASSERT_TRUE(tape_attach(dir.file(c.name))); });
-        tape_play();
-        clear_screen();
+        insert(c.name, c.bytes);
         type("LOAD\r");
         if (c.shows) {
             ASSERT_TRUE(run_until_ready(1));
@@ -156,7 +143,13 @@ TEST_P(TapeRom, DamagedImagesFailAsABadTapeDoes) {
         }
         max_frames = 1500;
         EXPECT_FALSE(run_until_ready(1)) << screen();
-        press_stop(10);
+        // RUN/STOP (column 3, row 0 of the matrix) held for a few frames.
+        keyrow[7 - 3] &= uint8_t(~0x01);
+        keycol[0] &= uint8_t(~0x08);
+        keycount = 1;
+        for (unsigned i = 0; i < 10; i++) run_frame();
+        keyrow[7 - 3] = keycol[0] = 0xFF;
+        keycount = 0;
         max_frames = 3000;
         EXPECT_TRUE(run_until_ready(1)) << screen();
     }
