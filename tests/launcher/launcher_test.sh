@@ -84,6 +84,13 @@ expect() {
     fi
 }
 
+# check <description> <command...>: passes when the command succeeds.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
 finish() {
     if [ "$failures" != 0 ]; then
         echo "--- the last launcher run's standard error, then its standard output:"
@@ -314,9 +321,8 @@ case_direct() {
         rm "$W/roms/basic.rom"
         TARVIKON_XMESSAGE=1 run_launcher
         expect "TARVIKON_XMESSAGE=1 and a missing image: status 2" 2 "$status"
-        wait_for 10 sh -c 'xdotool search --name "^Tarvikon\$" >/dev/null 2>&1' &&
-            pass "TARVIKON_XMESSAGE=1: the messages come up in a window" ||
-            fail "TARVIKON_XMESSAGE=1: the messages come up in a window"
+        check "TARVIKON_XMESSAGE=1: the messages come up in a window" \
+            wait_for 10 sh -c 'xdotool search --name "^Tarvikon\$" >/dev/null 2>&1'
     fi
 }
 
@@ -340,10 +346,8 @@ case_nested() {
     expect "no MIT-SHM: the nested one has MIT-SHM" yes "$(report_value mitshm)"
     expect "no MIT-SHM: room for the window at (150, 150)" 660x500 "$(report_value size)"
     expect "no MIT-SHM: arguments unchanged" "[-verbose]" "$(report_args)"
-    [ -n "$(report_value server)" ] && pass "no MIT-SHM: the nested server runs beside the emulator" ||
-        fail "no MIT-SHM: the nested server runs beside the emulator"
-    server_gone "$(report_value server)" && pass "no MIT-SHM: the nested server is gone afterwards" ||
-        fail "no MIT-SHM: the nested server is gone afterwards"
+    check "no MIT-SHM: the nested server runs beside the emulator" [ -n "$(report_value server)" ]
+    check "no MIT-SHM: the nested server is gone afterwards" server_gone "$(report_value server)"
     expect "no MIT-SHM: no temporary files left" "" "$(ls -A "$T/tmp")"
 
     run_launcher -highres
@@ -456,10 +460,10 @@ case_install() {
         { cat "$T/install.log"; fail "cmake --install"; finish; }
     local f
     for f in bin/tarvikon libexec/tarvikon/tarvikon; do
-        [ -x "$prefix/$f" ] && pass "installed: $f" || fail "installed: $f"
+        check "installed: $f" [ -x "$prefix/$f" ]
     done
     for f in share/man/man6/tarvikon.6 share/applications/tarvikon.desktop; do
-        [ -f "$prefix/$f" ] && pass "installed: $f" || fail "installed: $f"
+        check "installed: $f" [ -f "$prefix/$f" ]
     done
     expect "the installed launcher differs only in where it finds the binary" \
         "< installed_bin='@TARVIKON_INSTALLED_BIN@'
@@ -533,8 +537,8 @@ case_checkout() {
     expect "configuring fails: says where the log is" \
         "tarvikon: configuring the build failed; the whole log is in $T/badbuild/launcher-build.log" \
         "$(tail -n 1 "$T/err")"
-    grep -q "^CMake Error: The source .* does not match the source .*elsewhere" "$T/err" &&
-        pass "configuring fails: cmake's error is shown" || fail "configuring fails: cmake's error is shown"
+    check "configuring fails: cmake's error is shown" \
+        grep -q "^CMake Error: The source .* does not match the source .*elsewhere" "$T/err"
     expect "configuring fails: the emulator is not started" "" "$(report)"
 
     : >"$T/badbuild/build.ninja"
@@ -584,12 +588,8 @@ case_emulator() {
         [ -f "$SHARED/roms/$f" ] || skip "VIC 20 ROM images not found in $SHARED/roms"
     done
     need xdotool xwd
-    if [ -n "$direct" ]; then
-        start_xvfb 24
-    else
-        need Xephyr
-        start_xvfb 8 -extension MIT-SHM
-    fi
+    # A 24-bit display serves directly; one without MIT-SHM gets a nested 8-bit one.
+    if [ -n "$direct" ]; then start_xvfb 24; else need Xephyr && start_xvfb 8 -extension MIT-SHM; fi
     mkdir "$W/roms"
     for f in kernel.ntsc kernel.pal basic.rom chargen.rom; do ln -s "$SHARED/roms/$f" "$W/roms/$f"; done
     export DISPLAY=$xdisplay TARVIKON_DSP=$T/no-dsp
@@ -606,11 +606,9 @@ case_emulator() {
     : >"$T/err"
     (cd "$W" && exec env TARVIKON_BIN="$EMULATOR" "$LAUNCHER" -verbose -nocfg >"$T/out" 2>"$T/err") &
     local lpid=$!
-    nested=""
+    nested=$xdisplay
     local server="" nest_line=""
-    if [ -n "$direct" ]; then
-        nested=$xdisplay
-    else
+    if [ -z "$direct" ]; then
         wait_for 15 grep -q "nested 8-bit display" "$T/err"
         nested=$(sed -n 's/.*nested 8-bit display \(:[0-9]*\) .*/\1/p' "$T/err")
         [ -n "$nested" ] && pass "the launcher nests an 8-bit display" ||
@@ -642,8 +640,7 @@ READY." "$(cat "$T/screen.txt")"
         grep -q "Soundprocess sucessfully started" "$T/out" && ! grep -q "Error opening /dev/dsp" "$T/out" &&
             pass "the sound process opens /dev/dsp through PulseAudio" ||
             fail "the sound process opens /dev/dsp through PulseAudio"
-        [ -n "$(pactl list short sink-inputs 2>/dev/null)" ] && pass "the emulator plays a stream on the server" ||
-            fail "the emulator plays a stream on the server"
+        check "the emulator plays a stream on the server" [ -n "$(pactl list short sink-inputs 2>/dev/null)" ]
     else
         skip_check "no PulseAudio here: the emulator runs with -nosound"
     fi
@@ -657,9 +654,9 @@ READY." "$(cat "$T/screen.txt")"
         fail "Escape ends the emulator"
         kill_tree "$lpid"
     fi
-    grep -q "^Exiting...$" "$T/out" && pass "the emulator shut down in order" || fail "the emulator shut down in order"
+    check "the emulator shut down in order" grep -q "^Exiting...$" "$T/out"
     [ -z "$direct" ] || return 0
-    server_gone "$server" && pass "the nested server is gone afterwards" || fail "the nested server is gone afterwards"
+    check "the nested server is gone afterwards" server_gone "$server"
 }
 
 case "$case_name" in

@@ -54,8 +54,7 @@ bool load_xwd(const char* path, Image& img) {
         for (int x = 0; x < img.width; x++) {
             uint32_t v = 0;
             for (uint32_t i = 0; i < bytes; i++) v = v << 8 | b[data + line * size_t(y) + bytes * size_t(x) + i];
-            auto it = numbers.emplace(v, uint8_t(numbers.size())).first;
-            img.pixels[size_t(y) * img.width + x] = it->second;
+            img.pixels[size_t(y) * img.width + x] = numbers.emplace(v, uint8_t(numbers.size())).first->second;
         }
     return true;
 }

@@ -5,8 +5,10 @@
 
 #include <X11/keysym.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "core/host.h"
@@ -18,6 +20,8 @@
 #include "ui/X.h"
 
 namespace {
+
+using Pair = std::pair<int, int>;
 
 class Keys : public ::testing::Test {
 protected:
@@ -39,6 +43,7 @@ protected:
         frame_count += n;
         release_held_keys();
     }
+    static Pair sticks() { return {joystick, joystick2}; }
     // Whether the key's matrix switch reads closed.
     static bool down(KeySym sym) {
         const KeyBinding* k = find_key(sym);
@@ -141,28 +146,22 @@ TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
     }
     EXPECT_EQ(keycount, 0);
     EXPECT_TRUE(nothing_down());
-    EXPECT_EQ(joystick, 0xFF);
-    EXPECT_EQ(joystick2, 0xFF);
+    EXPECT_EQ(sticks(), Pair(0xFF, 0xFF));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
 }
 
 TEST_F(Keys, JoystickKeysDriveTheirLinesOnly) {
-    struct Case {
-        KeySym sym;
-        uint16_t joystick, joystick2;
-    };
-    for (Case k : {Case{XK_Up, 0xFF, 0xFB}, Case{XK_KP_8, 0xFF, 0xFB}, Case{XK_Down, 0xFF, 0xF7},
-                   Case{XK_KP_2, 0xFF, 0xF7}, Case{XK_Left, 0xFF, 0xEF}, Case{XK_KP_4, 0xFF, 0xEF},
-                   Case{XK_Right, 0x7F, 0xFF}, Case{XK_KP_6, 0x7F, 0xFF}, Case{XK_Control_R, 0xFF, 0xDF},
-                   Case{XK_KP_Up, 0xFF, 0xFB}, Case{XK_KP_Down, 0xFF, 0xF7}, Case{XK_KP_Left, 0xFF, 0xEF},
-                   Case{XK_KP_Right, 0x7F, 0xFF}}) {
-        handle_key(k.sym, true);
-        EXPECT_EQ(joystick, k.joystick) << XKeysymToString(k.sym);
-        EXPECT_EQ(joystick2, k.joystick2) << XKeysymToString(k.sym);
+    // The key, then both joystick bytes while it is down.
+    for (auto [sym, js, js2] : {std::array<KeySym, 3>{XK_Up, 0xFF, 0xFB}, {XK_KP_8, 0xFF, 0xFB}, {XK_Down, 0xFF, 0xF7},
+                                {XK_KP_2, 0xFF, 0xF7}, {XK_Left, 0xFF, 0xEF}, {XK_KP_4, 0xFF, 0xEF},
+                                {XK_Right, 0x7F, 0xFF}, {XK_KP_6, 0x7F, 0xFF}, {XK_Control_R, 0xFF, 0xDF},
+                                {XK_KP_Up, 0xFF, 0xFB}, {XK_KP_Down, 0xFF, 0xF7}, {XK_KP_Left, 0xFF, 0xEF},
+                                {XK_KP_Right, 0x7F, 0xFF}}) {
+        handle_key(sym, true);
+        EXPECT_EQ(sticks(), Pair(int(js), int(js2))) << XKeysymToString(sym);
         EXPECT_EQ(keycount, 0);
-        handle_key(k.sym, false);
-        EXPECT_EQ(joystick, 0xFF);
-        EXPECT_EQ(joystick2, 0xFF);
+        handle_key(sym, false);
+        EXPECT_EQ(sticks(), Pair(0xFF, 0xFF));
     }
     EXPECT_TRUE(nothing_down());
 
@@ -194,8 +193,7 @@ TEST_F(Keys, LettingGoOfHostInputReleasesAllAndLaterReleasesCountNothing) {
     release_host_input();
     EXPECT_TRUE(nothing_down());
     EXPECT_EQ(keycount, 0);
-    EXPECT_EQ(joystick, 0xFF);
-    EXPECT_EQ(joystick2, 0xFF);
+    EXPECT_EQ(sticks(), Pair(0xFF, 0xFF));
 
     // The releases still to come find the keys up and leave a newly held one counted.
     handle_key(XK_b, true);
@@ -324,19 +322,14 @@ TEST_F(Keys, RestoreKeyOnlyRaisesTheCa1FlagOfTheFirstVia) {
 // ---- light pen ---------------------------------------------------------------------------
 
 TEST(LightPen, PositionFollowsScaleAndOverscan) {
-    struct Case {
-        int x, y;
-        unsigned scale, overscan;
-        uint8_t pen_x, pen_y;
-    };
-    for (Case c : {Case{100, 50, 0, 28, 48, 37}, Case{100, 50, 0, 9, 48, 27}, Case{100, 50, 1, 28, 35, 24},
-                   Case{0, 0, 0, 28, 23, 12}, Case{3, 1, 0, 9, 23, 2}, Case{457, 282, 0, 28, 137, 153},
-                   Case{915, 565, 1, 9, 137, 143},
-                   // Divisions truncate toward zero; the sums wrap at 256.
-                   Case{-5, -3, 0, 28, 22, 11}, Case{-200, -100, 0, 9, 229, 208}, Case{1000, 600, 0, 28, 17, 56}}) {
-        PenPosition p = lightpen_position(c.x, c.y, c.scale, c.overscan);
-        EXPECT_EQ(p.x, c.pen_x) << c.x << "," << c.y << " scale " << c.scale;
-        EXPECT_EQ(p.y, c.pen_y) << c.x << "," << c.y << " overscan " << c.overscan;
+    // Pointer x and y, scale, overscan, then the pen's x and y.
+    for (auto [x, y, zoom, top, pen_x, pen_y] :
+         {std::array<int, 6>{100, 50, 0, 28, 48, 37}, {100, 50, 0, 9, 48, 27}, {100, 50, 1, 28, 35, 24},
+          {0, 0, 0, 28, 23, 12}, {3, 1, 0, 9, 23, 2}, {457, 282, 0, 28, 137, 153}, {915, 565, 1, 9, 137, 143},
+          // Divisions truncate toward zero; the sums wrap at 256.
+          {-5, -3, 0, 28, 22, 11}, {-200, -100, 0, 9, 229, 208}, {1000, 600, 0, 28, 17, 56}}) {
+        PenPosition p = lightpen_position(x, y, unsigned(zoom), unsigned(top));
+        EXPECT_EQ(Pair(p.x, p.y), Pair(pen_x, pen_y)) << x << "," << y << " scale " << zoom << " overscan " << top;
     }
 }
 
@@ -390,15 +383,12 @@ TEST(Frame, DoublingTurnsEachByteIntoATwoByTwoBlockInPlace) {
 }
 
 TEST(Frame, DrawingAreaSizeOfEachModeAndScale) {
-    AreaSize pal = drawing_area_size(229, 311, 28, 0);
-    EXPECT_EQ(pal.width, 458u);
-    EXPECT_EQ(pal.height, 283u);
-    AreaSize ntsc = drawing_area_size(201, 260, 9, 0);
-    EXPECT_EQ(ntsc.width, 402u);
-    EXPECT_EQ(ntsc.height, 251u);
-    AreaSize doubled = drawing_area_size(229, 311, 28, 1);
-    EXPECT_EQ(doubled.width, 916u);
-    EXPECT_EQ(doubled.height, 566u);
+    // PAL, NTSC, PAL doubled.
+    for (auto [columns, last, top, scale, w, h] : {std::array<unsigned, 6>{229, 311, 28, 0, 458, 283},
+                                                   {201, 260, 9, 0, 402, 251}, {229, 311, 28, 1, 916, 566}}) {
+        AreaSize a = drawing_area_size(columns, last, top, scale);
+        EXPECT_EQ(std::pair(a.width, a.height), std::pair(w, h)) << columns << " " << scale;
+    }
 }
 
 TEST(Frame, InterlacedFieldsGoToAlternateDoubledLines) {
@@ -410,33 +400,23 @@ TEST(Frame, InterlacedFieldsGoToAlternateDoubledLines) {
     interleave_frame(image.data(), 311);
     for (unsigned line = 1; line <= 311; line++)
         for (unsigned f = 0; f < 2; f++)
-            for (unsigned col = 1; col < 520; col++) {
-                const uint8_t* out = image.data() + (2 * line + f) * 1040 + 2 * col;
-                ASSERT_EQ(out[0], source(f, line, col)) << line << " " << f << " " << col;
-                ASSERT_EQ(out[-1], source(f, line, col)) << line << " " << f << " " << col;
-            }
+            for (unsigned col = 1; col < 520; col++)
+                for (unsigned dx : {0u, 1u})  // both bytes of the doubled pixel
+                    ASSERT_EQ(image[(2 * line + f) * 1040 + 2 * col - dx], source(f, line, col))
+                        << line << " " << f << " " << col;
 }
 
 TEST(Frame, PictureFitsAtTheLargestWholeZoomCentred) {
-    struct Case {
-        unsigned w, h, zoom;
-        int x, y;
-    } cases[] = {
-        {458, 283, 1, 0, 0},     {1000, 700, 2, 42, 67}, {1920, 1049, 3, 273, 100},
-        {400, 200, 1, -29, -41}, {9000, 9000, 8, 2668, 3368},
-    };
-    for (const Case& c : cases) {
-        PictureFit f = fit_picture(c.w, c.h, 229, 283);
-        EXPECT_EQ(f.zoom, c.zoom) << c.w << "x" << c.h;
-        EXPECT_EQ(f.x, c.x) << c.w << "x" << c.h;
-        EXPECT_EQ(f.y, c.y) << c.w << "x" << c.h;
+    // Window width and height, then the zoom and the picture's place.
+    for (auto [w, h, zoom, x, y] : {std::array<int, 5>{458, 283, 1, 0, 0}, {1000, 700, 2, 42, 67},
+                                    {1920, 1049, 3, 273, 100}, {400, 200, 1, -29, -41}, {9000, 9000, 8, 2668, 3368}}) {
+        PictureFit f = fit_picture(unsigned(w), unsigned(h), 229, 283);
+        EXPECT_EQ(std::tuple(int(f.zoom), f.x, f.y), std::tuple(zoom, x, y)) << w << "x" << h;
     }
     // Under half the screen's height; NTSC's shorter picture fits more often.
-    EXPECT_EQ(default_scale(768, 283), 0);
-    EXPECT_EQ(default_scale(1080, 283), 0);
-    EXPECT_EQ(default_scale(1200, 232), 1);
-    EXPECT_EQ(default_scale(2160, 283), 2);
-    EXPECT_EQ(default_scale(100000, 283), 7);
+    for (auto [screen, picture, zoom] : {std::array<unsigned, 3>{768, 283, 0}, {1080, 283, 0}, {1200, 232, 1},
+                                         {2160, 283, 2}, {100000, 283, 7}})
+        EXPECT_EQ(unsigned(default_scale(screen, picture)), zoom) << screen << " " << picture;
 }
 
 TEST(Frame, ZoomStepSamplesTheReplicatedPixelEverywhere) {
@@ -450,12 +430,9 @@ TEST(Frame, ZoomStepSamplesTheReplicatedPixelEverywhere) {
 }
 
 TEST(Names, ExpansionNamesAndAnIndexBeyondThem) {
-    EXPECT_STREQ(expansion_name(0), "unexpanded");
-    EXPECT_STREQ(expansion_name(2), "8 KB expansion");
-    EXPECT_STREQ(expansion_name(4), "24 KB expansion");
-    EXPECT_STREQ(expansion_name(5), "all expansions");
-    EXPECT_STREQ(expansion_name(6), "");
-    EXPECT_STREQ(expansion_name(0xFFFFFFFF), "");
+    for (auto [index, name] : {std::pair{0u, "unexpanded"}, {2u, "8 KB expansion"}, {4u, "24 KB expansion"},
+                               {5u, "all expansions"}, {6u, ""}, {0xFFFFFFFFu, ""}})
+        EXPECT_STREQ(expansion_name(index), name) << index;
 }
 
 }  // namespace

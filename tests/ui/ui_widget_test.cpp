@@ -95,6 +95,14 @@ Dimension dimension(Widget w, const char* name) {
     return v;
 }
 
+using Size = std::pair<int, int>;
+Size area_size() { return {dimension(drawing_area, XmNwidth), dimension(drawing_area, XmNheight)}; }
+std::string window_title() {
+    char* t = nullptr;
+    XtVaGetValues(toplevel, XmNtitle, &t, nullptr);
+    return t ? t : "";
+}
+
 std::vector<Widget> children(Widget w) {
     WidgetList list = nullptr;
     Cardinal n = 0;
@@ -250,20 +258,15 @@ TEST_F(Widgets, PutFrameShowsTheVisibleRectangleOfTheImage) {
 }
 
 TEST_F(Widgets, ShellHasTitleFixedSizeAndFollowsTheVideoMode) {
-    char* title = nullptr;
-    XtVaGetValues(toplevel, XmNtitle, &title, nullptr);
-    EXPECT_STREQ(title, "Tarvikon for Linux V0.8");
-    EXPECT_EQ(dimension(drawing_area, XmNwidth), 458);
-    EXPECT_EQ(dimension(drawing_area, XmNheight), 283);
+    EXPECT_EQ(window_title(), "Tarvikon for Linux V0.8");
+    EXPECT_EQ(area_size(), Size(458, 283));
     EXPECT_GT(menu_height, 10);
     EXPECT_EQ(menu_height, dimension(gmenu_bar, XmNheight));
     auto fixed = [](unsigned w, unsigned h) {
-        EXPECT_EQ(int_resource(toplevel, XmNminWidth), int(w));
-        EXPECT_EQ(int_resource(toplevel, XmNmaxWidth), int(w));
-        EXPECT_EQ(int_resource(toplevel, XmNminHeight), int(h));
-        EXPECT_EQ(int_resource(toplevel, XmNmaxHeight), int(h));
-        EXPECT_EQ(dimension(toplevel, XmNwidth), w);
-        EXPECT_EQ(dimension(toplevel, XmNheight), h);
+        for (auto [r, v] : {std::pair<const char*, unsigned>{XmNminWidth, w}, {XmNmaxWidth, w}, {XmNminHeight, h},
+                            {XmNmaxHeight, h}})
+            EXPECT_EQ(int_resource(toplevel, r), int(v)) << r;
+        EXPECT_EQ(Size(dimension(toplevel, XmNwidth), dimension(toplevel, XmNheight)), Size(w, h));
     };
     fixed(458, 283 + menu_height);
     Position px = 0, py = 0;
@@ -274,8 +277,7 @@ TEST_F(Widgets, ShellHasTitleFixedSizeAndFollowsTheVideoMode) {
     resize_main_window(65, 9);
     settle();
     fixed(402, 251 + menu_height);
-    EXPECT_EQ(dimension(drawing_area, XmNwidth), 402);
-    EXPECT_EQ(dimension(drawing_area, XmNheight), 251);
+    EXPECT_EQ(area_size(), Size(402, 251));
     resize_main_window(71, 9);
     settle();
     fixed(458, 302 + menu_height);
@@ -452,11 +454,6 @@ TEST_F(Widgets, TapeItemsWorkTheDeckAndTheTitleShowsIt) {
             if (name == XtName(w)) return w;
         return Widget(nullptr);
     };
-    auto title = [] {
-        char* t = nullptr;
-        XtVaGetValues(toplevel, XmNtitle, &t, nullptr);
-        return std::string(t ? t : "");
-    };
     XtCallCallbacks(item("Attach tape image..."), XmNactivateCallback, nullptr);
     EXPECT_TRUE(XtIsManaged(attach_tape_dialog));
     XtUnmanageChild(attach_tape_dialog);
@@ -467,25 +464,21 @@ TEST_F(Widgets, TapeItemsWorkTheDeckAndTheTitleShowsIt) {
     for (auto [name, shown] : {std::pair{"Play", "  Tape 000 PLAY"}, {"Stop", "  Tape 000 STOP"}, {"Eject", ""}}) {
         XtCallCallbacks(item(name), XmNactivateCallback, nullptr);
         show_tape_status();
-        EXPECT_EQ(title(), std::string(WINDOW_TITLE) + shown) << name;
+        EXPECT_EQ(window_title(), std::string(WINDOW_TITLE) + shown) << name;
     }
 }
 
 TEST_F(Widgets, MenuItemsOpenTheirDialogs) {
-    struct Case {
-        Widget item;
-        Widget dialog;
-    };
     // An empty program: end pointer two above the start.
     memory[0x2B] = 0x01, memory[0x2C] = 0x10, memory[0x2D] = 0x03, memory[0x2E] = 0x10;
-    for (Case c : {Case{load_basic_item, load_basic_dialog}, Case{save_basic_item, save_error_dialog},
-                   Case{load_cart_item, load_cart_dialog}, Case{attach_disk_item, attach_disk_dialog},
-                   Case{memory_item, memory_dialog},
-                   Case{speed_item, speed_dialog}, Case{video_item, video_dialog}, Case{about_item, about_window}}) {
-        EXPECT_FALSE(XtIsManaged(c.dialog)) << XtName(c.item);
-        XtCallCallbacks(c.item, XmNactivateCallback, nullptr);
-        EXPECT_TRUE(XtIsManaged(c.dialog)) << XtName(c.item);
-        XtUnmanageChild(c.dialog);
+    for (auto [item, dialog] : {std::pair{load_basic_item, load_basic_dialog}, {save_basic_item, save_error_dialog},
+                                {load_cart_item, load_cart_dialog}, {attach_disk_item, attach_disk_dialog},
+                                {memory_item, memory_dialog}, {speed_item, speed_dialog}, {video_item, video_dialog},
+                                {about_item, about_window}}) {
+        EXPECT_FALSE(XtIsManaged(dialog)) << XtName(item);
+        XtCallCallbacks(item, XmNactivateCallback, nullptr);
+        EXPECT_TRUE(XtIsManaged(dialog)) << XtName(item);
+        XtUnmanageChild(dialog);
     }
     // With a program in memory the save dialog itself.
     memory[0x2D] = 0x20;
@@ -604,33 +597,25 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     cbs.value = chosen;
     std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
 
-    XtManageChild(load_basic_dialog);
-    std::string out = capture_stdout([&] { dialog1CB(load_basic_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(XtIsManaged(load_basic_dialog));
-
-    XtManageChild(save_basic_dialog);
-    out = capture_stdout([&] { dialog2CB(save_basic_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(XtIsManaged(save_basic_dialog));
+    // Each dialog with its callback; client data 21 is Cancel.
+    const std::pair<Widget, XtCallbackProc> dialogs[] = {
+        {load_basic_dialog, dialog1CB}, {save_basic_dialog, dialog2CB}, {load_cart_dialog, dialog3CB}};
+    auto press = [&](const std::pair<Widget, XtCallbackProc>& d, long button) {
+        return capture_stdout([&] { d.second(d.first, reinterpret_cast<XtPointer>(button), &cbs); });
+    };
+    for (const auto& d : dialogs) {
+        XtManageChild(d.first);
+        EXPECT_EQ(press(d, 21), "") << XtName(d.first);
+        EXPECT_FALSE(XtIsManaged(d.first)) << XtName(d.first);
+    }
     EXPECT_NE(access(name.c_str(), F_OK), 0);
-
-    XtManageChild(load_cart_dialog);
-    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(21), &cbs); });
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(XtIsManaged(load_cart_dialog));
     EXPECT_FALSE(XtIsManaged(cart_start_dialog));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
 
     // Any other client data: the BASIC dialogs stay as they are, the cartridge
     // dialog is hidden all the same; nothing is loaded or saved.
-    for (Widget dialog : {load_basic_dialog, save_basic_dialog, load_cart_dialog}) XtManageChild(dialog);
-    out = capture_stdout([&] {
-        dialog1CB(load_basic_dialog, reinterpret_cast<XtPointer>(22), &cbs);
-        dialog2CB(save_basic_dialog, reinterpret_cast<XtPointer>(22), &cbs);
-        dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(22), &cbs);
-    });
-    EXPECT_EQ(out, "");
+    for (const auto& d : dialogs) XtManageChild(d.first);
+    for (const auto& d : dialogs) EXPECT_EQ(press(d, 22), "") << XtName(d.first);
     EXPECT_TRUE(XtIsManaged(load_basic_dialog));
     EXPECT_TRUE(XtIsManaged(save_basic_dialog));
     EXPECT_FALSE(XtIsManaged(load_cart_dialog));
@@ -646,9 +631,8 @@ TEST_F(Widgets, FileDialogCancelOnlyHides) {
     cbs.value = cart_name;
     XtManageChild(load_cart_dialog);
     uint8_t saved_memdef = memdef;
-    out = capture_stdout([&] { dialog3CB(load_cart_dialog, reinterpret_cast<XtPointer>(20), &cbs); });
+    EXPECT_EQ(press(dialogs[2], 20), "Loading game cartridge " + cart + " at $a000...failed\n");
     XmStringFree(cart_name);
-    EXPECT_EQ(out, "Loading game cartridge " + cart + " at $a000...failed\n");
     EXPECT_FALSE(XtIsManaged(load_cart_dialog));
     EXPECT_TRUE(XtIsManaged(cart_start_dialog));
     XtUnmanageChild(cart_start_dialog);
@@ -712,11 +696,9 @@ TEST_F(Widgets, MessageDialogsShowTheirTextsWithOnlyAnOkButton) {
         EXPECT_FALSE(XtIsManaged(c.dialog));
     }
     std::string halt = string_resource(halt_dialog, XmNmessageString);
-    EXPECT_EQ(halt.rfind("HLT instruction executed ! VIC 20 has crashed,\nthis might be a bug in Tarvikon,\n"
-                         "please report it to : \n",
-                         0),
-              0u)
-        << halt;
+    const char* halt_start =
+        "HLT instruction executed ! VIC 20 has crashed,\nthis might be a bug in Tarvikon,\nplease report it to : \n";
+    EXPECT_EQ(halt.rfind(halt_start, 0), 0u) << halt;
     EXPECT_EQ(title_of(halt_dialog), "Error Message");
     EXPECT_EQ(byte_resource(about_window, XmNdialogType), XmDIALOG_MESSAGE);
     EXPECT_EQ(title_of(about_window), "About Tarvikon for Linux");
@@ -808,10 +790,9 @@ void check_form(Widget dialog, const char* title, Dimension width, Dimension hei
     EXPECT_EQ(title_of(dialog), title);
     EXPECT_EQ(dimension(dialog, XmNwidth), width);
     EXPECT_EQ(dimension(dialog, XmNheight), height);
-    EXPECT_EQ(int_resource(XtParent(dialog), XmNminWidth), width);
-    EXPECT_EQ(int_resource(XtParent(dialog), XmNmaxWidth), width);
-    EXPECT_EQ(int_resource(XtParent(dialog), XmNminHeight), height);
-    EXPECT_EQ(int_resource(XtParent(dialog), XmNmaxHeight), height);
+    for (auto [r, v] : {std::pair<const char*, int>{XmNminWidth, width}, {XmNmaxWidth, width}, {XmNminHeight, height},
+                        {XmNmaxHeight, height}})
+        EXPECT_EQ(int_resource(XtParent(dialog), r), v) << r;
     EXPECT_EQ(byte_resource(dialog, XmNresizePolicy), XmRESIZE_NONE);
     Boolean auto_unmanage = False;
     XtVaGetValues(dialog, XmNautoUnmanage, &auto_unmanage, nullptr);
@@ -933,13 +914,11 @@ TEST_F(Widgets, MemoryDialogChoosesOnDragAndAppliesWithAReset) {
     XtCallCallbacks(button, XmNactivateCallback, nullptr);
     EXPECT_EQ(memory[0x1000], 0x12);
     EXPECT_EQ(ram & RAM_AT_A000, RAM_AT_A000);
-    EXPECT_EQ(rombank[10], BLOCK_RAM);
-    EXPECT_EQ(rombank[11], BLOCK_RAM);
+    EXPECT_EQ(Size(rombank[10], rombank[11]), Size(BLOCK_RAM, BLOCK_RAM));
     XmToggleButtonSetState(ram_toggle, False, False);
     XtCallCallbacks(button, XmNactivateCallback, nullptr);
     EXPECT_EQ(ram & RAM_AT_A000, 0);
-    EXPECT_EQ(rombank[10], BLOCK_ROM);
-    EXPECT_EQ(rombank[11], BLOCK_ROM);
+    EXPECT_EQ(Size(rombank[10], rombank[11]), Size(BLOCK_ROM, BLOCK_ROM));
     EXPECT_FALSE(XtIsSensitive(save_config_item));
 
     // Apply with a new expansion: reset with it in effect, Save config offered.
@@ -1041,8 +1020,7 @@ TEST_F(Widgets, VideoDialogResetsOnlyForAChange) {
     EXPECT_EQ(memory[0x1000], 0xFF);
     EXPECT_TRUE(XtIsSensitive(save_config_item));
     settle();
-    EXPECT_EQ(dimension(drawing_area, XmNwidth), 402);
-    EXPECT_EQ(dimension(drawing_area, XmNheight), 251);
+    EXPECT_EQ(area_size(), Size(402, 251));
 
     // And back.
     XmToggleButtonGadgetSetState(pal_toggle, True, True);
@@ -1051,8 +1029,7 @@ TEST_F(Widgets, VideoDialogResetsOnlyForAChange) {
     EXPECT_EQ(scanline, PAL_SCANLINE);
     EXPECT_EQ(overscan, 28);
     settle();
-    EXPECT_EQ(dimension(drawing_area, XmNwidth), 458);
-    EXPECT_EQ(dimension(drawing_area, XmNheight), 283);
+    EXPECT_EQ(area_size(), Size(458, 283));
 }
 
 // ---- the scaled picture of a 24-bit display ---------------------------------------------------
@@ -1087,8 +1064,7 @@ TEST_F(DeepWidgets, InterlacedFieldsShowOnAlternateLinesAndTheLightPenMeetsThePi
     auto both = shown_rows(2 * 283);
     frame_interlaced = 0;
     auto even = shown_rows(2 * 283);
-    ASSERT_EQ(both.size(), 566u);
-    ASSERT_EQ(even.size(), 566u);
+    ASSERT_EQ(Size(both.size(), even.size()), Size(566, 566));
     for (unsigned r = 0; r < 283; r++) {
         // Interlaced: row 2r from the even field's line, 2r + 1 from the odd one's.
         EXPECT_EQ(both[2 * r].first, even[2 * r].first) << r;
@@ -1114,15 +1090,13 @@ TEST_F(DeepWidgets, InterlacedFieldsShowOnAlternateLinesAndTheLightPenMeetsThePi
     click.xbutton.y = fit.y + int(fit.zoom) * 20;
     MouseCB(drawing_area, nullptr, &click, nullptr);
     PenPosition normal = lightpen_position(40, 20, 0, overscan);
-    EXPECT_EQ(Vic.lightpen_x, normal.x);
-    EXPECT_EQ(Vic.lightpen_y, normal.y);
+    EXPECT_EQ(Size(Vic.lightpen_x, Vic.lightpen_y), Size(normal.x, normal.y));
 }
 
 TEST_F(DeepWidgets, StandardSwitchKeepsTheZoomAndTheWindowStaysResizable) {
     resize_main_window(NTSC_SCANLINE, 9);
     settle();
-    EXPECT_EQ(dimension(drawing_area, XmNwidth), 2 * 402);
-    EXPECT_EQ(dimension(drawing_area, XmNheight), 2 * 251);
+    EXPECT_EQ(area_size(), Size(2 * 402, 2 * 251));
     EXPECT_EQ(int_resource(toplevel, XmNminWidth), 402);  // a shell's size hints are ints
     EXPECT_EQ(int_resource(toplevel, XmNminHeight), 251 + menu_height);
     EXPECT_GT(int_resource(toplevel, XmNmaxWidth), 4000);

@@ -337,32 +337,26 @@ std::optional<Picture> parse_xwd(const std::string& bytes) {
     p.width = int(width);
     p.height = int(height);
     p.pixels.resize(size_t(width) * height);
-    if (bits_per_pixel != 8) {
-        // TrueColor: each channel where its mask says, widened to 8 bits.
-        const bool msb_first = be32(bytes, 28) != 0;
-        const uint32_t masks[3] = {be32(bytes, 56), be32(bytes, 60), be32(bytes, 64)};
-        auto channel = [](uint32_t v, uint32_t mask) {
-            if (!mask) return uint8_t(0);
-            while (!(mask & 1)) mask >>= 1, v >>= 1;
-            return uint8_t((v & mask) * 255 / mask);
-        };
-        const unsigned n = bits_per_pixel / 8;
-        for (uint32_t row = 0; row < height; row++)
-            for (uint32_t col = 0; col < width; col++) {
-                uint32_t v = 0;
-                for (unsigned i = 0; i < n; i++) {
-                    uint8_t b = uint8_t(bytes[data + size_t(row) * bytes_per_line + n * col + i]);
-                    v |= uint32_t(b) << (8 * (msb_first ? n - 1 - i : i));
-                }
-                p.pixels[size_t(row) * width + col] = {channel(v, masks[0]), channel(v, masks[1]), channel(v, masks[2])};
-            }
-        return p;
-    }
+    // 8 bits: an index into the colour table. More: TrueColor, each channel
+    // where its mask says, widened to 8 bits.
+    const bool msb_first = be32(bytes, 28) != 0;
+    const uint32_t masks[3] = {be32(bytes, 56), be32(bytes, 60), be32(bytes, 64)};
+    auto channel = [](uint32_t v, uint32_t mask) {
+        if (!mask) return uint8_t(0);
+        while (!(mask & 1)) mask >>= 1, v >>= 1;
+        return uint8_t((v & mask) * 255 / mask);
+    };
+    const unsigned n = bits_per_pixel / 8;
     for (uint32_t row = 0; row < height; row++)
         for (uint32_t col = 0; col < width; col++) {
-            uint8_t v = uint8_t(bytes[data + size_t(row) * bytes_per_line + col]);
+            uint32_t v = 0;
+            for (unsigned i = 0; i < n; i++)
+                v |= uint32_t(uint8_t(bytes[data + size_t(row) * bytes_per_line + n * col + i]))
+                     << (8 * (msb_first ? n - 1 - i : i));
+            Rgb& out = p.pixels[size_t(row) * width + col];
             auto it = cmap.find(v);
-            p.pixels[size_t(row) * width + col] = it == cmap.end() ? Rgb{255, 0, 255} : it->second;
+            if (n > 1) out = {channel(v, masks[0]), channel(v, masks[1]), channel(v, masks[2])};
+            else out = it == cmap.end() ? Rgb{255, 0, 255} : it->second;
         }
     return p;
 }
