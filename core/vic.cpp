@@ -16,7 +16,15 @@ FrameGeometry Frame;
 uint16_t vidpoint = 0, colpoint = 0x9400, charaddr = 0x8000;
 uint8_t doublesize = 8;
 uint32_t bordpixel = 0, backpix = 0, auxpix = 0;
-VicColor vic_colors[VIC_COLOR_COUNT];
+// The colours' light, in colour-code order; the host fills in the pixels.
+VicColor vic_colors[VIC_COLOR_COUNT] = {
+    {0, 0, 0, 0, 0},             {59000, 59000, 59000, 0, 0}, {65535, 12000, 12000, 0, 0},
+    {0, 56000, 56000, 0, 0},     {65535, 10000, 65535, 0, 0}, {0, 57000, 0, 0, 0},
+    {10000, 20000, 60000, 0, 0}, {62000, 62000, 0, 0, 0},     {65535, 20000, 10000, 0, 0},
+    {65535, 35000, 25000, 0, 0}, {65535, 25000, 25000, 0, 0}, {15000, 65535, 65535, 0, 0},
+    {65535, 35000, 55000, 0, 0}, {0, 65535, 25000, 0, 0},     {45000, 50000, 65535, 0, 0},
+    {65535, 65535, 0, 0, 0},     {53000, 53000, 53000, 0, 0}, {65535, 65535, 65535, 0, 0},
+};
 uint8_t frame_interlaced = 0;
 uint8_t field_odd = 0, field_extra = 0;
 uint8_t vic_pages[0x20];

@@ -83,40 +83,33 @@ void say(const char* text) {
 struct ColorRecord {
     VicColorCode code;
     const char* name;
-    uint16_t red, green, blue;
 };
 
-// Allocation order: three groups, each filled in before its allocations.
+// Allocation order: three groups (the light of each colour is the VIC's, vic_colors).
 constexpr ColorRecord COLOR_GROUPS[3][8] = {
-    {{COLOR_BLUE, "blue", 10000, 20000, 60000},
-     {COLOR_RED, "red", 65535, 12000, 12000},
-     {COLOR_GREEN, "green", 0, 57000, 0},
-     {COLOR_CYAN, "cyan", 0, 56000, 56000},
-     {COLOR_PURPLE, "purple", 65535, 10000, 65535},
-     {COLOR_BLACK, "black", 0, 0, 0},
-     {COLOR_WHITE, "white", 59000, 59000, 59000},
-     {COLOR_YELLOW, "yellow", 62000, 62000, 0}},
-    {{COLOR_ORANGE, "orange", 65535, 20000, 10000},
-     {COLOR_LTORANGE, "ltorange", 65535, 35000, 25000},
-     {COLOR_PINK, "pink", 65535, 25000, 25000},
-     {COLOR_LTCYAN, "ltcyan", 15000, 65535, 65535},
-     {COLOR_LTPURPLE, "ltpurple", 65535, 35000, 55000},
-     {COLOR_LTGREEN, "ltgreen", 0, 65535, 25000},
-     {COLOR_LTBLUE, "ltblue", 45000, 50000, 65535},
-     {COLOR_LTYELLOW, "ltyellow", 65535, 65535, 0}},
-    {{COLOR_GREY, "grey", 53000, 53000, 53000},
-     {COLOR_WHITE2, "white2", 65535, 65535, 65535}},
+    {{COLOR_BLUE, "blue"},
+     {COLOR_RED, "red"},
+     {COLOR_GREEN, "green"},
+     {COLOR_CYAN, "cyan"},
+     {COLOR_PURPLE, "purple"},
+     {COLOR_BLACK, "black"},
+     {COLOR_WHITE, "white"},
+     {COLOR_YELLOW, "yellow"}},
+    {{COLOR_ORANGE, "orange"},
+     {COLOR_LTORANGE, "ltorange"},
+     {COLOR_PINK, "pink"},
+     {COLOR_LTCYAN, "ltcyan"},
+     {COLOR_LTPURPLE, "ltpurple"},
+     {COLOR_LTGREEN, "ltgreen"},
+     {COLOR_LTBLUE, "ltblue"},
+     {COLOR_LTYELLOW, "ltyellow"}},
+    {{COLOR_GREY, "grey"},
+     {COLOR_WHITE2, "white2"}},
 };
 constexpr unsigned COLOR_GROUP_SIZES[3] = {8, 8, 2};
 
 void allocate_colors() {
     for (unsigned g = 0; g < 3; g++) {
-        for (unsigned i = 0; i < COLOR_GROUP_SIZES[g]; i++) {
-            const ColorRecord& c = COLOR_GROUPS[g][i];
-            vic_colors[c.code].red = c.red;
-            vic_colors[c.code].green = c.green;
-            vic_colors[c.code].blue = c.blue;
-        }
         for (unsigned i = 0; i < COLOR_GROUP_SIZES[g]; i++) {
             const ColorRecord& c = COLOR_GROUPS[g][i];
             VicColor& v = vic_colors[c.code];

@@ -2,6 +2,8 @@
 // screen in the screen matrix and in the frame image, typing through the
 // keyboard matrix, RUN/STOP with RESTORE, and the memory each expansion
 // gives BASIC.
+#include <png.h>
+
 #include <cstring>
 #include <functional>
 #include <map>
@@ -9,10 +11,12 @@
 
 #include "core/host.h"
 #include "core/memory.h"
+#include "core/screen_text.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
 #include "core/vic.h"
 #include "files/fileio.h"
+#include "files/png.h"
 #include "screen.h"
 #include "support.h"
 
@@ -154,6 +158,32 @@ TEST_F(Boot, PalAndNtscKernalsShowTheStartScreen) {
         expect_text_color(frame, "**** TARVIKON 0.8 ****", BLUE);
         expect_text_color(frame, "3583 BYTES FREE", BLUE);
         expect_text_color(frame, "READY.", BLUE);
+
+        // The screen as text, and the picture as a PNG read back by libpng itself.
+        std::string text;
+        for (std::string row : matrix.rows()) text += row.erase(row.find_last_not_of(' ') + 1) + "\n";
+        EXPECT_EQ(screen_text(), text);
+        const std::string path = testing::TempDir() + "boot.png";
+        std::string error;
+        ASSERT_TRUE(write_png(path, capture_picture(), error)) << error;
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
+        png.format = PNG_FORMAT_RGB;
+        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
+        ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr));
+        ASSERT_EQ(png.width, screen_width);
+        ASSERT_EQ(png.height, last_line - overscan);
+        auto light = [&](unsigned x, unsigned y) {
+            const uint8_t* p = &rgb[3 * (y * png.width + x)];
+            return std::vector<int>{p[0], p[1], p[2]};
+        };
+        auto expected = [](uint8_t code) {
+            return std::vector<int>{vic_colors[code].red >> 8, vic_colors[code].green >> 8, vic_colors[code].blue >> 8};
+        };
+        EXPECT_EQ(light(0, 0), expected(CYAN));
+        // The second text row's last cell holds no character: background.
+        EXPECT_EQ(light(Frame.left_border - Frame.view_left + 21 * 8 + 4, Frame.text_top - overscan + 12), expected(WHITE));
     }
 }
 
