@@ -33,8 +33,9 @@ constexpr uint8_t PCR_CB2_INDEPENDENT = 0x20, PCR_CA2_INDEPENDENT = 0x02;
 constexpr uint8_t IER_SET = 0x80;
 constexpr uint8_t PB7 = 0x80;
 
-// A reload takes two cycles beyond the underflow.
-constexpr uint16_t T1_RELOAD_CYCLES = 2;
+// The processor polls the interrupt lines two cycles before an
+// instruction's end.
+constexpr uint32_t POLL_LEAD = 2;
 // Joystick device: half-width of the centred zone.
 constexpr int JS_DEAD_ZONE = 20;
 
@@ -122,6 +123,8 @@ uint8_t via_read(uint16_t addr) {
     case VIA_T2CL:
         *via.ifr &= uint8_t(~IFR_T2);
         return memory[addr];
+    case VIA_IFR:  // bit 7: an enabled flag is set, as the line is now
+        return uint8_t((memory[addr] & 0x7F) | (*via.ifr & *via.ier & 0x7F ? IFR_ANY : 0));
     case VIA_IER:
         return memory[addr] | IER_SET;
     default:
@@ -154,9 +157,12 @@ bool via_write(uint16_t& addr, uint8_t& value) {
         addr = uint16_t(real_base(via) + VIA_T1LL);  // the latch, even from a mirror
         return true;
     case VIA_T1CH: {
+        // The counter takes the latch in the cycle after this write cycle:
+        // stored one higher, so that the next cycle's count shows the latch.
         *via.t1lh = value;
         uint16_t latch = pair(via.t1ll);
         set_pair(via.t1cl, latch == 0xFFFF ? latch : uint16_t(latch + 1));
+        via.t1_reload = latch == 0xFFFF;
         via.t1_armed = 1;
         *via.ifr &= uint8_t(~IFR_T1);
         if ((*via.acr & (ACR_PB7_OUTPUT | ACR_T1_FREE_RUN)) == ACR_PB7_OUTPUT) *via.orb &= uint8_t(~PB7);
@@ -171,6 +177,7 @@ bool via_write(uint16_t& addr, uint8_t& value) {
     case VIA_T2CH: {
         uint16_t start = uint16_t(value << 8 | via.t2_latch_low);
         set_pair(via.t2cl, start == 0xFFFF ? start : uint16_t(start + 1));
+        via.t2_hold = start == 0xFFFF;
         via.t2_armed = 1;
         *via.ifr &= uint8_t(~IFR_T2);
         return false;
@@ -191,7 +198,7 @@ bool via_write(uint16_t& addr, uint8_t& value) {
 }
 
 // Registers with side effects; the rest are plain storage.
-constexpr uint8_t READ_HANDLED[] = {VIA_ORB, VIA_ORA, VIA_T1CL, VIA_T2CL, VIA_IER, VIA_ORA_NH};
+constexpr uint8_t READ_HANDLED[] = {VIA_ORB, VIA_ORA, VIA_T1CL, VIA_T2CL, VIA_IFR, VIA_IER, VIA_ORA_NH};
 constexpr uint8_t WRITE_HANDLED[] = {VIA_ORB,  VIA_ORA,  VIA_T1CL, VIA_T1CH, VIA_T1LH,
                                      VIA_T2CL, VIA_T2CH, VIA_IFR,  VIA_IER,  VIA_ORA_NH};
 
@@ -218,28 +225,53 @@ void wire(Via& via, uint16_t base) {
 void init_timers(Via& via) {
     *via.t1ll = *via.t1lh = *via.t1cl = *via.t1ch = 0xAA;
     via.t1_armed = 1;
+    via.t1_reload = 0;
     *via.acr |= ACR_T1_FREE_RUN;
     via.t2_latch_low = 0xFF;
     *via.t2cl = *via.t2ch = 0xFF;
     via.t2_armed = 1;
+    via.t2_hold = 0;
     *via.sr = 0xFF;
 }
 
-// The timers run after every instruction: the common case (no underflow)
-// stays small and inline, the rest is out of line.
-[[gnu::cold, gnu::noinline]] void timer1_underflow(Via& via, uint16_t c, uint16_t n) {
-    uint16_t d = uint16_t(c - n);
-    n = uint16_t(pair(via.t1ll) - d + T1_RELOAD_CYCLES);
-    if (via.t1_armed) {
-        if (*via.acr & *via.ddrb & PB7) {
-            *via.orb ^= PB7;
-            fputs(PB7_TEXT[chip_number(via)], stdout);
+// The timers count once per cycle. After a write to T1C-H with latch N the
+// counter shows N, N - 1, ... 1, 0 and then $FFFF: the flag (and the
+// interrupt line) rise with the $FFFF cycle, N + 1.5 cycles after the write
+// cycle. In free-run mode the next cycle shows N again, so a period is
+// N + 2 cycles; a one-shot timer counts on from $FFFF, and once it has
+// flagged, it reloads from the latch silently as in free-run. Timer 2
+// counts the same way without reloading and flags once, at its first $FFFF.
+//
+// The counter bytes hold what the counter shows in the cycle the timers
+// have been counted up to; the common case (no pass below 0) stays small
+// and inline, the rest is out of line.
+[[gnu::cold, gnu::noinline]] void timer1_passes(Via& via, uint32_t left) {
+    uint16_t n = pair(via.t1cl);
+    for (;;) {
+        if (via.t1_reload) {
+            if (left == 0) break;
+            via.t1_reload = 0;
+            n = pair(via.t1ll);
+            left--;
         }
-        *via.ifr |= IFR_T1;
-        if (!(*via.acr & ACR_T1_FREE_RUN)) {
-            via.t1_armed = 0;
-            n = uint16_t(~d);  // rolls over from $FFFF
+        if (left <= n) {
+            n = uint16_t(n - left);
+            break;
         }
+        left -= n + 1u;  // to the cycle that shows $FFFF
+        n = 0xFFFF;
+        if (via.t1_armed) {
+            if (*via.acr & *via.ddrb & PB7) {
+                *via.orb ^= PB7;
+                fputs(PB7_TEXT[chip_number(via)], stdout);
+            }
+            *via.ifr |= IFR_T1;
+            if (!(*via.acr & ACR_T1_FREE_RUN)) {
+                via.t1_armed = 0;
+                continue;  // no reload: counts on from $FFFF
+            }
+        }
+        via.t1_reload = 1;
     }
     set_pair(via.t1cl, n);
 }
@@ -254,8 +286,8 @@ void init_timers(Via& via) {
 inline void count_timer1(Via& via, uint16_t c) {
     uint8_t* counter = via.t1cl;
     uint16_t n = pair(counter);
-    if (c < n) set_pair(counter, uint16_t(n - c));
-    else timer1_underflow(via, c, n);
+    if (c <= n && !via.t1_reload) set_pair(counter, uint16_t(n - c));
+    else timer1_passes(via, c);
 }
 
 inline void count_timer2(Via& via, uint16_t c) {
@@ -263,9 +295,13 @@ inline void count_timer2(Via& via, uint16_t c) {
         timer2_pulse_counting(via);
         return;
     }
+    if (via.t2_hold && c) {
+        via.t2_hold = 0;
+        c--;
+    }
     uint8_t* counter = via.t2cl;
     uint16_t n = pair(counter);
-    if (c >= n && via.t2_armed) timer2_underflow(via);
+    if (c > n && via.t2_armed) timer2_underflow(via);
     set_pair(counter, uint16_t(n - c));  // no reload: rolls over
 }
 
@@ -329,10 +365,10 @@ uint32_t cycles_before_timer_event() {
     uint32_t cycles = UINT32_MAX;
     for (const Via* via : {&Via1, &Via2}) {
         if (*via->acr & ACR_T2_PULSE_COUNT) return 0;
-        cycles = std::min<uint32_t>(cycles, pair(via->t1cl));
-        if (via->t2_armed) cycles = std::min<uint32_t>(cycles, pair(via->t2cl));
+        cycles = std::min(cycles, via->t1_reload ? pair(via->t1ll) + 2u : pair(via->t1cl) + 1u);
+        if (via->t2_armed) cycles = std::min(cycles, pair(via->t2cl) + 1u + via->t2_hold);
     }
-    return cycles;
+    return cycles + POLL_LEAD;
 }
 
 void count_via_timers(int32_t elapsed) {
