@@ -157,12 +157,14 @@ void count_timers_to(int32_t cycles_run) {
 }
 
 // The processor's interrupt poll: the lines as they stand in the poll's
-// cycle. NMI is taken on a rising request of the first VIA since the last
-// poll, IRQ while the second VIA's request stands and I was clear.
-void poll_lines(int32_t poll_cycle) {
-    count_timers_to(poll_cycle);
-    nmi_alt = nmi_low;
-    update_interrupt_lines();
+// cycle, and the timers counted on to `cycles_run`. NMI is taken on a
+// rising request of the first VIA since the last poll, IRQ while the
+// second VIA's request stands and I was clear.
+void poll_lines(int32_t poll_cycle, int32_t cycles_run) {
+    poll_cycle = std::max(poll_cycle, timers_caught_up);
+    cycles_run = std::max(cycles_run, poll_cycle);
+    count_via_timers_with_poll(poll_cycle - timers_caught_up, cycles_run - poll_cycle);
+    timers_caught_up = cycles_run;
     lines_polled = true;
 }
 
@@ -176,8 +178,8 @@ void finish_turn() {
     }
 
     const InterruptPoll poll = last_interrupt_poll();
-    if (!lines_polled) poll_lines(cycles - poll.lead);
-    count_timers_to(cycles);
+    if (!lines_polled) poll_lines(cycles - poll.lead, cycles);
+    else count_timers_to(cycles);
     int32_t elapsed = cycles - step_caught_up;
     step_caught_up = timers_caught_up = 0;
     lines_polled = false;
@@ -249,8 +251,8 @@ void catch_up_step(int32_t start, int32_t poll, int32_t access) {
     }
     // The poll comes before an access in the same or a later cycle: an
     // access changes the lines from the cycle after its own.
-    if (access >= poll && !lines_polled) poll_lines(poll);
-    count_timers_to(access);
+    if (access >= poll && !lines_polled) poll_lines(poll, access);
+    else count_timers_to(access);
 }
 
 void run_step() {

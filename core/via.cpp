@@ -371,12 +371,24 @@ uint32_t cycles_before_timer_event() {
     return cycles + POLL_LEAD;
 }
 
-void count_via_timers(int32_t elapsed) {
+namespace {
+inline void count_timers(int32_t elapsed) {
     uint16_t c = uint16_t(elapsed);
     count_timer1(Via2, c);
     count_timer2(Via2, c);
     count_timer1(Via1, c);
     count_timer2(Via1, c);
+}
+}  // namespace
+
+void count_via_timers(int32_t elapsed) { count_timers(elapsed); }
+
+void count_via_timers_with_poll(int32_t to_poll, int32_t after) {
+    if (to_poll > 0) count_timers(to_poll);
+    nmi_alt = nmi_low;
+    nmi_low = interrupt_line(Via1);
+    irq_low = interrupt_line(Via2);
+    if (after > 0) count_timers(after);
 }
 
 void poll_joystick_device() {

@@ -110,6 +110,10 @@ uint32_t cycles_before_timer_event();
 // what counting at once gives.
 void count_via_timers(int32_t elapsed);
 
+// The processor's interrupt poll within a count: counts `to_poll` cycles,
+// keeps nmi_low in nmi_alt and recomputes the lines, counts `after` more.
+void count_via_timers_with_poll(int32_t to_poll, int32_t after);
+
 // Reads one record from the joystick device after a drawn frame.
 void poll_joystick_device();
 
