@@ -1,7 +1,8 @@
 ; A raster engine. It waits for raster line SYNC x 2 through $9004, starts
 ; the second VIA's timer 1 free-running with LATCH = one frame less 2, so
 ; that its flag rises once a frame in the same cycle F of the same line, and
-; runs LDA abs (4), NOP (2), JMP (3) until the interrupt. That is taken
+; runs LDA abs (4), NOP, NOP (2 each), JMP (3): 11 cycles, prime to both
+; frame lengths, so that the flag meets every cycle of the loop. The interrupt is taken
 ; after the first instruction whose poll (its second-to-last cycle) comes
 ; in F or later; it ends in E with late = E - 2 - F in 0..3, since the one
 ; before it ended by F + 1. The handler reads T1C-L in E + 13 (7 cycles of
@@ -48,6 +49,7 @@ wait:   lda $9004
         sta $9125               ; counts from here on, one frame a period
         cli
 main:   lda $1000
+        nop
         nop
         jmp main
 
