@@ -152,18 +152,19 @@ bool lines_polled = false;
 
 void count_timers_to(int32_t cycles_run) {
     if (cycles_run <= timers_caught_up) return;
-    count_via_timers(cycles_run - timers_caught_up);
+    catch_up_via_timers(cycles_run - timers_caught_up);
     timers_caught_up = cycles_run;
 }
 
 // The processor's interrupt poll: the lines as they stand in the poll's
-// cycle, and the timers counted on to `cycles_run`. NMI is taken on a
-// rising request of the first VIA since the last poll, IRQ while the
-// second VIA's request stands and I was clear.
-void poll_lines(int32_t poll_cycle, int32_t cycles_run) {
+// cycle, and the timers counted on to `cycles_run` (the end of the step,
+// or a part of it). NMI is taken on a rising request of the first VIA
+// since the last poll, IRQ while the second VIA's request stands and I was
+// clear.
+void poll_lines(int32_t poll_cycle, int32_t cycles_run, bool whole_step) {
     poll_cycle = std::max(poll_cycle, timers_caught_up);
     cycles_run = std::max(cycles_run, poll_cycle);
-    count_via_timers_with_poll(poll_cycle - timers_caught_up, cycles_run - poll_cycle);
+    count_via_timers_with_poll(poll_cycle - timers_caught_up, cycles_run - poll_cycle, whole_step);
     timers_caught_up = cycles_run;
     lines_polled = true;
 }
@@ -178,13 +179,13 @@ void finish_turn() {
     }
 
     const InterruptPoll poll = last_interrupt_poll();
-    if (!lines_polled) poll_lines(cycles - poll.lead, cycles);
-    else count_timers_to(cycles);
+    if (!lines_polled) poll_lines(cycles - poll.lead, cycles, true);
+    else count_via_timers(std::max(cycles - timers_caught_up, 0));
     int32_t elapsed = cycles - step_caught_up;
     step_caught_up = timers_caught_up = 0;
     lines_polled = false;
     if (deliver_interrupts(poll.i_set)) {
-        count_via_timers(INTERRUPT_CYCLES);
+        catch_up_via_timers(INTERRUPT_CYCLES);
         elapsed += INTERRUPT_CYCLES;
     }
 
@@ -251,7 +252,7 @@ void catch_up_step(int32_t start, int32_t poll, int32_t access) {
     }
     // The poll comes before an access in the same or a later cycle: an
     // access changes the lines from the cycle after its own.
-    if (access >= poll && !lines_polled) poll_lines(poll, access);
+    if (access >= poll && !lines_polled) poll_lines(poll, access, false);
     else count_timers_to(access);
 }
 

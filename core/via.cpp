@@ -290,9 +290,9 @@ inline void count_timer1(Via& via, uint16_t c) {
     else timer1_passes(via, c);
 }
 
-inline void count_timer2(Via& via, uint16_t c) {
+inline void count_timer2(Via& via, uint16_t c, bool announce) {
     if (*via.acr & ACR_T2_PULSE_COUNT) {
-        timer2_pulse_counting(via);
+        if (announce) timer2_pulse_counting(via);
         return;
     }
     if (via.t2_hold && c) {
@@ -372,23 +372,35 @@ uint32_t cycles_before_timer_event() {
 }
 
 namespace {
-inline void count_timers(int32_t elapsed) {
+// `announce`: a step's count, which says once that a timer 2 counts pulses.
+inline void count_timers(int32_t elapsed, bool announce) {
     uint16_t c = uint16_t(elapsed);
     count_timer1(Via2, c);
-    count_timer2(Via2, c);
+    count_timer2(Via2, c, announce);
     count_timer1(Via1, c);
-    count_timer2(Via1, c);
+    count_timer2(Via1, c, announce);
+}
+
+// Counting c cycles takes no timer past 0 and ends no start or reload: no
+// flag can rise, so the lines are the same at any point of the count.
+inline bool counts_quietly(const Via& via, uint16_t c) {
+    return c <= pair(via.t1cl) && !via.t1_reload && !via.t2_hold && (c <= pair(via.t2cl) || !via.t2_armed) &&
+           !(*via.acr & ACR_T2_PULSE_COUNT);
 }
 }  // namespace
 
-void count_via_timers(int32_t elapsed) { count_timers(elapsed); }
+void count_via_timers(int32_t elapsed) { count_timers(elapsed, true); }
 
-void count_via_timers_with_poll(int32_t to_poll, int32_t after) {
-    if (to_poll > 0) count_timers(to_poll);
+void catch_up_via_timers(int32_t elapsed) { count_timers(elapsed, false); }
+
+void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step) {
+    const uint16_t c = uint16_t(to_poll + after);
+    const bool quiet = counts_quietly(Via1, c) && counts_quietly(Via2, c);
+    if (!quiet) count_timers(to_poll, false);
     nmi_alt = nmi_low;
     nmi_low = interrupt_line(Via1);
     irq_low = interrupt_line(Via2);
-    if (after > 0) count_timers(after);
+    count_timers(quiet ? c : after, whole_step);
 }
 
 void poll_joystick_device() {

@@ -106,13 +106,16 @@ bool interrupt_requested();
 // end (an unarmed timer 2 only rolls over); 0 while a timer 2 counts pulses.
 uint32_t cycles_before_timer_event();
 
-// Counts the four timers down by `elapsed` cycles. Counting in parts gives
-// what counting at once gives.
+// A step's count: the four timers down by `elapsed` cycles (and the texts
+// of a timer 2 that counts pulses). Counting in parts gives what counting
+// at once gives; catch_up_via_timers() counts a part of a step.
 void count_via_timers(int32_t elapsed);
+void catch_up_via_timers(int32_t elapsed);
 
-// The processor's interrupt poll within a count: counts `to_poll` cycles,
-// keeps nmi_low in nmi_alt and recomputes the lines, counts `after` more.
-void count_via_timers_with_poll(int32_t to_poll, int32_t after);
+// A count with the processor's interrupt poll in it, the rest of a step or
+// a part: counts `to_poll` cycles, keeps nmi_low in nmi_alt and recomputes
+// the lines, counts `after` more.
+void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step);
 
 // Reads one record from the joystick device after a drawn frame.
 void poll_joystick_device();
