@@ -54,7 +54,6 @@ struct RunState {
     bool forced;      // the first opcode is not the byte at PC
     uint64_t budget;  // what `left` counts down from, in its units
     int32_t count;    // instructions run, once the run has ended
-    InterruptPoll poll;  // the last instruction's, once the run has ended
 };
 RunState run_state;
 
@@ -585,7 +584,7 @@ using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz
 #define CONTINUE_RUN(s, cycles, lead, i_polled)                                 \
     const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;                    \
     if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] {          \
-        run_state.poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};        \
+        last_interrupt_poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};        \
         NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);              \
     }                                                                           \
     NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left)
@@ -611,7 +610,7 @@ OUT_OF_LINE void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz,
 // `cycles` as it was, or as the trap's handler sets it.
 OUT_OF_LINE void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
     // The instruction before it is not known here: its poll is taken as the usual one.
-    run_state.poll = InterruptPoll{2, (run_state.flags.p & P_I) != 0};
+    last_interrupt_poll = InterruptPoll{2, (run_state.flags.p & P_I) != 0};
     if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
     store_state(mem, pc, a, sp, nz);
     run_state.count = 1;
@@ -667,7 +666,7 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
 int32_t run(int32_t budget, int forced) {
     const uint64_t left = uint64_t(std::clamp(budget, 1, MAX_RUN_CYCLES)) * ONE_CYCLE - 1;
     const uint8_t p = compose_p();
-    run_state = RunState{{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5))}, forced >= 0, left, 0, {2, false}};
+    run_state = RunState{{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5))}, forced >= 0, left, 0};
     start_catch_up();
     const unsigned nz = NZ_OF_P[p];
     const unsigned pc = Register.PC;
@@ -684,8 +683,9 @@ static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that 
 
 }  // namespace
 
+InterruptPoll last_interrupt_poll{2, false};
+
 int32_t run_instructions(int32_t budget) { return run(budget, -1); }
 
 void execute_opcode(uint8_t opcode) { run(1, opcode); }
 
-InterruptPoll last_interrupt_poll() { return run_state.poll; }

@@ -30,7 +30,7 @@ struct InterruptPoll {
     int32_t lead;
     bool i_set;
 };
-InterruptPoll last_interrupt_poll();
+extern InterruptPoll last_interrupt_poll;
 
 // One instruction as if `opcode` stood at PC (a trap point's own instruction).
 void execute_opcode(uint8_t opcode);

@@ -16,6 +16,7 @@
 #include "vic.h"
 
 CpuRegisters Register;
+StepCatchUp step_catch_up;
 uint8_t Flags[8];
 
 int32_t cycles = 0;
@@ -143,12 +144,11 @@ void machine_start() {
 
 namespace {
 
-// How far into the current run the beam (to the start of the instruction
-// that reached a chip) and the timers (to that access's cycle) have been
-// brought, and whether the run's last instruction has polled the lines.
-int32_t step_caught_up = 0;
-int32_t timers_caught_up = 0;
-bool lines_polled = false;
+// The beam is brought to the start of the instruction that reached a
+// chip, the timers to that access's cycle.
+int32_t& step_caught_up = step_catch_up.beam;
+int32_t& timers_caught_up = step_catch_up.timers;
+bool& lines_polled = step_catch_up.polled;
 
 void count_timers_to(int32_t cycles_run) {
     if (cycles_run <= timers_caught_up) return;
@@ -178,12 +178,12 @@ void finish_turn() {
         while (delay_counter < delay_loop) delay_counter = uint16_t(delay_counter + 1);
     }
 
-    const InterruptPoll poll = last_interrupt_poll();
-    if (!lines_polled) poll_lines(cycles - poll.lead, cycles, true);
-    else count_via_timers(std::max(cycles - timers_caught_up, 0));
+    const InterruptPoll poll = last_interrupt_poll;
+    const int32_t rest = cycles - timers_caught_up;
+    if (!lines_polled) count_via_timers_with_poll(rest - poll.lead, poll.lead, true);
+    else count_via_timers(rest);
     int32_t elapsed = cycles - step_caught_up;
-    step_caught_up = timers_caught_up = 0;
-    lines_polled = false;
+    start_catch_up();
     if (deliver_interrupts(poll.i_set)) {
         catch_up_via_timers(INTERRUPT_CYCLES);
         elapsed += INTERRUPT_CYCLES;
@@ -239,11 +239,6 @@ int32_t turn_budget() {
 }
 
 }  // namespace
-
-void start_catch_up() {
-    step_caught_up = timers_caught_up = 0;
-    lines_polled = false;
-}
 
 void catch_up_step(int32_t start, int32_t poll, int32_t access) {
     if (start > step_caught_up) {

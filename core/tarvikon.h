@@ -95,7 +95,12 @@ void run_turn();
 // The beam is brought to the start of the instruction, the timers to the
 // access's cycle, and the interrupt lines are polled on the way when the
 // poll comes first.
-void start_catch_up();
+struct StepCatchUp {
+    int32_t beam, timers;  // cycles into the run the beam and the timers have been brought
+    bool polled;           // the run's last instruction has polled the interrupt lines
+};
+extern StepCatchUp step_catch_up;
+inline void start_catch_up() { step_catch_up = {0, 0, false}; }
 void catch_up_step(int32_t start, int32_t poll, int32_t access);
 
 // Runs turns until the raster position wraps to line 0 (one emulated frame).

@@ -36,6 +36,11 @@ constexpr uint8_t PB7 = 0x80;
 // The processor polls the interrupt lines two cycles before an
 // instruction's end.
 constexpr uint32_t POLL_LEAD = 2;
+
+// Cycles the timers can count from now by plain subtraction, with no flag
+// rising, as cycles_before_timer_event() found them; 0 once anything may
+// have changed them (a count, a register write).
+int32_t quiet_cycles = 0;
 // Joystick device: half-width of the centred zone.
 constexpr int JS_DEAD_ZONE = 20;
 
@@ -136,6 +141,7 @@ uint8_t via_read(uint16_t addr) {
 // the mirror's own byte for a mirror address (except the timer 1 latch).
 bool via_write(uint16_t& addr, uint8_t& value) {
     Via& via = via_at(addr);
+    quiet_cycles = 0;
     switch (addr & 0xF) {
     case VIA_ORB:
         clear_port_b_flags(via);
@@ -199,8 +205,9 @@ bool via_write(uint16_t& addr, uint8_t& value) {
 
 // Registers with side effects; the rest are plain storage.
 constexpr uint8_t READ_HANDLED[] = {VIA_ORB, VIA_ORA, VIA_T1CL, VIA_T2CL, VIA_IFR, VIA_IER, VIA_ORA_NH};
-constexpr uint8_t WRITE_HANDLED[] = {VIA_ORB,  VIA_ORA,  VIA_T1CL, VIA_T1CH, VIA_T1LH,
-                                     VIA_T2CL, VIA_T2CH, VIA_IFR,  VIA_IER,  VIA_ORA_NH};
+// ACR is plain storage, handled so that a write ends the timers' quiet count.
+constexpr uint8_t WRITE_HANDLED[] = {VIA_ORB,  VIA_ORA,  VIA_T1CL, VIA_T1CH, VIA_T1LH, VIA_T2CL,
+                                     VIA_T2CH, VIA_ACR,  VIA_IFR,  VIA_IER,  VIA_ORA_NH};
 
 void wire(Via& via, uint16_t base) {
     uint8_t* r = memory + base;
@@ -361,14 +368,29 @@ void update_interrupt_lines() {
 
 bool interrupt_requested() { return requests_interrupt(Via1) || requests_interrupt(Via2); }
 
-uint32_t cycles_before_timer_event() {
+namespace {
+// The cycle, counted from now, in which a timer can show $FFFF first: with
+// a latch load or a hold pending, one cycle later than its count.
+[[gnu::cold, gnu::noinline]] uint32_t first_flag_cycle_pending() {
     uint32_t cycles = UINT32_MAX;
     for (const Via* via : {&Via1, &Via2}) {
-        if (*via->acr & ACR_T2_PULSE_COUNT) return 0;
         cycles = std::min(cycles, via->t1_reload ? pair(via->t1ll) + 2u : pair(via->t1cl) + 1u);
         if (via->t2_armed) cycles = std::min(cycles, pair(via->t2cl) + 1u + via->t2_hold);
     }
-    return cycles + POLL_LEAD;
+    return cycles;
+}
+}  // namespace
+
+uint32_t cycles_before_timer_event() {
+    quiet_cycles = 0;
+    if ((*Via1.acr | *Via2.acr) & ACR_T2_PULSE_COUNT) return 0;
+    if (Via1.t1_reload | Via1.t2_hold | Via2.t1_reload | Via2.t2_hold) [[unlikely]]
+        return first_flag_cycle_pending() + POLL_LEAD;
+    uint32_t cycles = std::min(pair(Via1.t1cl), pair(Via2.t1cl));
+    if (Via1.t2_armed) cycles = std::min<uint32_t>(cycles, pair(Via1.t2cl));
+    if (Via2.t2_armed) cycles = std::min<uint32_t>(cycles, pair(Via2.t2cl));
+    quiet_cycles = int32_t(cycles);
+    return cycles + 1 + POLL_LEAD;
 }
 
 namespace {
@@ -384,23 +406,41 @@ inline void count_timers(int32_t elapsed, bool announce) {
 // Counting c cycles takes no timer past 0 and ends no start or reload: no
 // flag can rise, so the lines are the same at any point of the count.
 inline bool counts_quietly(const Via& via, uint16_t c) {
-    return c <= pair(via.t1cl) && !via.t1_reload && !via.t2_hold && (c <= pair(via.t2cl) || !via.t2_armed) &&
-           !(*via.acr & ACR_T2_PULSE_COUNT);
+    return !((c > pair(via.t1cl)) | via.t1_reload | via.t2_hold | ((c > pair(via.t2cl)) & via.t2_armed) |
+             (*via.acr & ACR_T2_PULSE_COUNT));
+}
+inline void count_quietly(Via& via, uint16_t c) {
+    set_pair(via.t1cl, uint16_t(pair(via.t1cl) - c));
+    set_pair(via.t2cl, uint16_t(pair(via.t2cl) - c));
 }
 }  // namespace
 
-void count_via_timers(int32_t elapsed) { count_timers(elapsed, true); }
+void count_via_timers(int32_t elapsed) {
+    quiet_cycles = 0;
+    count_timers(elapsed, true);
+}
 
-void catch_up_via_timers(int32_t elapsed) { count_timers(elapsed, false); }
+void catch_up_via_timers(int32_t elapsed) {
+    quiet_cycles = 0;
+    count_timers(elapsed, false);
+}
 
 void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step) {
     const uint16_t c = uint16_t(to_poll + after);
-    const bool quiet = counts_quietly(Via1, c) && counts_quietly(Via2, c);
-    if (!quiet) count_timers(to_poll, false);
+    const bool known_quiet = to_poll + after <= quiet_cycles && quiet_cycles > 0;
+    quiet_cycles = 0;
+    if (known_quiet || (counts_quietly(Via2, c) && counts_quietly(Via1, c))) [[likely]] {
+        count_quietly(Via2, c);
+        count_quietly(Via1, c);
+    } else {
+        after = std::min<int32_t>(after, to_poll + after);  // a poll before the count's start is at its start
+        count_timers(std::max(to_poll, 0), false);
+        to_poll = -1;  // counted
+    }
     nmi_alt = nmi_low;
     nmi_low = interrupt_line(Via1);
     irq_low = interrupt_line(Via2);
-    count_timers(quiet ? c : after, whole_step);
+    if (to_poll < 0) count_timers(after, whole_step);
 }
 
 void poll_joystick_device() {
