@@ -554,6 +554,14 @@ HOT int exec(Cpu& s) {
             // The chip reads the operand again; only the carry comes from that read.
             if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea, cyc, cyc - 2);
             else if constexpr (path.carry == CarryRead::DIRECT) carry_source = s.mem[a.ea];
+            // The chip writes the value read back unchanged before the result;
+            // only a chip register can tell the two writes apart.
+            if constexpr (path.write_bus)
+                if ((a.ea & 0xF000) == IO_BASE) [[unlikely]] {
+                    BUS_TRACE('W', a.ea);
+                    before_chip(s, cyc, cyc - 2);
+                    write_io(a.ea, m);
+                }
             store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source), cyc, cyc - 1);
         }
         s.pc = uint16_t(pc + length(mode));

@@ -5,7 +5,8 @@
 ; it 4, (zp),Y across a page and (zp,X) 5. The read is in cycle
 ; W + k, k = 1 + D + r. With N = 5 the counter shows 6 - k up to k = 6
 ; (0), then $FFFF (k = 7, the flag rises), $FFFE, ...: low bytes $FF, $FE.
-; Timer 2 counts the same way. The flag register shows bit 6 from k = 7.
+; Timer 2 counts the same way. The flag register shows bit 6 from k = 7. A
+; read-modify-write of the flags writes the value read, then the result.
 RESULTS = $20
 ptr_in  = $10                   ; $9124: (zp),Y within the page, (zp,X)
 ptr_out = $12                   ; $90FF: (zp),Y with Y = $25 crosses
@@ -48,7 +49,8 @@ expected:
         .byte 0, $FE                    ; (zp,X), k = 6, 8
         .byte 0, $40                    ; IFR, k = 6, 7 (nothing enabled: bit 7 clear)
         .byte 0, $FF, $FE               ; timer 2 abs, k = 6, 7, 8
-CASES = 19
+        .byte 0                         ; IFR after LSR of $40: $40 written back first
+CASES = 20
 
 start:  sei
         lda #$7F
@@ -94,4 +96,9 @@ start:  sei
         case 16, {sta $9129}, 2, {lda $9128}
         case 17, {sta $9129}, 3, {lda $9128}
         case 18, {sta $9129}, 4, {lda $9128}
+        ; The T1 flag up (k = 7 onwards), LSR $912D writes $40 back, which
+        ; clears it, before it writes $20.
+        case 19, {sta $9125}, 6, {lsr $912D}
+        lda $912D
+        sta RESULTS+19
         brk
