@@ -592,7 +592,7 @@ using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz
 #define CONTINUE_RUN(s, cycles, lead, i_polled)                                 \
     const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;                    \
     if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] {          \
-        last_interrupt_poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};        \
+        last_interrupt_poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};   \
         NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);              \
     }                                                                           \
     NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left)
@@ -696,4 +696,3 @@ InterruptPoll last_interrupt_poll{2, false};
 int32_t run_instructions(int32_t budget) { return run(budget, -1); }
 
 void execute_opcode(uint8_t opcode) { run(1, opcode); }
-

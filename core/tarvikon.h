@@ -79,8 +79,8 @@ void set_video_constants(uint8_t timing);
 // reset vector and initialises the chips. main_loop() follows.
 void machine_start();
 
-// One instruction and what the main loop does after it: delay, interrupts,
-// timers, raster.
+// One instruction and what the main loop does after it: delay, timers
+// with the instruction's interrupt poll, interrupt entry, raster.
 void run_step();
 
 // One turn of the main loop: as many instructions as run before the loop
