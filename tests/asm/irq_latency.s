@@ -73,43 +73,33 @@ handler:
         inc index
         jmp next
 
-        .res (256 - (* & $FF)) & $FF, $EA      ; the slides start on a new page...
-nops:   cli
+; A slide: I as PRE sets it, the timer's start, then COUNT of INSTR.
+.macro slide pre, count, instr
+        pre
         sta $9125
-        .repeat 16
-        nop
+        .repeat count
+        instr
         .endrep
+.endmacro
+
+        .res (256 - (* & $FF)) & $FF, $EA      ; the slides in one page: no branch crosses
+nops:   slide cli, 16, nop
         jmp *
-bits:   cli
-        sta $9125
-        .repeat 16
-        bit a:$0080
-        .endrep
+bits:   slide cli, 16, {bit a:$0080}
         jmp *
-        nop                     ; ...and no branch offset sits at $xxFF
 branches:
-        cli
         clc
-        sta $9125
-        .repeat 16
-        bcc *+2
-        .endrep
+        slide cli, 16, {bcc *+2}
         jmp *
 cli_late:
-        sei
-        sta $9125
-        .repeat 8
-        nop
-        .endrep
+        slide sei, 8, nop
         cli
         .repeat 8
         nop
         .endrep
         jmp *
 sei_early:
-        cli
-        sta $9125
-        nop
+        slide cli, 1, nop
         sei
         .repeat 8
         nop

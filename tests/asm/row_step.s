@@ -8,18 +8,7 @@
 ; 0), character 0 solid at $1C00, colour RAM cell i colour i AND 7.
 COLUMNS = $10
 
-.macro delay cycles
-        .if (cycles) .mod 2
-        bit $00
-        .repeat ((cycles) - 3) / 2
-        nop
-        .endrep
-        .else
-        .repeat (cycles) / 2
-        nop
-        .endrep
-        .endif
-.endmacro
+.include "timing.inc"
 
 .segment "CODE"
         jmp setup

@@ -12,18 +12,7 @@ ptr_in  = $10                   ; $9124: (zp),Y within the page, (zp,X)
 ptr_out = $12                   ; $90FF: (zp),Y with Y = $25 crosses
 ptr_t2  = $14                   ; $9128
 
-.macro delay cycles
-        .if (cycles) .mod 2
-        bit $00
-        .repeat ((cycles) - 3) / 2
-        nop
-        .endrep
-        .else
-        .repeat (cycles) / 2
-        nop
-        .endrep
-        .endif
-.endmacro
+.include "timing.inc"
 
 ; One case: result k of start (a T1C-H or T2C-H write), D cycles, read.
 .macro case k, start, d, read
