@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <unordered_set>
 #include <utility>
 
 #include "cpu.h"
@@ -215,32 +216,45 @@ HOT Address effective(const Cpu& s) {
 }
 
 // Before a chip register sees an access: the chip finds the instruction's
-// own PC and the machine's clock at the instruction's start, and the run
-// ends after this instruction.
-HOT void before_chip(Cpu& s) {
+// own PC, the beam at the instruction's start and the timers in the
+// access's own bus cycle (`access`, counted from 0, of an instruction of
+// `cycles`); the instruction's interrupt poll, two cycles before its end,
+// comes first when the access is not earlier. The run ends after this
+// instruction.
+HOT void before_chip(Cpu& s, int cycles, int access) {
     Register.PC = uint16_t(s.pc);
-    catch_up_step(int32_t((run_state.budget - s.left) >> CYCLE_SHIFT));
+    const int32_t start = int32_t((run_state.budget - s.left) >> CYCLE_SHIFT);
+    catch_up_step(start, start + cycles - 2, start + access);
     run_state.budget -= s.left;
     s.left = 0;
 }
 
 struct BeforeChip {
     Cpu& s;
-    HOT void operator()() const { before_chip(s); }
+    int cycles, access;
+    HOT void operator()() const { before_chip(s, cycles, access); }
 };
 
-HOT uint8_t read_bus(Cpu& s, uint16_t a) { return ::read_bus(s.mem, a, BeforeChip{s}); }
-HOT void write_bus(Cpu& s, uint16_t a, uint8_t v) { ::write_bus(s.mem, a, v, BeforeChip{s}); }
+// The bus cycles of the data accesses, counted from 0, in an instruction of
+// `cycles` cycles (page crossing included): a read or a write is its last
+// cycle; a read-modify-write reads three cycles before its end, makes the
+// second read in the next cycle and writes in the last.
+HOT uint8_t read_bus(Cpu& s, uint16_t a, int cycles, int access) {
+    return ::read_bus(s.mem, a, BeforeChip{s, cycles, access});
+}
+HOT void write_bus(Cpu& s, uint16_t a, uint8_t v, int cycles, int access) {
+    ::write_bus(s.mem, a, v, BeforeChip{s, cycles, access});
+}
 
 template <bool bus>
-HOT uint8_t load(Cpu& s, uint16_t a) {
-    if constexpr (bus) return read_bus(s, a);
+HOT uint8_t load(Cpu& s, uint16_t a, int cycles, int access) {
+    if constexpr (bus) return read_bus(s, a, cycles, access);
     else return s.mem[a];
 }
 
 template <bool bus>
-HOT void store(Cpu& s, uint16_t a, uint8_t v) {
-    if constexpr (bus) write_bus(s, a, v);
+HOT void store(Cpu& s, uint16_t a, uint8_t v, int cycles, int access) {
+    if constexpr (bus) write_bus(s, a, v, cycles, access);
     else s.mem[a] = v;
 }
 
@@ -276,8 +290,13 @@ HOT uint8_t pull(Cpu& s) {
     return (s.mem + 0x100)[s.sp];
 }
 
+// Each opcode at each address is announced once, the first time; a loop
+// that uses one would otherwise print a line per pass.
 [[gnu::cold, gnu::noinline]] void announce(uint16_t pc) {
+    static std::unordered_set<uint32_t> announced_uses;
+    if (!announced_uses.insert(uint32_t(memory[pc]) << 16 | pc).second) return;
     std::printf("!! Illegal Opcode %x at %x used !!\n", unsigned(memory[pc]), unsigned(pc));
+    if (announced_uses.size() == 1) std::fputs("!! Further uses of an opcode at the same address are not reported !!\n", stdout);
 }
 
 // ---- operations ----------------------------------------------------------------------
@@ -451,14 +470,15 @@ HOT int branch(Cpu& s) {
     return ((target ^ offset_at) & 0xFF00) ? 4 : 3;
 }
 
-// JMP (abs). A pointer at $xxFF takes its high byte from the start of the
-// same page; the chip still reads the byte after it first, so that read
-// happens, with its side effects, and is dropped.
+// JMP (abs), five cycles, the pointer read in cycles 3 and 4. A pointer at
+// $xxFF takes its high byte from the start of the same page; the chip still
+// reads the byte after it first, so that read happens, with its side
+// effects, and is dropped.
 HOT void jump_indirect(Cpu& s) {
     uint16_t ptr = operand_word(s);
-    uint8_t lo = read_bus(s, ptr);
-    uint8_t hi = read_bus(s, uint16_t(ptr + 1));
-    if ((ptr & 0xFF) == 0xFF) hi = read_bus(s, ptr & 0xFF00);
+    uint8_t lo = read_bus(s, ptr, 5, 3);
+    uint8_t hi = read_bus(s, uint16_t(ptr + 1), 5, 4);
+    if ((ptr & 0xFF) == 0xFF) hi = read_bus(s, ptr & 0xFF00, 5, 4);
     s.pc = uint16_t(lo | hi << 8);
 }
 
@@ -508,7 +528,7 @@ HOT int exec(Cpu& s) {
         s.pc = uint16_t(pc + 1);
         return cyc;
     } else if constexpr (mode == IMM) {
-        if constexpr (acc == RI) read_op<op, v>(s, read_bus(s, uint16_t(pc + 1)));
+        if constexpr (acc == RI) read_op<op, v>(s, read_bus(s, uint16_t(pc + 1), cyc, 1));
         else if constexpr (acc == R) read_op<op, v>(s, operand(s, 1));
         s.pc = uint16_t(pc + 2);
         return cyc;
@@ -517,23 +537,32 @@ HOT int exec(Cpu& s) {
         constexpr bool bus = !in_zero_page(mode) && !direct;
         int extra = 0;
         if constexpr (acc == R) {
-            read_op<op, v>(s, load<bus>(s, a.ea));
             if constexpr (page_penalty(Entry{op, mode, acc, cyc})) extra = uint8_t(a.ea) < uint8_t(a.base);  // the low byte wrapped
+            read_op<op, v>(s, load<bus>(s, a.ea, cyc + extra, cyc + extra - 1));
         } else if constexpr (acc == W || acc == Wd) {
-            store<bus && acc == W>(s, a.ea, store_value<op>(s, 0));
+            store<bus && acc == W>(s, a.ea, store_value<op>(s, 0), cyc, cyc - 1);
         } else if constexpr (acc == WH) {
-            // H is the base's high byte, fetched through the bus from where it sits.
+            // H is the base's high byte, fetched through the bus from where it
+            // sits: the operand's second byte in cycle 2, or the pointer's in 3.
             uint16_t h_at = mode == IZY ? uint16_t(operand(s, 1) + 1) : uint16_t(pc + 2);
-            uint8_t h = read_bus(s, h_at);
-            write_bus(s, a.ea, store_value<op>(s, h));
+            uint8_t h = read_bus(s, h_at, cyc, mode == IZY ? 3 : 2);
+            write_bus(s, a.ea, store_value<op>(s, h), cyc, cyc - 1);
         } else if constexpr (acc != N) {
             constexpr RmwPath path = direct ? RmwPath{false, CarryRead::NONE, false} : rmw_path(acc, mode);
-            uint8_t m = load<path.read_bus>(s, a.ea);
+            uint8_t m = load<path.read_bus>(s, a.ea, cyc, cyc - 3);
             uint8_t carry_source = m;
             // The chip reads the operand again; only the carry comes from that read.
-            if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea);
+            if constexpr (path.carry == CarryRead::BUS) carry_source = read_bus(s, a.ea, cyc, cyc - 2);
             else if constexpr (path.carry == CarryRead::DIRECT) carry_source = s.mem[a.ea];
-            store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source));
+            // The chip writes the value read back unchanged before the result;
+            // only a chip register can tell the two writes apart.
+            if constexpr (path.write_bus)
+                if ((a.ea & 0xF000) == IO_BASE) [[unlikely]] {
+                    BUS_TRACE('W', a.ea);
+                    before_chip(s, cyc, cyc - 2);
+                    write_io(a.ea, m);
+                }
+            store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source), cyc, cyc - 1);
         }
         s.pc = uint16_t(pc + length(mode));
         return cyc + extra;
@@ -557,12 +586,15 @@ using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz
 #endif
 
 // Takes an instruction's cycles from what the run may still take, and runs
-// the next instruction or ends the run. The cycles are counted before `left`
+// the next instruction or ends the run, noting how the instruction polled
+// the interrupt lines (InterruptPoll). The cycles are counted before `left`
 // is read: an instruction that reaches a chip changes it.
-#define CONTINUE_RUN(s, cycles)                                      \
-    const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;         \
-    if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] \
-        NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);   \
+#define CONTINUE_RUN(s, cycles, lead, i_polled)                                 \
+    const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;                    \
+    if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] {          \
+        last_interrupt_poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};   \
+        NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);              \
+    }                                                                           \
     NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left)
 
 // The ends of a run take a handler's parameters in a handler's order.
@@ -585,6 +617,8 @@ OUT_OF_LINE void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz,
 // run that meets one after other instructions ends before it. It leaves
 // `cycles` as it was, or as the trap's handler sets it.
 OUT_OF_LINE void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
+    // The instruction before it is not known here: its poll is taken as the usual one.
+    last_interrupt_poll = InterruptPoll{2, (run_state.flags.p & P_I) != 0};
     if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
     store_state(mem, pc, a, sp, nz);
     run_state.count = 1;
@@ -615,6 +649,7 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
         NEXT_HANDLER halt(mem, pc, a, sp, nz, left);
     } else {
         Cpu s{mem, pc, a, sp, nz, left};
+        [[maybe_unused]] const uint8_t p_before = s.p;
         if constexpr (variant == Variant::BINARY && decimal_sensitive(e.op))
             if (s.p & P_D) [[unlikely]]
                 NEXT_HANDLER variant_handler<opcode, Variant::DECIMAL>(mem, pc, a, sp, nz, left);
@@ -625,9 +660,13 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
         if constexpr (is_branch(e.op))
             if (!branch_taken<e.op>(s)) {
                 s.pc = uint16_t(pc + 2);
-                CONTINUE_RUN(s, e.cycles);
+                CONTINUE_RUN(s, e.cycles, 2, s.p);
             }
-        CONTINUE_RUN(s, (exec<e.op, e.mode, e.access, e.cycles, variant>(s)));
+        const int n = exec<e.op, e.mode, e.access, e.cycles, variant>(s);
+        // The poll's exceptions: a taken branch in its page polls in its
+        // first cycle; CLI, SEI and PLP poll with I as it was before them.
+        constexpr bool i_after_poll = e.op == CLI || e.op == SEI || e.op == PLP;
+        CONTINUE_RUN(s, n, is_branch(e.op) && n == 3 ? 3 : 2, i_after_poll ? p_before : s.p);
     }
 }
 
@@ -636,6 +675,7 @@ int32_t run(int32_t budget, int forced) {
     const uint64_t left = uint64_t(std::clamp(budget, 1, MAX_RUN_CYCLES)) * ONE_CYCLE - 1;
     const uint8_t p = compose_p();
     run_state = RunState{{uint8_t(p & P_C), uint8_t(p & (P_V | P_I | P_D | P_B | P_5))}, forced >= 0, left, 0};
+    start_catch_up();
     const unsigned nz = NZ_OF_P[p];
     const unsigned pc = Register.PC;
     HANDLERS[forced >= 0 ? unsigned(forced) : memory[pc]](memory, pc, Register.A, Register.SP, nz, left);
@@ -650,6 +690,8 @@ int32_t run(int32_t budget, int forced) {
 static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that halts");
 
 }  // namespace
+
+InterruptPoll last_interrupt_poll{2, false};
 
 int32_t run_instructions(int32_t budget) { return run(budget, -1); }
 

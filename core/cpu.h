@@ -20,6 +20,18 @@ int32_t run_instructions(int32_t budget);
 // One instruction, the one at memory[PC].
 inline void execute_instruction() { run_instructions(1); }
 
+// The interrupt poll of the last run's last instruction. The 6502 decides
+// whether to take an interrupt after an instruction from the lines as they
+// stand in its second-to-last cycle (`lead` 2 cycles before its end). A
+// taken branch that stays in its page does not poll in its last cycles, so
+// its poll is in its first cycle (`lead` 3). CLI, SEI and PLP change I after
+// their poll: `i_set` is I as the poll found it.
+struct InterruptPoll {
+    int32_t lead;
+    bool i_set;
+};
+extern InterruptPoll last_interrupt_poll;
+
 // One instruction as if `opcode` stood at PC (a trap point's own instruction).
 void execute_opcode(uint8_t opcode);
 

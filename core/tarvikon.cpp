@@ -16,6 +16,7 @@
 #include "vic.h"
 
 CpuRegisters Register;
+StepCatchUp step_catch_up;
 uint8_t Flags[8];
 
 int32_t cycles = 0;
@@ -92,16 +93,20 @@ void push_interrupt(uint16_t entry) {
     Register.PC = entry;
 }
 
-void deliver_interrupts() {
-    nmi_alt = nmi_low;
-    update_interrupt_lines();
+// The lines as the instruction's interrupt poll found them (see
+// poll_lines); `i_set`: the I flag it polled with.
+bool deliver_interrupts(bool i_set) {
     if (nmi_low && !nmi_alt) {
         push_interrupt(NMI_ENTRY);  // B as it stands; I unchanged
-    } else if (irq_low && !Flags[FLAG_I]) {
+        return true;
+    }
+    if (irq_low && !i_set) {
         Flags[FLAG_B] = 0;
         push_interrupt(IRQ_ENTRY);
         Flags[FLAG_I] = 1;
+        return true;
     }
+    return false;
 }
 
 void switch_video_standard() {
@@ -139,19 +144,52 @@ void machine_start() {
 
 namespace {
 
-int32_t step_caught_up = 0;  // cycles of the current turn counted before its end
+// The beam is brought to the start of the instruction that reached a
+// chip, the timers to that access's cycle.
+int32_t& step_caught_up = step_catch_up.beam;
+int32_t& timers_caught_up = step_catch_up.timers;
+bool& lines_polled = step_catch_up.polled;
 
-// What the loop does after the instructions of a turn: interrupts, timers, raster.
+void count_timers_to(int32_t cycles_run) {
+    if (cycles_run <= timers_caught_up) return;
+    catch_up_via_timers(cycles_run - timers_caught_up);
+    timers_caught_up = cycles_run;
+}
+
+// The processor's interrupt poll: the lines as they stand in the poll's
+// cycle, and the timers counted on to `cycles_run` (the end of the step,
+// or a part of it). NMI is taken on a rising request of the first VIA
+// since the last poll, IRQ while the second VIA's request stands and I was
+// clear.
+void poll_lines(int32_t poll_cycle, int32_t cycles_run, bool whole_step) {
+    poll_cycle = std::max(poll_cycle, timers_caught_up);
+    cycles_run = std::max(cycles_run, poll_cycle);
+    count_via_timers_with_poll(poll_cycle - timers_caught_up, cycles_run - poll_cycle, whole_step);
+    timers_caught_up = cycles_run;
+    lines_polled = true;
+}
+
+// What the loop does after the instructions of a turn: the timers up to the
+// last instruction's interrupt poll, the poll, the rest of the timers, the
+// interrupt entry, the raster.
 void finish_turn() {
     if (delay_loop) {  // a volatile counter, so the compiler keeps the busy-wait
         delay_counter = 0;
         while (delay_counter < delay_loop) delay_counter = uint16_t(delay_counter + 1);
     }
 
-    deliver_interrupts();
-    count_via_timers(cycles);
+    const InterruptPoll poll = last_interrupt_poll;
+    const int32_t rest = cycles - timers_caught_up;
+    if (!lines_polled) count_via_timers_with_poll(rest - poll.lead, poll.lead, true);
+    else count_via_timers(rest);
+    int32_t elapsed = cycles - step_caught_up;
+    start_catch_up();
+    if (deliver_interrupts(poll.i_set)) {
+        catch_up_via_timers(INTERRUPT_CYCLES);
+        elapsed += INTERRUPT_CYCLES;
+    }
 
-    line_cycles = uint16_t(line_cycles + cycles);
+    line_cycles = uint16_t(line_cycles + elapsed);
     if (line_cycles < step_limit) return;
     if (cycle_call_armed) run_due_cycle_call();
     if (line_cycles < scanline) return;
@@ -189,7 +227,8 @@ void finish_turn() {
 }
 
 // The cycles a turn may take: up to the end of the line or a device's
-// cycle call, and up to a timer's underflow. One instruction while a chip
+// cycle call, and up to the instruction whose interrupt poll can see a
+// timer's flag rise. One instruction while a chip
 // asks for an interrupt (it is taken after the next instruction, or waits
 // for CLI, PLP or RTI to clear I) and while the delay after every
 // instruction is set.
@@ -201,12 +240,15 @@ int32_t turn_budget() {
 
 }  // namespace
 
-void catch_up_step(int32_t cycles_run) {
-    const int32_t pending = cycles_run - step_caught_up;
-    if (pending <= 0) return;
-    count_via_timers(pending);
-    line_cycles = uint16_t(line_cycles + pending);
-    step_caught_up = cycles_run;
+void catch_up_step(int32_t start, int32_t poll, int32_t access) {
+    if (start > step_caught_up) {
+        line_cycles = uint16_t(line_cycles + (start - step_caught_up));
+        step_caught_up = start;
+    }
+    // The poll comes before an access in the same or a later cycle: an
+    // access changes the lines from the cycle after its own.
+    if (access >= poll && !lines_polled) poll_lines(poll, access, false);
+    else count_timers_to(access);
 }
 
 void run_step() {
@@ -220,8 +262,6 @@ void run_step() {
 // the timers and the beam where each instruction expects them.
 void run_turn() {
     run_instructions(turn_budget());
-    cycles -= step_caught_up;
-    step_caught_up = 0;
     finish_turn();
 }
 

@@ -79,8 +79,8 @@ void set_video_constants(uint8_t timing);
 // reset vector and initialises the chips. main_loop() follows.
 void machine_start();
 
-// One instruction and what the main loop does after it: delay, interrupts,
-// timers, raster.
+// One instruction and what the main loop does after it: delay, timers
+// with the instruction's interrupt poll, interrupt entry, raster.
 void run_step();
 
 // One turn of the main loop: as many instructions as run before the loop
@@ -88,10 +88,20 @@ void run_step();
 // The program runs in turns; a turn of one instruction is a step.
 void run_turn();
 
-// The processor's call before a chip register sees an access in the middle
-// of a run: the timers and the beam are brought up to the start of the
-// instruction, `cycles_run` cycles into the run.
-void catch_up_step(int32_t cycles_run);
+// The processor's calls around a run. start_catch_up() begins a run;
+// catch_up_step() comes before a chip register sees an access in the middle
+// of it, with three points counted in cycles into the run: the start of the
+// instruction, the cycle of its interrupt poll and the cycle of the access.
+// The beam is brought to the start of the instruction, the timers to the
+// access's cycle, and the interrupt lines are polled on the way when the
+// poll comes first.
+struct StepCatchUp {
+    int32_t beam, timers;  // cycles into the run the beam and the timers have been brought
+    bool polled;           // the run's last instruction has polled the interrupt lines
+};
+extern StepCatchUp step_catch_up;
+inline void start_catch_up() { step_catch_up = {0, 0, false}; }
+void catch_up_step(int32_t start, int32_t poll, int32_t access);
 
 // Runs turns until the raster position wraps to line 0 (one emulated frame).
 void run_frame();

@@ -33,8 +33,14 @@ constexpr uint8_t PCR_CB2_INDEPENDENT = 0x20, PCR_CA2_INDEPENDENT = 0x02;
 constexpr uint8_t IER_SET = 0x80;
 constexpr uint8_t PB7 = 0x80;
 
-// A reload takes two cycles beyond the underflow.
-constexpr uint16_t T1_RELOAD_CYCLES = 2;
+// The processor polls the interrupt lines two cycles before an
+// instruction's end.
+constexpr uint32_t POLL_LEAD = 2;
+
+// Cycles the timers can count from now by plain subtraction, with no flag
+// rising, as cycles_before_timer_event() found them; 0 once anything may
+// have changed them (a count, a register write).
+int32_t quiet_cycles = 0;
 // Joystick device: half-width of the centred zone.
 constexpr int JS_DEAD_ZONE = 20;
 
@@ -122,6 +128,8 @@ uint8_t via_read(uint16_t addr) {
     case VIA_T2CL:
         *via.ifr &= uint8_t(~IFR_T2);
         return memory[addr];
+    case VIA_IFR:  // bit 7: an enabled flag is set, as the line is now
+        return uint8_t((memory[addr] & 0x7F) | (*via.ifr & *via.ier & 0x7F ? IFR_ANY : 0));
     case VIA_IER:
         return memory[addr] | IER_SET;
     default:
@@ -133,6 +141,7 @@ uint8_t via_read(uint16_t addr) {
 // the mirror's own byte for a mirror address (except the timer 1 latch).
 bool via_write(uint16_t& addr, uint8_t& value) {
     Via& via = via_at(addr);
+    quiet_cycles = 0;
     switch (addr & 0xF) {
     case VIA_ORB:
         clear_port_b_flags(via);
@@ -154,9 +163,12 @@ bool via_write(uint16_t& addr, uint8_t& value) {
         addr = uint16_t(real_base(via) + VIA_T1LL);  // the latch, even from a mirror
         return true;
     case VIA_T1CH: {
+        // The counter takes the latch in the cycle after this write cycle:
+        // stored one higher, so that the next cycle's count shows the latch.
         *via.t1lh = value;
         uint16_t latch = pair(via.t1ll);
         set_pair(via.t1cl, latch == 0xFFFF ? latch : uint16_t(latch + 1));
+        via.t1_reload = latch == 0xFFFF;
         via.t1_armed = 1;
         *via.ifr &= uint8_t(~IFR_T1);
         if ((*via.acr & (ACR_PB7_OUTPUT | ACR_T1_FREE_RUN)) == ACR_PB7_OUTPUT) *via.orb &= uint8_t(~PB7);
@@ -171,6 +183,7 @@ bool via_write(uint16_t& addr, uint8_t& value) {
     case VIA_T2CH: {
         uint16_t start = uint16_t(value << 8 | via.t2_latch_low);
         set_pair(via.t2cl, start == 0xFFFF ? start : uint16_t(start + 1));
+        via.t2_hold = start == 0xFFFF;
         via.t2_armed = 1;
         *via.ifr &= uint8_t(~IFR_T2);
         return false;
@@ -191,9 +204,10 @@ bool via_write(uint16_t& addr, uint8_t& value) {
 }
 
 // Registers with side effects; the rest are plain storage.
-constexpr uint8_t READ_HANDLED[] = {VIA_ORB, VIA_ORA, VIA_T1CL, VIA_T2CL, VIA_IER, VIA_ORA_NH};
-constexpr uint8_t WRITE_HANDLED[] = {VIA_ORB,  VIA_ORA,  VIA_T1CL, VIA_T1CH, VIA_T1LH,
-                                     VIA_T2CL, VIA_T2CH, VIA_IFR,  VIA_IER,  VIA_ORA_NH};
+constexpr uint8_t READ_HANDLED[] = {VIA_ORB, VIA_ORA, VIA_T1CL, VIA_T2CL, VIA_IFR, VIA_IER, VIA_ORA_NH};
+// ACR is plain storage, handled so that a write ends the timers' quiet count.
+constexpr uint8_t WRITE_HANDLED[] = {VIA_ORB,  VIA_ORA,  VIA_T1CL, VIA_T1CH, VIA_T1LH, VIA_T2CL,
+                                     VIA_T2CH, VIA_ACR,  VIA_IFR,  VIA_IER,  VIA_ORA_NH};
 
 void wire(Via& via, uint16_t base) {
     uint8_t* r = memory + base;
@@ -218,28 +232,53 @@ void wire(Via& via, uint16_t base) {
 void init_timers(Via& via) {
     *via.t1ll = *via.t1lh = *via.t1cl = *via.t1ch = 0xAA;
     via.t1_armed = 1;
+    via.t1_reload = 0;
     *via.acr |= ACR_T1_FREE_RUN;
     via.t2_latch_low = 0xFF;
     *via.t2cl = *via.t2ch = 0xFF;
     via.t2_armed = 1;
+    via.t2_hold = 0;
     *via.sr = 0xFF;
 }
 
-// The timers run after every instruction: the common case (no underflow)
-// stays small and inline, the rest is out of line.
-[[gnu::cold, gnu::noinline]] void timer1_underflow(Via& via, uint16_t c, uint16_t n) {
-    uint16_t d = uint16_t(c - n);
-    n = uint16_t(pair(via.t1ll) - d + T1_RELOAD_CYCLES);
-    if (via.t1_armed) {
-        if (*via.acr & *via.ddrb & PB7) {
-            *via.orb ^= PB7;
-            fputs(PB7_TEXT[chip_number(via)], stdout);
+// The timers count once per cycle. After a write to T1C-H with latch N the
+// counter shows N, N - 1, ... 1, 0 and then $FFFF: the flag (and the
+// interrupt line) rise with the $FFFF cycle, N + 1.5 cycles after the write
+// cycle. In free-run mode the next cycle shows N again, so a period is
+// N + 2 cycles; a one-shot timer counts on from $FFFF, and once it has
+// flagged, it reloads from the latch silently as in free-run. Timer 2
+// counts the same way without reloading and flags once, at its first $FFFF.
+//
+// The counter bytes hold what the counter shows in the cycle the timers
+// have been counted up to; the common case (no pass below 0) stays small
+// and inline, the rest is out of line.
+[[gnu::cold, gnu::noinline]] void timer1_passes(Via& via, uint32_t left) {
+    uint16_t n = pair(via.t1cl);
+    for (;;) {
+        if (via.t1_reload) {
+            if (left == 0) break;
+            via.t1_reload = 0;
+            n = pair(via.t1ll);
+            left--;
         }
-        *via.ifr |= IFR_T1;
-        if (!(*via.acr & ACR_T1_FREE_RUN)) {
-            via.t1_armed = 0;
-            n = uint16_t(~d);  // rolls over from $FFFF
+        if (left <= n) {
+            n = uint16_t(n - left);
+            break;
         }
+        left -= n + 1u;  // to the cycle that shows $FFFF
+        n = 0xFFFF;
+        if (via.t1_armed) {
+            if (*via.acr & *via.ddrb & PB7) {
+                *via.orb ^= PB7;
+                fputs(PB7_TEXT[chip_number(via)], stdout);
+            }
+            *via.ifr |= IFR_T1;
+            if (!(*via.acr & ACR_T1_FREE_RUN)) {
+                via.t1_armed = 0;
+                continue;  // no reload: counts on from $FFFF
+            }
+        }
+        via.t1_reload = 1;
     }
     set_pair(via.t1cl, n);
 }
@@ -254,18 +293,22 @@ void init_timers(Via& via) {
 inline void count_timer1(Via& via, uint16_t c) {
     uint8_t* counter = via.t1cl;
     uint16_t n = pair(counter);
-    if (c < n) set_pair(counter, uint16_t(n - c));
-    else timer1_underflow(via, c, n);
+    if (c <= n && !via.t1_reload) set_pair(counter, uint16_t(n - c));
+    else timer1_passes(via, c);
 }
 
-inline void count_timer2(Via& via, uint16_t c) {
+inline void count_timer2(Via& via, uint16_t c, bool announce) {
     if (*via.acr & ACR_T2_PULSE_COUNT) {
-        timer2_pulse_counting(via);
+        if (announce) timer2_pulse_counting(via);
         return;
+    }
+    if (via.t2_hold && c) {
+        via.t2_hold = 0;
+        c--;
     }
     uint8_t* counter = via.t2cl;
     uint16_t n = pair(counter);
-    if (c >= n && via.t2_armed) timer2_underflow(via);
+    if (c > n && via.t2_armed) timer2_underflow(via);
     set_pair(counter, uint16_t(n - c));  // no reload: rolls over
 }
 
@@ -325,22 +368,79 @@ void update_interrupt_lines() {
 
 bool interrupt_requested() { return requests_interrupt(Via1) || requests_interrupt(Via2); }
 
-uint32_t cycles_before_timer_event() {
+namespace {
+// The cycle, counted from now, in which a timer can show $FFFF first: with
+// a latch load or a hold pending, one cycle later than its count.
+[[gnu::cold, gnu::noinline]] uint32_t first_flag_cycle_pending() {
     uint32_t cycles = UINT32_MAX;
     for (const Via* via : {&Via1, &Via2}) {
-        if (*via->acr & ACR_T2_PULSE_COUNT) return 0;
-        cycles = std::min<uint32_t>(cycles, pair(via->t1cl));
-        if (via->t2_armed) cycles = std::min<uint32_t>(cycles, pair(via->t2cl));
+        cycles = std::min(cycles, via->t1_reload ? pair(via->t1ll) + 2u : pair(via->t1cl) + 1u);
+        if (via->t2_armed) cycles = std::min(cycles, pair(via->t2cl) + 1u + via->t2_hold);
     }
     return cycles;
 }
+}  // namespace
 
-void count_via_timers(int32_t elapsed) {
+uint32_t cycles_before_timer_event() {
+    quiet_cycles = 0;
+    if ((*Via1.acr | *Via2.acr) & ACR_T2_PULSE_COUNT) return 0;
+    if (Via1.t1_reload | Via1.t2_hold | Via2.t1_reload | Via2.t2_hold) [[unlikely]]
+        return first_flag_cycle_pending() + POLL_LEAD;
+    uint32_t cycles = std::min(pair(Via1.t1cl), pair(Via2.t1cl));
+    if (Via1.t2_armed) cycles = std::min<uint32_t>(cycles, pair(Via1.t2cl));
+    if (Via2.t2_armed) cycles = std::min<uint32_t>(cycles, pair(Via2.t2cl));
+    quiet_cycles = int32_t(cycles);
+    return cycles + 1 + POLL_LEAD;
+}
+
+namespace {
+// `announce`: a step's count, which says once that a timer 2 counts pulses.
+inline void count_timers(int32_t elapsed, bool announce) {
     uint16_t c = uint16_t(elapsed);
     count_timer1(Via2, c);
-    count_timer2(Via2, c);
+    count_timer2(Via2, c, announce);
     count_timer1(Via1, c);
-    count_timer2(Via1, c);
+    count_timer2(Via1, c, announce);
+}
+
+// Counting c cycles takes no timer past 0 and ends no start or reload: no
+// flag can rise, so the lines are the same at any point of the count.
+inline bool counts_quietly(const Via& via, uint16_t c) {
+    return !((c > pair(via.t1cl)) | via.t1_reload | via.t2_hold | ((c > pair(via.t2cl)) & via.t2_armed) |
+             (*via.acr & ACR_T2_PULSE_COUNT));
+}
+inline void count_quietly(Via& via, uint16_t c) {
+    set_pair(via.t1cl, uint16_t(pair(via.t1cl) - c));
+    set_pair(via.t2cl, uint16_t(pair(via.t2cl) - c));
+}
+}  // namespace
+
+void count_via_timers(int32_t elapsed) {
+    quiet_cycles = 0;
+    count_timers(elapsed, true);
+}
+
+void catch_up_via_timers(int32_t elapsed) {
+    quiet_cycles = 0;
+    count_timers(elapsed, false);
+}
+
+void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step) {
+    const uint16_t c = uint16_t(to_poll + after);
+    const bool known_quiet = to_poll + after <= quiet_cycles && quiet_cycles > 0;
+    quiet_cycles = 0;
+    if (known_quiet || (counts_quietly(Via2, c) && counts_quietly(Via1, c))) [[likely]] {
+        count_quietly(Via2, c);
+        count_quietly(Via1, c);
+    } else {
+        after = std::min<int32_t>(after, to_poll + after);  // a poll before the count's start is at its start
+        count_timers(std::max(to_poll, 0), false);
+        to_poll = -1;  // counted
+    }
+    nmi_alt = nmi_low;
+    nmi_low = interrupt_line(Via1);
+    irq_low = interrupt_line(Via2);
+    if (to_poll < 0) count_timers(after, whole_step);
 }
 
 void poll_joystick_device() {

@@ -41,6 +41,12 @@ struct Via {
     uint8_t t2_latch_low;
     uint8_t t2_armed;
     uint8_t t1_armed;
+    // Timer 1 shows $FFFF in this cycle and loads the latch in the next: the
+    // cycle after it passed 0 (unless a one-shot flags there), or a start
+    // with a latch of $FFFF.
+    uint8_t t1_reload;
+    // Timer 2 was started at $FFFF: it shows $FFFF in the next cycle too.
+    uint8_t t2_hold;
 };
 extern Via Via1, Via2;
 
@@ -86,19 +92,30 @@ void init_via_timers();
 // released keys and joystick, interrupt lines.
 void reset_vias();
 
-// Main loop step 3: recomputes nmi_low and irq_low and IFR bit 7 of both.
+// The lines as the processor polls them: recomputes nmi_low and irq_low and
+// IFR bit 7 of both.
 void update_interrupt_lines();
 
 // True while either chip asks for an interrupt (an enabled flag is set),
 // as update_interrupt_lines() would find.
 bool interrupt_requested();
 
-// The cycles the timers can count at once before one underflows (an
-// unarmed timer 2 only rolls over); 0 while a timer 2 counts pulses.
+// The cycles from now to the end of the first instruction that can see a
+// timer's flag rise in its interrupt poll: the cycle in which a timer shows
+// $FFFF, plus the two cycles by which the poll precedes an instruction's
+// end (an unarmed timer 2 only rolls over); 0 while a timer 2 counts pulses.
 uint32_t cycles_before_timer_event();
 
-// Main loop step 4: counts the four timers down by `elapsed` cycles.
+// A step's count: the four timers down by `elapsed` cycles (and the texts
+// of a timer 2 that counts pulses). Counting in parts gives what counting
+// at once gives; catch_up_via_timers() counts a part of a step.
 void count_via_timers(int32_t elapsed);
+void catch_up_via_timers(int32_t elapsed);
+
+// A count with the processor's interrupt poll in it, the rest of a step or
+// a part: counts `to_poll` cycles, keeps nmi_low in nmi_alt and recomputes
+// the lines, counts `after` more.
+void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step);
 
 // Reads one record from the joystick device after a drawn frame.
 void poll_joystick_device();

@@ -349,13 +349,21 @@ inline bool in_text_rows(unsigned r) { return r >= Frame.text_top && r < unsigne
     fill_cells(line, std::max(from, text_end), to, border);
 }
 
-// How far the beam has drawn a row of the image in a frame.
+// How far the beam has drawn a row of the image in a frame, and how many
+// text columns the VIC has fetched on it so far.
 struct DrawnPart {
     uint32_t frame;
     uint16_t row;
     uint16_t cells;
+    uint16_t columns;
 };
 DrawnPart drawn;
+
+// The columns whose cells the beam has reached by cell `to` of a text line.
+inline unsigned columns_reached(unsigned to) {
+    const unsigned left = Frame.left_border;
+    return to <= left ? 0 : std::min<unsigned>(Frame.columns, (to - left + 7) / 8);
+}
 
 inline unsigned image_row(unsigned r) { return field_odd ? FRAME_LINES + r : r; }
 
@@ -366,10 +374,11 @@ void vic_catch_up() {
     const int shown = int(PIXELS_PER_CYCLE) * (int(access_cycle() + WRITE_DELAY) - int(BEAM_LEAD));
     if (shown <= 0) return;
     const unsigned row = image_row(raster), to = std::min(unsigned(shown), FRAME_CELLS);
-    if (drawn.row != row || drawn.frame != frame_count) drawn = {frame_count, uint16_t(row), 0};
+    if (drawn.row != row || drawn.frame != frame_count) drawn = {frame_count, uint16_t(row), 0, 0};
     if (to <= drawn.cells) return;
     draw_cells(frame_image + row * FRAME_LINE_BYTES, raster, drawn.cells, to);
     drawn.cells = uint16_t(to);
+    if (in_text_rows(raster)) drawn.columns = uint16_t(std::max(columns_reached(to), unsigned(drawn.columns)));
 }
 
 void vic_ram_write(uint16_t addr, uint8_t value) {
@@ -382,16 +391,24 @@ void render_line() {
     if (r >= FRAME_LINES) return;
     const unsigned row = image_row(r);
     uint8_t* const line = frame_image + row * FRAME_LINE_BYTES;
+    // The columns fetched on the line: those the beam reached before the
+    // count changed, and the current count's when the beam had not yet
+    // passed their cells.
+    unsigned fetched = Frame.columns;
     if (drawn.cells && drawn.row == row && drawn.frame == frame_count) {
+        if (drawn.cells >= Frame.left_border + 8u * Frame.columns) fetched = 0;
         draw_cells(line, r, drawn.cells, FRAME_CELLS);
-        drawn.cells = 0;
+        fetched = std::max(fetched, unsigned(drawn.columns));
+        drawn.cells = drawn.columns = 0;
     } else {
         draw_cells(line, r, 0, FRAME_CELLS);  // the whole line, inlined for constant ends
     }
     if (!in_text_rows(r)) return;
     y++;
+    // The next character row starts as many cells on as the VIC fetched on
+    // this row's last line, whatever the count holds when the line ends.
     if (y == doublesize) {
-        x = uint16_t(x + Frame.columns);
+        x = uint16_t(x + fetched);
         y = 0;
     }
 }

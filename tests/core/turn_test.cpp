@@ -3,7 +3,8 @@
 // frame exactly as a step at a time would leave it. Both kernals boot and run
 // a BASIC program that reads the timers and the raster line and writes the
 // VIC, then RUN/STOP with RESTORE (an NMI); a program writing the VIC at
-// fixed cycles of each line runs on both chips.
+// fixed cycles of each line, and programs that time interrupts to the cycle,
+// run on both chips.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -107,6 +108,28 @@ std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
     return states;
 }
 
+// A timing program with its interrupt handler at the IRQ entry: the
+// interrupt latency slides (with the taken-branch, CLI and SEI cases) and
+// the raster engine, whose interrupt meets every cycle of its loop.
+std::vector<MachineState> timing_session(const std::string& program, uint8_t timing, int frames, void (*frame)()) {
+    new_machine(timing);
+    std::vector<MachineState> states;
+    if (!load_test_program(program)) return states;
+    const uint8_t handler_jump[3] = {0x4C, memory[0x0203], memory[0x0204]};
+    std::memcpy(memory + IRQ_ENTRY, handler_jump, 3);
+    const uint8_t stop[5] = {0x4C, 0x00, 0x0F, 0x00, 0x0F};  // BRK's vector to a JMP to itself
+    std::memcpy(memory + 0x0F00, stop, 3);
+    std::memcpy(memory + 0xFFFE, stop + 3, 2);
+    interrupt = intdef = 1;
+    std::memset(frame_image, 0, FRAME_ALLOC_BYTES);  // not the previous session's picture...
+    for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);  // ...nor its screen
+    for (int f = 0; f < frames; f++) {
+        frame();
+        states.push_back(capture());
+    }
+    return states;
+}
+
 void expect_same(const std::vector<MachineState>& steps, const std::vector<MachineState>& turns) {
     ASSERT_EQ(steps.size(), turns.size());
     for (size_t f = 0; f < steps.size(); f++)
@@ -126,6 +149,12 @@ TEST(Turns, FramesInTurnsLeaveTheMachineAsStepsDo) {
         const std::vector<MachineState> bands_steps = bands_session(timing, frame_in_steps);
         if (bands_steps.empty()) SKIP_OR_FAIL("raster_bands not built");
         expect_same(bands_steps, bands_session(timing, run_frame));
+        for (const std::string program : {"irq_latency", timing ? "raster_engine_71" : "raster_engine_65"}) {
+            SCOPED_TRACE(program);
+            const int frames = program == "irq_latency" ? 2 : 14;
+            expect_same(timing_session(program, timing, frames, frame_in_steps),
+                        timing_session(program, timing, frames, run_frame));
+        }
     }
 }
 

@@ -35,6 +35,7 @@ protected:
     static void set_counter1(Via& via, uint16_t n) {
         *via.t1cl = uint8_t(n);
         *via.t1ch = uint8_t(n >> 8);
+        via.t1_reload = 0;
     }
     static void press(int row, int column) {
         keyrow[7 - column] &= uint8_t(~(1 << row));
@@ -45,47 +46,51 @@ protected:
 
 // ---- timer 1 -------------------------------------------------------------------
 
-TEST_F(ViaTest, Timer1FreeRunReloadsWithTwoExtraCyclesAndFlagsEveryPass) {
+// Free-run: 3, 2, 1, 0, $FFFF (flag), then the latch: a period of latch + 2.
+TEST_F(ViaTest, Timer1FreeRunShowsZeroThenFFFFThenTheLatchAndFlagsEveryPass) {
     WRITMEM(V2 + VIA_ACR, 0x40);
     start_timer1(V2, 0x1000);
-    EXPECT_EQ(timer1(Via2), 0x1001);
+    EXPECT_EQ(timer1(Via2), 0x1001);  // shows $1000 in the next cycle
     set_counter1(Via2, 3);
-    count_via_timers(4);
-    EXPECT_EQ(timer1(Via2), 0x1001);  // $1000 - (4 - 3) + 2
+    count_via_timers(3);
+    EXPECT_EQ(timer1(Via2), 0);
+    EXPECT_EQ(*Via2.ifr & IFR_T1, 0);  // 0 is not yet the underflow
+    count_via_timers(1);
+    EXPECT_EQ(timer1(Via2), 0xFFFF);
     EXPECT_EQ(*Via2.ifr & IFR_T1, IFR_T1);
+    count_via_timers(1);
+    EXPECT_EQ(timer1(Via2), 0x1000);
 
     WRITMEM(V2 + VIA_IFR, IFR_T1);
     set_counter1(Via2, 3);
-    count_via_timers(4);
+    count_via_timers(6);  // in one count as in parts
     EXPECT_EQ(*Via2.ifr & IFR_T1, IFR_T1);  // still armed: flags again
-    EXPECT_EQ(timer1(Via2), 0x1001);
-}
+    EXPECT_EQ(timer1(Via2), 0x0FFF);
+    WRITMEM(V2 + VIA_IFR, IFR_T1);
+    count_via_timers(0x1000);  // $0FFF to 0, then $FFFF
+    EXPECT_EQ(timer1(Via2), 0xFFFF);
+    EXPECT_EQ(*Via2.ifr & IFR_T1, IFR_T1);
 
-TEST_F(ViaTest, Timer1EqualCountIsAnUnderflowNotAZero) {
-    start_timer1(V1, 0x0200);
-    set_counter1(Via1, 5);
-    count_via_timers(4);
-    EXPECT_EQ(timer1(Via1), 1);
-    EXPECT_EQ(*Via1.ifr & IFR_T1, 0);
-    set_counter1(Via1, 5);
-    count_via_timers(5);
-    EXPECT_EQ(timer1(Via1), 0x0202);
-    EXPECT_EQ(*Via1.ifr & IFR_T1, IFR_T1);
+    start_timer1(V2, 0xFFFF);  // the latch $FFFF shows $FFFF, then $FFFE
+    count_via_timers(1);
+    EXPECT_EQ(timer1(Via2), 0xFFFF);
+    count_via_timers(1);
+    EXPECT_EQ(timer1(Via2), 0xFFFE);
 }
 
 TEST_F(ViaTest, Timer1OneShotFlagsOnceUntilRestarted) {
     WRITMEM(V2 + VIA_ACR, 0x00);
     start_timer1(V2, 0x0100);
     set_counter1(Via2, 2);
-    count_via_timers(6);  // d = 4
+    count_via_timers(6);  // 1, 0, $FFFF (flag), $FFFE, $FFFD, $FFFC
     EXPECT_EQ(*Via2.ifr & IFR_T1, IFR_T1);
-    EXPECT_EQ(timer1(Via2), uint16_t(~4));
+    EXPECT_EQ(timer1(Via2), 0xFFFC);
     EXPECT_EQ(Via2.t1_armed, 0);
 
     WRITMEM(V2 + VIA_IFR, IFR_T1);
     set_counter1(Via2, 2);
-    count_via_timers(3);  // later underflows reload silently
-    EXPECT_EQ(timer1(Via2), 0x0100 - 1 + 2);
+    count_via_timers(4);  // later passes reload silently: 1, 0, $FFFF, the latch
+    EXPECT_EQ(timer1(Via2), 0x0100);
     EXPECT_EQ(*Via2.ifr & IFR_T1, 0);
 
     WRITMEM(V2 + VIA_T1CH, 0x01);  // restart
@@ -188,7 +193,9 @@ TEST_F(ViaTest, Timer2IntervalFlagsOncePerStartAndRollsOver) {
     EXPECT_EQ(*Via1.ifr & IFR_T2, 0);
     EXPECT_EQ(timer2(Via1), 0x0011);
     count_via_timers(0x11);
-    EXPECT_EQ(*Via1.ifr & IFR_T2, IFR_T2);
+    EXPECT_EQ(*Via1.ifr & IFR_T2, 0);  // shows 0
+    count_via_timers(1);
+    EXPECT_EQ(*Via1.ifr & IFR_T2, IFR_T2);  // and flags with $FFFF
 
     EXPECT_EQ(READMEM(V1 + VIA_T2CL), *Via1.t2cl);  // reading the low counter clears it
     EXPECT_EQ(*Via1.ifr & IFR_T2, 0);

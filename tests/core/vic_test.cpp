@@ -509,6 +509,14 @@ TEST_F(Renderer, AWriteMidLineSplitsTheLineAtTheBeam) {
         // Cell 0 goes out in cycle 7; the cycle after the write shows the new value.
         const int split = std::clamp(4 * (cycle + 3 + 1 - 7), 0, int(FRAME_CELLS));
         std::copy(after.begin() + split, after.end(), want.begin() + split);
+        if (addr == VIC_BASE + VIC_COLUMNS && start_y + 1 == doublesize && want[FRAME_CELLS + 1] == 0) {
+            // The next row starts by the columns fetched: the old count's up
+            // to the beam, the new count's unless the beam has passed them.
+            const int cap = scanline == NTSC_SCANLINE ? 31 : 32, left = Frame.left_border;
+            const int old_count = std::min(old_value & 0x7F, cap), new_count = std::min(value & 0x7F, cap);
+            const int reached = split <= left ? 0 : std::min(old_count, (split - left + 7) / 8);
+            want[FRAME_CELLS] = uint16_t(start_x + std::max(reached, split < left + 8 * new_count ? new_count : 0));
+        }
         intdef = 1;
         line_cycles = cycle;
         std::vector<uint16_t> got = draw(start_x, start_y, addr, value);
