@@ -540,7 +540,7 @@ void dos_write(unsigned unit, unsigned channel, uint8_t byte) {
         c.changed = true;
         break;
     default:
-        set_status(*d, NOT_OPEN);
+        break;  // nothing open there: the drive takes the bytes and drops them
     }
 }
 

@@ -284,7 +284,7 @@ DiskStatus drive_validate(unsigned unit) {
 
 DiskStatus drive_read_block(unsigned unit, unsigned track, unsigned sector, uint8_t* out) {
     Medium* m = medium_of(unit);
-    if (!m || m->holder != Holder::IMAGE) return DiskStatus::NOT_FOUND;
+    if (!m || m->holder != Holder::IMAGE) return DiskStatus::ILLEGAL_SECTOR;
     const uint8_t* at = d64_sector(m->image, track, sector);
     if (!at) return DiskStatus::ILLEGAL_SECTOR;
     std::copy_n(at, 256, out);
@@ -293,7 +293,7 @@ DiskStatus drive_read_block(unsigned unit, unsigned track, unsigned sector, uint
 
 DiskStatus drive_write_block(unsigned unit, unsigned track, unsigned sector, const uint8_t* in) {
     Medium* m = medium_of(unit);
-    if (!m || m->holder != Holder::IMAGE) return DiskStatus::NOT_FOUND;
+    if (!m || m->holder != Holder::IMAGE) return DiskStatus::ILLEGAL_SECTOR;
     if (!d64_sector(m->image, track, sector)) return DiskStatus::ILLEGAL_SECTOR;
     return change_image(*m, [&](D64Image& image) {
         std::copy_n(in, 256, d64_sector(image, track, sector));
@@ -303,6 +303,6 @@ DiskStatus drive_write_block(unsigned unit, unsigned track, unsigned sector, con
 
 DiskStatus drive_allocate_block(unsigned unit, unsigned track, unsigned sector, bool allocate) {
     Medium* m = medium_of(unit);
-    if (!m || m->holder != Holder::IMAGE) return DiskStatus::NOT_FOUND;
+    if (!m || m->holder != Holder::IMAGE) return DiskStatus::ILLEGAL_SECTOR;
     return change_image(*m, [&](D64Image& image) { return d64_allocate(image, track, sector, allocate); });
 }

@@ -53,7 +53,7 @@ DiskStatus drive_validate(unsigned unit);
 
 // Block access on an image: a copy of one sector, and a sector or BAM
 // change written through to the image file. ILLEGAL_SECTOR for a track and
-// sector the disk lacks, NOT_FOUND on a folder.
+// sector the disk lacks, and on a folder, which has no blocks.
 DiskStatus drive_read_block(unsigned unit, unsigned track, unsigned sector, uint8_t* out);
 DiskStatus drive_write_block(unsigned unit, unsigned track, unsigned sector, const uint8_t* in);
 DiskStatus drive_allocate_block(unsigned unit, unsigned track, unsigned sector, bool allocate);
