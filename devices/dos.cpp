@@ -13,7 +13,7 @@ namespace {
 
 constexpr unsigned CHANNELS = 16;
 constexpr unsigned COMMAND_CHANNEL = 15;
-constexpr unsigned LOAD_CHANNEL = 0, SAVE_CHANNEL = 1;
+constexpr unsigned SAVE_CHANNEL = 1;
 constexpr unsigned DATA_CHANNELS_MAX = 5;  // the 1541's buffers for files
 constexpr size_t NAME_LIMIT = 16;
 constexpr unsigned BLOCK_SIZE = 256;
