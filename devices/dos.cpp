@@ -638,3 +638,10 @@ void dos_flush_all() {
         for (Channel& c : d.channels) finish_channel(unit, d, c);
     }
 }
+
+bool dos_writing() {
+    for (const Drive& d : drives)
+        for (const Channel& c : d.channels)
+            if ((c.mode == Mode::WRITE || c.mode == Mode::RELATIVE) && c.changed) return true;
+    return false;
+}

@@ -36,3 +36,6 @@ void dos_command(unsigned unit, const std::string& command);
 
 // Writes every file still open for writing on every drive and closes it.
 void dos_flush_all();
+
+// True while some drive has a file open that is not written yet.
+bool dos_writing();

@@ -6,5 +6,6 @@
 #pragma once
 
 // Start-up: hands the trap points to the core and has every file still
-// open for writing written at exit.
+// open for writing written at exit, also when SIGTERM, SIGINT or SIGHUP
+// ends the program (at the end of the frame it arrives in).
 void add_serial_bus_traps();
