@@ -296,6 +296,25 @@ bool extend_directory(std::vector<uint8_t>& bytes, const EntryPlace& last, const
     return true;
 }
 
+// A file's bytes from its first sector on; `data` untouched on an error.
+DiskStatus read_chain_data(const std::vector<uint8_t>& bytes, unsigned track, unsigned sector, std::vector<uint8_t>& data) {
+    // Track 0 ends a chain, but as the first sector it names no sector at all.
+    if (track == 0) return DiskStatus::READ_ERROR;
+    std::vector<uint8_t> got;
+    ChainWalk walk{bytes, track, sector};
+    while (const uint8_t* at = walk.next()) {
+        unsigned end = SECTOR_SIZE;
+        if (at[0] == 0) {
+            if (at[1] < 2) return DiskStatus::READ_ERROR;
+            end = at[1] + 1u;
+        }
+        got.insert(got.end(), at + 2, at + end);
+    }
+    if (walk.status != DiskStatus::OK) return walk.status;
+    data = std::move(got);
+    return DiskStatus::OK;
+}
+
 }  // namespace
 
 DiskStatus d64_read_image(const char* path, D64Image& image) {
@@ -350,21 +369,7 @@ DiskStatus d64_directory(const D64Image& image, DiskListing& listing) {
 
 DiskStatus d64_read_file(const D64Image& image, const DiskFile& file, std::vector<uint8_t>& data) {
     if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
-    // Track 0 ends a chain, but as the first sector it names no sector at all.
-    if (file.track == 0) return DiskStatus::READ_ERROR;
-    std::vector<uint8_t> got;
-    ChainWalk walk{image.bytes, file.track, file.sector};
-    while (const uint8_t* sector = walk.next()) {
-        unsigned end = SECTOR_SIZE;
-        if (sector[0] == 0) {
-            if (sector[1] < 2) return DiskStatus::READ_ERROR;
-            end = sector[1] + 1u;
-        }
-        got.insert(got.end(), sector + 2, sector + end);
-    }
-    if (walk.status != DiskStatus::OK) return walk.status;
-    data = std::move(got);
-    return DiskStatus::OK;
+    return read_chain_data(image.bytes, file.track, file.sector, data);
 }
 
 DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace,
@@ -517,8 +522,10 @@ DiskStatus d64_validate(D64Image& image) {
         uint8_t* entry = entry_at(bytes, place);
         if (entry[ENTRY_TYPE] == 0) continue;
         Chain chain;
-        // Unclosed files and files with broken chains go, as on the drive.
-        if (!(entry[ENTRY_TYPE] & TYPE_CLOSED) || file_sectors(bytes, entry, chain) != DiskStatus::OK) {
+        // Unclosed files and files that do not read go, as on the drive.
+        std::vector<uint8_t> data;
+        if (!(entry[ENTRY_TYPE] & TYPE_CLOSED) || file_sectors(bytes, entry, chain) != DiskStatus::OK ||
+            read_chain_data(bytes, entry[ENTRY_TRACK], entry[ENTRY_SECTOR], data) != DiskStatus::OK) {
             entry[ENTRY_TYPE] = 0;
             continue;
         }

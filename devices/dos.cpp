@@ -616,8 +616,10 @@ std::string dos_status_line(unsigned unit) {
     const char* text = "";
     for (const Message& m : MESSAGES)
         if (m.code == d->code) text = m.text;
+    // Two digits a field, as the drive prints them.
     char line[64];
-    snprintf(line, sizeof line, "%02u,%s,%02u,%02u", d->code, text, d->track, d->sector);
+    snprintf(line, sizeof line, "%02u,%s,%02u,%02u", d->code, text, std::min(d->track, uint8_t(99)),
+             std::min(d->sector, uint8_t(99)));
     return line;
 }
 

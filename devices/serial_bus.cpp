@@ -108,6 +108,7 @@ bool on_second() {
         bus.listening = Listen::NONE;
         dos_close(bus.listener, bus.listen_channel);
         break;
+    case COMMAND_DATA:
     default:
         bus.listening = Listen::DATA;
     }

@@ -185,6 +185,12 @@ void check_write(D64Image& image, const DiskListing& listing, DiskStatus listed,
 
 // Scratch, rename and validate on the image as the DOS edits it.
 void check_edits(D64Image& image, const std::string& name) {
+    if (!valid_size(image.bytes.size())) {
+        FUZZ_CHECK(d64_rename(image, name, "X") == DiskStatus::BAD_IMAGE);
+        FUZZ_CHECK(d64_scratch(image, name) == DiskStatus::BAD_IMAGE);
+        FUZZ_CHECK(d64_validate(image) == DiskStatus::BAD_IMAGE);
+        return;
+    }
     DiskListing before_listing;
     const bool readable = d64_directory(image, before_listing) == DiskStatus::OK;
     const std::vector<uint8_t> before = image.bytes;
