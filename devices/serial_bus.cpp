@@ -1,6 +1,7 @@
 // The kernal's serial-bus routines answered for drives 8 to 11.
 //
-// Each routine's entry is a trap point. When the device it addresses is an
+// Each routine's entry is a trap point (and TKSA's turn-round, which CHKIN
+// calls alone for a file without a secondary address). When the device it addresses is an
 // attached drive, the handler plays the drive's part of the bus exchange
 // (devices/dos.h) and returns to the caller as the routine would, with the
 // status bits the routine sets in $90; for any other device, or a drive
@@ -35,11 +36,12 @@ constexpr Code TALK = {0xEE14, {0x09, 0x40, 0x2C}};      // ora #$40, then LISTE
 constexpr Code LISTEN = {0xEE17, {0x09, 0x20, 0x20}};    // ora #$20
 constexpr Code SECOND = {0xEEC0, {0x85, 0x95, 0x20}};    // sta $95, send it under ATN
 constexpr Code TKSA = {0xEECE, {0x85, 0x95, 0x20}};      // sta $95, send it, turn round
+constexpr Code TURN_ROUND = {0xEED3, {0x78, 0x20, 0xA9}};  // sei: CHKIN's talk without a secondary address
 constexpr Code CIOUT = {0xEEE4, {0x24, 0x94, 0x30}};     // bit $94: a byte buffered?
 constexpr Code UNTALK = {0xEEF6, {0x20, 0x8D, 0xEF}};    // jsr, then lda #$5F
 constexpr Code UNLISTEN = {0xEF04, {0xA9, 0x3F, 0x20}};  // lda #$3F
 constexpr Code ACPTR = {0xEF19, {0x78, 0xA9, 0x00}};     // sei, lda #0
-constexpr Code CODE[] = {TALK, LISTEN, SECOND, TKSA, CIOUT, UNTALK, UNLISTEN, ACPTR};
+constexpr Code CODE[] = {TALK, LISTEN, SECOND, TKSA, TURN_ROUND, CIOUT, UNTALK, UNLISTEN, ACPTR};
 
 constexpr uint8_t DEVICE_MASK = 0x1F;
 constexpr uint8_t COMMAND_MASK = 0xF0, CHANNEL_MASK = 0x0F;
@@ -80,8 +82,10 @@ unsigned drive_addressed(uint8_t a) {
     return is_drive_unit(unit) && drive_attached(unit) ? unit : 0;
 }
 
+// Without a secondary address the drive uses channel 0.
 bool on_talk() {
     bus.talker = drive_addressed(Register.A);
+    bus.talk_channel = 0;
     if (!bus.talker) return false;
     return_with(uint8_t(Register.A | 0x40));
     return true;
@@ -89,7 +93,8 @@ bool on_talk() {
 
 bool on_listen() {
     bus.listener = drive_addressed(Register.A);
-    bus.listening = Listen::NONE;
+    bus.listening = Listen::DATA;
+    bus.listen_channel = 0;
     if (!bus.listener) return false;
     return_with(uint8_t(Register.A | 0x20));
     return true;
@@ -119,6 +124,12 @@ bool on_second() {
 bool on_tksa() {
     if (!bus.talker) return false;
     bus.talk_channel = Register.A & CHANNEL_MASK;
+    return_with(Register.A);
+    return true;
+}
+
+bool on_turn_round() {
+    if (!bus.talker) return false;
     return_with(Register.A);
     return true;
 }
@@ -162,7 +173,7 @@ bool on_acptr() {
 
 constexpr KernalTrap TRAPS[] = {
     {TALK.address, on_talk},         {LISTEN.address, on_listen},     {SECOND.address, on_second},
-    {TKSA.address, on_tksa},         {CIOUT.address, on_ciout},       {UNTALK.address, on_untalk},
+    {TKSA.address, on_tksa},         {TURN_ROUND.address, on_turn_round}, {CIOUT.address, on_ciout},       {UNTALK.address, on_untalk},
     {UNLISTEN.address, on_unlisten}, {ACPTR.address, on_acptr},
 };
 

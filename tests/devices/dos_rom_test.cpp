@@ -14,7 +14,8 @@ namespace {
 
 // Writes, appends, reads back with INPUT# and GET#, scratches and lists
 // the directory byte by byte; the status after every step, CMD into a file
-// (CMD itself sends a CR, as BASIC prints the empty rest of its statement).
+// (CMD itself sends a CR, as BASIC prints the empty rest of its statement);
+// a file without a secondary address, on channel 0 where nothing is open.
 const char* const PROGRAM[] = {
     "10 OPEN15,D,15:OPEN2,D,2,\"@0:NOTES,S,W\":GOSUB90",
     "20 PRINT#2,\"HELLO,WORLD\":CLOSE2:GOSUB90",
@@ -25,7 +26,8 @@ const char* const PROGRAM[] = {
     "70 PRINT#15,\"S0:NOTES\":GOSUB90:OPEN2,D,2,\"NOTES\":GOSUB90",
     "80 OPEN3,D,0,\"$\":N=0:K=0",
     "85 GET#3,A$:N=N+1:K=K+ASC(A$+CHR$(0)):IFST=0GOTO85",
-    "86 PRINT\"DIR\"N;K:CLOSE3:CLOSE15:END",
+    "86 PRINT\"DIR\"N;K:CLOSE3:CLOSE15",
+    "87 OPEN5,D:PRINT#5,\"X\":GET#5,A$:PRINT\"NOSA\"ST:CLOSE5:END",
     "90 INPUT#15,E,E$,T,S:PRINTE;E$;T:RETURN",
 };
 
@@ -53,7 +55,7 @@ protected:
         unsigned sum = 0;
         for (uint8_t b : listing) sum += b;
         shows(s, {"0 OK 0 0 OK 0 0 OK 0 HELLOWORLDMO 0 OK 0 1 FILES SCRATCHED 1 62 FILE NOT FOUND 0 ",
-                  ("DIR " + std::to_string(listing.size()) + " " + std::to_string(sum)).c_str()});
+                  ("DIR " + std::to_string(listing.size()) + " " + std::to_string(sum) + " NOSA 66").c_str()});
         EXPECT_EQ(s.find("ERROR"), std::string::npos) << s;
     }
 };

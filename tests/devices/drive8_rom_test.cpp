@@ -136,7 +136,7 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     install_kernal_traps();
     install_kernal_traps();  // again, as after a second patch: still the same bytes
     // The drives' load and save, the tape's, the serial bus routines'.
-    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE, 0xEE14, 0xEE17, 0xEEC0, 0xEECE, 0xEEE4, 0xEEF6,
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE, 0xEE14, 0xEE17, 0xEEC0, 0xEECE, 0xEED3, 0xEEE4, 0xEEF6,
                           0xEF04, 0xEF19}) {
         EXPECT_EQ(memory[trap], TRAP_OPCODE) << trap;
         memory[trap] = uint8_t(kernal[trap - 0xE000]);
