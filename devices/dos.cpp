@@ -215,6 +215,7 @@ void open_file(unsigned unit, Drive& d, unsigned channel, const std::string& raw
         c.mode = Mode::RELATIVE;
         if (found) {
             if ((found->type & TYPE_MASK) != FILE_REL) return c = Channel{}, set_status(d, MISMATCH);
+            if (found->record_length == 0) return c = Channel{}, set_status(d, READ_ERROR);  // a damaged entry
             if (o.record_length > 0 && o.record_length != found->record_length)
                 return c = Channel{}, set_status(d, NO_RECORD);
             if (DiskStatus s = drive_read(unit, *found, c.data); s != DiskStatus::OK)

@@ -200,7 +200,7 @@ DiskStatus drive_load(unsigned unit, const std::string& raw_name, std::vector<ui
     for (const DiskFile& f : listing.files) {
         if (!is_prg(f) || !drive_name_matches(n.pattern, f.name, drive_folds_case(unit))) continue;
         std::vector<uint8_t> got;
-        status = drive_read(unit, f, got);
+        status = drive_read(unit, f, got, PRG_LIMIT);
         if (status == DiskStatus::OK && got.size() < 2) return DiskStatus::READ_ERROR;
         if (status == DiskStatus::OK && got.size() > PRG_LIMIT) got.resize(PRG_LIMIT);
         if (status == DiskStatus::OK) data = std::move(got);

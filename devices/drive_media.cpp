@@ -14,7 +14,7 @@
 namespace {
 
 constexpr size_t NAME_LIMIT = 16;
-constexpr size_t FILE_LIMIT = 683 * 254;        // what a whole disk holds
+constexpr size_t FILE_LIMIT = size_t(16) << 20;  // a host file the drive refuses beyond
 constexpr unsigned BLOCK_DATA = 254;
 constexpr unsigned LINE_NUMBER_LIMIT = 0xFFFF;
 constexpr uint8_t TYPE_CLOSED = 0x80;
@@ -208,13 +208,13 @@ DiskStatus drive_listing(unsigned unit, DiskListing& listing) {
     return d64_directory(m->image, listing);
 }
 
-DiskStatus drive_read(unsigned unit, const DiskFile& file, std::vector<uint8_t>& data) {
+DiskStatus drive_read(unsigned unit, const DiskFile& file, std::vector<uint8_t>& data, size_t limit) {
     const Medium* m = medium_of(unit);
     if (!m || m->holder == Holder::NONE) return DiskStatus::NOT_FOUND;
     if (m->holder == Holder::IMAGE) return d64_read_file(m->image, file, data);
     std::vector<uint8_t> got;
-    off_t length = read_file_start(file.path.c_str(), FILE_LIMIT, got);
-    if (length == -1 || size_t(length) != got.size()) return DiskStatus::READ_ERROR;
+    off_t length = read_file_start(file.path.c_str(), limit ? limit : FILE_LIMIT, got);
+    if (length == -1 || (!limit && size_t(length) != got.size())) return DiskStatus::READ_ERROR;
     data = std::move(got);
     return DiskStatus::OK;
 }

@@ -34,7 +34,9 @@ bool drive_attached(unsigned unit);
 bool drive_folds_case(unsigned unit);
 
 DiskStatus drive_listing(unsigned unit, DiskListing& listing);
-DiskStatus drive_read(unsigned unit, const DiskFile& file, std::vector<uint8_t>& data);
+// The whole file (READ_ERROR for a host file beyond 16 MB), or with
+// `limit` its first `limit` bytes at most.
+DiskStatus drive_read(unsigned unit, const DiskFile& file, std::vector<uint8_t>& data, size_t limit = 0);
 
 // OK when a file of this name may be written (or replaced, `existing`),
 // WRITE_PROTECTED when the image, the file or the folder is read-only.
