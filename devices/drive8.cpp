@@ -70,7 +70,9 @@ DriveName parse_drive_name(const std::string& raw) {
     if (!s.empty() && s[0] == '$') {
         n.directory = true;
         size_t colon = s.find(':');
-        n.pattern = colon == std::string::npos ? "*" : s.substr(colon + 1);
+        // "$", "$0", "$0:PAT" and "$PAT" (as "$*=S").
+        size_t from = colon != std::string::npos ? colon + 1 : std::min(s.size(), s.find_first_not_of("0123456789", 1));
+        n.pattern = s.substr(from);
         if (size_t equals = n.pattern.find('='); equals != std::string::npos) {
             if (equals + 1 < n.pattern.size()) n.type_filter = char(fold(uint8_t(n.pattern[equals + 1])));
             n.pattern.erase(equals);

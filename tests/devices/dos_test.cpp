@@ -3,6 +3,7 @@
 // and files still open at exit. The images are read back by the tests' own
 // reader.
 #include <filesystem>
+#include <csignal>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,8 @@
 #include "devices/d64.h"
 #include "devices/dos.h"
 #include "devices/drive_media.h"
+#include "devices/serial_bus.h"
+#include "core/hooks.h"
 #include "files_support.h"
 
 namespace {
@@ -117,6 +120,13 @@ TEST_P(Dos, FilesTypesAppendAndChannels) {
     EXPECT_EQ(dos_status_line(UNIT), "64,FILE TYPE MISMATCH,00,00");
     EXPECT_EQ(get("P*"), "\x01\x10" "prg");
     EXPECT_EQ(get("MINE,U"), "usr");
+    // The directory as data, limited by a pattern or a type.
+    for (const auto& [name, has, lacks] : {std::tuple{"$*=S", "NOTES", "PROG"}, {"$0:P*", "PROG", "NOTES"},
+                                           {"$", "MINE", "\x12\"\""}}) {
+        std::string listing = get(name);
+        EXPECT_NE(listing.find(has), std::string::npos) << name;
+        EXPECT_EQ(listing.find(lacks), std::string::npos) << name;
+    }
     put(2, "@0:NOTES,S,W", "new");
     EXPECT_EQ(get("NOTES"), "new");
     put(2, "N*,S,W", "x");
@@ -269,6 +279,25 @@ TEST_P(Dos, FullDiskAndDamagedChains) {
     capture_stdout([&] { ASSERT_TRUE(drive_attach_image(UNIT, image)); });
     EXPECT_EQ(get("SMALL"), "");
     EXPECT_EQ(dos_status_line(UNIT), "20,READ ERROR,00,00");
+}
+
+// SIGTERM with a file open for writing: the file is written at the end of
+// the frame, then the signal ends the program as it would have.
+TEST_P(Dos, SignalWritesOpenFilesFirst) {
+    pid_t child = fork();
+    if (child == 0) {
+        add_serial_bus_traps();
+        dos_open(UNIT, 2, "OPEN,S,W");
+        write_channel(2, "written");
+        raise(SIGTERM);
+        run_frame_calls();
+        _exit(3);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    capture_stdout([&] { ASSERT_TRUE(GetParam() ? drive_attach_image(UNIT, image) : drive_use_folder(UNIT, dir.path)); });
+    EXPECT_EQ(get("OPEN"), "written");
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, Dos, testing::Values(false, true),
