@@ -624,6 +624,10 @@ std::string dos_status_line(unsigned unit) {
     return line;
 }
 
+void dos_transfer_done(unsigned unit, DiskStatus status) {
+    if (Drive* d = drive_of(unit)) set_status(*d, code_of(status));
+}
+
 void dos_command(unsigned unit, const std::string& command) {
     Drive* d = drive_of(unit);
     if (!d) return;

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "disk.h"
+
 // A drive at power-on: every channel closed (unwritten files are written
 // first), status 73,CBM DOS V2.6 1541,00,00.
 void dos_reset(unsigned unit);
@@ -30,6 +32,10 @@ bool dos_read(unsigned unit, unsigned channel, uint8_t& byte, bool& last);
 
 // The drive's status line as reading channel 15 gives it, without the CR.
 std::string dos_status_line(unsigned unit);
+
+// The status a LOAD or SAVE done on the host leaves, as the drive's own
+// would (00, OK; 62,FILE NOT FOUND; 63,FILE EXISTS...).
+void dos_transfer_done(unsigned unit, DiskStatus status);
 
 // Runs a DOS command as the command channel receives it.
 void dos_command(unsigned unit, const std::string& command);

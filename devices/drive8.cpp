@@ -215,8 +215,7 @@ DiskStatus drive_save(unsigned unit, const std::string& raw_name, const std::vec
     DriveName n = parse_drive_name(raw_name);
     std::string name = n.pattern.substr(0, NAME_LIMIT);
     if (n.directory || name.empty() || name.find_first_of("*?") != std::string::npos) return DiskStatus::WRITE_ERROR;
-    DiskStatus status = drive_write(unit, name, TYPE_PRG, 0, data, n.replace);
-    return status == DiskStatus::WRITE_PROTECTED ? DiskStatus::WRITE_ERROR : status;
+    return drive_write(unit, name, TYPE_PRG, 0, data, n.replace);
 }
 
 bool drive8_use_folder(const std::string& path) { return drive_use_folder(FIRST_DRIVE, path); }
@@ -226,7 +225,8 @@ DiskStatus drive8_load(const std::string& raw_name, std::vector<uint8_t>& data) 
     return drive_load(FIRST_DRIVE, raw_name, data);
 }
 DiskStatus drive8_save(const std::string& raw_name, const std::vector<uint8_t>& data) {
-    return drive_save(FIRST_DRIVE, raw_name, data);
+    DiskStatus status = drive_save(FIRST_DRIVE, raw_name, data);
+    return status == DiskStatus::WRITE_PROTECTED ? DiskStatus::WRITE_ERROR : status;
 }
 
 bool is_disk_image_name(const char* name) { return iequals_suffix(name, ".d64"); }

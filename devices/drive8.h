@@ -43,8 +43,9 @@ std::string host_from_petscii(const std::string& petscii);
 DiskStatus drive_load(unsigned unit, const std::string& raw_name, std::vector<uint8_t>& data);
 
 // SAVE: writes a PRG file (data starts with its load address). EXISTS
-// without "@0:", WRITE_ERROR for a pattern, an empty name or a read-only
-// medium; on any failure the old file or image is left as it was.
+// without "@0:", WRITE_ERROR for a pattern or an empty name,
+// WRITE_PROTECTED for a read-only medium (drive8_save gives WRITE_ERROR
+// there, as before); on any failure the old file or image is left as it was.
 DiskStatus drive_save(unsigned unit, const std::string& raw_name, const std::vector<uint8_t>& data);
 
 // ---- drive 8 as before drives 9 to 11 came ----------------------------------------

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "drive8.h"
+#include "dos.h"
 #include "drive_media.h"
 #include "../core/cpu.h"
 #include "../core/memory.h"
@@ -89,6 +90,7 @@ void load_open() {
     load = Transfer{};
     std::vector<uint8_t> file;
     load.status = drive_load(memory[KERNAL_DEVICE], file_name(), file);
+    dos_transfer_done(memory[KERNAL_DEVICE], load.status);
     // The kernal's own steps: the secondary address kept in X while the
     // drive is asked with its own one.
     Register.X = memory[KERNAL_SECONDARY];
@@ -145,7 +147,9 @@ void save_data() {
     uint16_t address = start;
     for (; address < end; address++) file.push_back(READMEM(address));
     set_memory_word(KERNAL_POINTER, address);
-    continue_at(drive_save(memory[KERNAL_DEVICE], save.name, file) == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
+    DiskStatus status = drive_save(memory[KERNAL_DEVICE], save.name, file);
+    dos_transfer_done(memory[KERNAL_DEVICE], status);
+    continue_at(status == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
 }
 
 // A drive with nothing attached is left to the kernal: nobody answers on the bus.

@@ -6,6 +6,7 @@
 #include "basic_session.h"
 #include "d64_reader.h"
 #include "devices/d64.h"
+#include "devices/dos.h"
 #include "devices/drive8.h"
 #include "devices/drive_media.h"
 #include "files_support.h"
@@ -65,6 +66,9 @@ TEST_P(DosRom, FolderSession) {
     session(9);
     EXPECT_EQ(read_file(dir.file("keep.seq")), "\rCMD TEXT\r\r");
     EXPECT_FALSE(std::filesystem::exists(dir.file("notes.seq")));
+    // LOAD and SAVE done on the host leave the drive's status too.
+    shows(enter("LOAD\"NOPE\",9"), {"?FILE NOT FOUND"});
+    EXPECT_EQ(dos_status_line(9), "62,FILE NOT FOUND,00,00");
     // Device 10 has nothing attached: nobody answers.
     shows(enter("OPEN1,10,2,\"X\""), {"?DEVICE NOT PRESENT"});
 }
