@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr unsigned MAX_FRAME_CALLS = 4;
+constexpr unsigned MAX_FRAME_CALLS = 8;
 FrameCall frame_calls[MAX_FRAME_CALLS];
 unsigned frame_call_count = 0;
 

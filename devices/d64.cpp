@@ -35,13 +35,27 @@ constexpr unsigned ENTRY_TYPE = 2;
 constexpr unsigned ENTRY_TRACK = 3;
 constexpr unsigned ENTRY_SECTOR = 4;
 constexpr unsigned ENTRY_NAME = 5;
+constexpr unsigned ENTRY_SIDE_TRACK = 21;  // a REL file's first side sector
+constexpr unsigned ENTRY_SIDE_SECTOR = 22;
+constexpr unsigned ENTRY_RECORD_LENGTH = 23;
 constexpr unsigned ENTRY_BLOCKS = 30;
+
+// A side sector of a REL file: its number, the record length, the places of
+// all six side sectors, then the data blocks it lists.
+constexpr unsigned SIDE_NUMBER = 2;
+constexpr unsigned SIDE_RECORD_LENGTH = 3;
+constexpr unsigned SIDE_LIST = 4;
+constexpr unsigned SIDE_DATA = 16;
+constexpr unsigned SIDE_BLOCKS = 120;
+constexpr unsigned SIDE_SECTORS_MAX = 6;
 
 constexpr unsigned NAME_LENGTH = 16;
 constexpr unsigned DISK_ID_LENGTH = 5;  // id, $A0, DOS type
 constexpr uint8_t PAD = 0xA0;
-constexpr uint8_t TYPE_PRG_CLOSED = 0x82;
+constexpr uint8_t TYPE_CLOSED = 0x80;
 constexpr uint8_t TYPE_LOCKED = 0x40;
+constexpr uint8_t TYPE_MASK = 0x07;
+constexpr uint8_t TYPE_REL = 0x04;
 
 // Sector steps between the blocks of a file and of the directory, so that
 // the next block comes round under the head as the last one is handled.
@@ -236,9 +250,32 @@ DiskStatus directory_entries(const std::vector<uint8_t>& bytes, std::vector<Entr
 }
 
 DiskFile file_of(const uint8_t* entry) {
-    return {unpadded(entry + ENTRY_NAME, NAME_LENGTH), entry[ENTRY_TYPE],
-            uint16_t(entry[ENTRY_BLOCKS] | entry[ENTRY_BLOCKS + 1] << 8), entry[ENTRY_TRACK],
-            entry[ENTRY_SECTOR]};
+    DiskFile f{unpadded(entry + ENTRY_NAME, NAME_LENGTH), entry[ENTRY_TYPE],
+               uint16_t(entry[ENTRY_BLOCKS] | entry[ENTRY_BLOCKS + 1] << 8), entry[ENTRY_TRACK],
+               entry[ENTRY_SECTOR]};
+    if ((f.type & TYPE_MASK) == TYPE_REL) f.record_length = entry[ENTRY_RECORD_LENGTH];
+    return f;
+}
+
+bool is_rel(const uint8_t* entry) { return (entry[ENTRY_TYPE] & TYPE_MASK) == TYPE_REL; }
+
+// Every sector a directory entry's file holds: its data chain and, for a
+// REL file, its side sectors.
+DiskStatus file_sectors(const std::vector<uint8_t>& bytes, const uint8_t* entry, Chain& chain) {
+    DiskStatus status = follow_chain(bytes, entry[ENTRY_TRACK], entry[ENTRY_SECTOR], chain);
+    if (status == DiskStatus::OK && is_rel(entry) && entry[ENTRY_SIDE_TRACK] != 0)
+        status = follow_chain(bytes, entry[ENTRY_SIDE_TRACK], entry[ENTRY_SIDE_SECTOR], chain);
+    return status;
+}
+
+// The entry of the file stored under exactly `name`, or nullptr.
+const EntryPlace* find_entry(std::vector<uint8_t>& bytes, const std::vector<EntryPlace>& places,
+                             const std::string& name) {
+    for (const EntryPlace& place : places) {
+        const uint8_t* entry = entry_at(bytes, place);
+        if (entry[ENTRY_TYPE] != 0 && unpadded(entry + ENTRY_NAME, NAME_LENGTH) == name) return &place;
+    }
+    return nullptr;
 }
 
 // A new sector for the directory on its own track, after the last one
@@ -257,6 +294,25 @@ bool extend_directory(std::vector<uint8_t>& bytes, const EntryPlace& last, const
     fresh[1] = 0xFF;
     place = {DIR_TRACK, unsigned(s), 0};
     return true;
+}
+
+// A file's bytes from its first sector on; `data` untouched on an error.
+DiskStatus read_chain_data(const std::vector<uint8_t>& bytes, unsigned track, unsigned sector, std::vector<uint8_t>& data) {
+    // Track 0 ends a chain, but as the first sector it names no sector at all.
+    if (track == 0) return DiskStatus::READ_ERROR;
+    std::vector<uint8_t> got;
+    ChainWalk walk{bytes, track, sector};
+    while (const uint8_t* at = walk.next()) {
+        unsigned end = SECTOR_SIZE;
+        if (at[0] == 0) {
+            if (at[1] < 2) return DiskStatus::READ_ERROR;
+            end = at[1] + 1u;
+        }
+        got.insert(got.end(), at + 2, at + end);
+    }
+    if (walk.status != DiskStatus::OK) return walk.status;
+    data = std::move(got);
+    return DiskStatus::OK;
 }
 
 }  // namespace
@@ -313,27 +369,16 @@ DiskStatus d64_directory(const D64Image& image, DiskListing& listing) {
 
 DiskStatus d64_read_file(const D64Image& image, const DiskFile& file, std::vector<uint8_t>& data) {
     if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
-    // Track 0 ends a chain, but as the first sector it names no sector at all.
-    if (file.track == 0) return DiskStatus::READ_ERROR;
-    std::vector<uint8_t> got;
-    ChainWalk walk{image.bytes, file.track, file.sector};
-    while (const uint8_t* sector = walk.next()) {
-        unsigned end = SECTOR_SIZE;
-        if (sector[0] == 0) {
-            if (sector[1] < 2) return DiskStatus::READ_ERROR;
-            end = sector[1] + 1u;
-        }
-        got.insert(got.end(), sector + 2, sector + end);
-    }
-    if (walk.status != DiskStatus::OK) return walk.status;
-    data = std::move(got);
-    return DiskStatus::OK;
+    return read_chain_data(image.bytes, file.track, file.sector, data);
 }
 
-DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace) {
+DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace,
+                          uint8_t type, uint8_t record_length) {
     if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
     // A sector cannot say that it holds no data at all.
     if (name.empty() || data.empty()) return DiskStatus::WRITE_ERROR;
+    const bool rel = (type & TYPE_MASK) == TYPE_REL;
+    if (rel && record_length == 0) return DiskStatus::WRITE_ERROR;
     std::string stored = name.substr(0, NAME_LENGTH);
     std::vector<uint8_t> bytes = image.bytes;
 
@@ -341,47 +386,63 @@ DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::v
     SectorSet directory;
     if (DiskStatus status = directory_entries(bytes, places, directory); status != DiskStatus::OK) return status;
     directory[sector_index(DIR_TRACK, BAM_SECTOR)] = true;  // so taken by nothing, whatever the BAM says
-    const EntryPlace* existing = nullptr;
+    const EntryPlace* existing = find_entry(bytes, places, stored);
     const EntryPlace* empty = nullptr;
-    for (const EntryPlace& place : places) {
-        const uint8_t* entry = entry_at(bytes, place);
-        if (entry[ENTRY_TYPE] == 0) {
-            if (!empty) empty = &place;
-        } else if (!existing && unpadded(entry + ENTRY_NAME, NAME_LENGTH) == stored) {
-            existing = &place;
+    for (const EntryPlace& place : places)
+        if (entry_at(bytes, place)[ENTRY_TYPE] == 0) {
+            empty = &place;
+            break;
         }
-    }
     Chain old;
     if (existing) {
         const uint8_t* entry = entry_at(bytes, *existing);
         if (!replace || (entry[ENTRY_TYPE] & TYPE_LOCKED)) return DiskStatus::EXISTS;
-        if (DiskStatus status = follow_chain(bytes, entry[ENTRY_TRACK], entry[ENTRY_SECTOR], old);
-            status != DiskStatus::OK)
-            return status;
+        if (DiskStatus status = file_sectors(bytes, entry, old); status != DiskStatus::OK) return status;
     }
 
     // The new blocks, while the old file still holds its own: a replacement
     // that does not fit beside the old file fails and keeps it.
     size_t blocks = (data.size() + DATA_PER_SECTOR - 1) / DATA_PER_SECTOR;
+    size_t sides = rel ? (blocks + SIDE_BLOCKS - 1) / SIDE_BLOCKS : 0;
+    if (sides > SIDE_SECTORS_MAX) return DiskStatus::DISK_FULL;
     Chain chain;
     Allocator allocator{bytes, directory};
-    for (size_t i = 0; i < blocks; i++) {
+    for (size_t i = 0; i < blocks + sides; i++) {
         if (!allocator.next()) return DiskStatus::DISK_FULL;
         chain.push_back({allocator.track, allocator.sector});
     }
+    auto link = [&](uint8_t* sector, size_t next, size_t end, unsigned last_index) {
+        if (next < end) {
+            sector[0] = uint8_t(chain[next].first);
+            sector[1] = uint8_t(chain[next].second);
+        } else {
+            sector[0] = 0;
+            sector[1] = uint8_t(last_index);
+        }
+    };
     for (size_t i = 0; i < blocks; i++) {
         uint8_t* sector = sector_at(bytes, chain[i].first, chain[i].second);
         size_t from = i * DATA_PER_SECTOR;
         size_t count = std::min<size_t>(DATA_PER_SECTOR, data.size() - from);
         std::fill(sector, sector + SECTOR_SIZE, 0);
-        if (i + 1 < blocks) {
-            sector[0] = uint8_t(chain[i + 1].first);
-            sector[1] = uint8_t(chain[i + 1].second);
-        } else {
-            sector[0] = 0;
-            sector[1] = uint8_t(count + 1);
-        }
+        link(sector, i + 1, blocks, unsigned(count + 1));
         std::copy_n(data.begin() + long(from), count, sector + 2);
+    }
+    for (size_t side = 0; side < sides; side++) {
+        uint8_t* sector = sector_at(bytes, chain[blocks + side].first, chain[blocks + side].second);
+        std::fill(sector, sector + SECTOR_SIZE, 0);
+        size_t listed = std::min<size_t>(SIDE_BLOCKS, blocks - side * SIDE_BLOCKS);
+        link(sector, blocks + side + 1, blocks + sides, unsigned(SIDE_DATA + 2 * listed - 1));
+        sector[SIDE_NUMBER] = uint8_t(side);
+        sector[SIDE_RECORD_LENGTH] = record_length;
+        for (size_t k = 0; k < sides; k++) {
+            sector[SIDE_LIST + 2 * k] = uint8_t(chain[blocks + k].first);
+            sector[SIDE_LIST + 2 * k + 1] = uint8_t(chain[blocks + k].second);
+        }
+        for (size_t k = 0; k < listed; k++) {
+            sector[SIDE_DATA + 2 * k] = uint8_t(chain[side * SIDE_BLOCKS + k].first);
+            sector[SIDE_DATA + 2 * k + 1] = uint8_t(chain[side * SIDE_BLOCKS + k].second);
+        }
     }
 
     EntryPlace place;
@@ -401,14 +462,105 @@ DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::v
     // Bytes 0-1 of an entry are the sector's link in the first slot.
     uint8_t* entry = entry_at(bytes, place);
     std::fill(entry + ENTRY_TYPE, entry + ENTRY_SIZE, 0);
-    entry[ENTRY_TYPE] = TYPE_PRG_CLOSED;
+    entry[ENTRY_TYPE] = uint8_t(type | TYPE_CLOSED);
     entry[ENTRY_TRACK] = uint8_t(chain[0].first);
     entry[ENTRY_SECTOR] = uint8_t(chain[0].second);
     put_padded(entry + ENTRY_NAME, stored, NAME_LENGTH);
-    entry[ENTRY_BLOCKS] = uint8_t(blocks);
-    entry[ENTRY_BLOCKS + 1] = uint8_t(blocks >> 8);
+    if (rel) {
+        entry[ENTRY_SIDE_TRACK] = uint8_t(chain[blocks].first);
+        entry[ENTRY_SIDE_SECTOR] = uint8_t(chain[blocks].second);
+        entry[ENTRY_RECORD_LENGTH] = record_length;
+    }
+    entry[ENTRY_BLOCKS] = uint8_t(blocks + sides);
+    entry[ENTRY_BLOCKS + 1] = uint8_t((blocks + sides) >> 8);
 
     image.bytes.swap(bytes);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_scratch(D64Image& image, const std::string& name) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    std::vector<uint8_t> bytes = image.bytes;
+    std::vector<EntryPlace> places;
+    SectorSet directory;
+    if (DiskStatus status = directory_entries(bytes, places, directory); status != DiskStatus::OK) return status;
+    const EntryPlace* place = find_entry(bytes, places, name);
+    if (!place) return DiskStatus::NOT_FOUND;
+    uint8_t* entry = entry_at(bytes, *place);
+    if (entry[ENTRY_TYPE] & TYPE_LOCKED) return DiskStatus::WRITE_PROTECTED;
+    // An unclosed file's chain may run anywhere: only its entry goes.
+    Chain chain;
+    if ((entry[ENTRY_TYPE] & TYPE_CLOSED) && file_sectors(bytes, entry, chain) == DiskStatus::OK)
+        for (auto [t, s] : chain)
+            if (t != DIR_TRACK) mark(bytes, t, s, true);
+    entry[ENTRY_TYPE] = 0;
+    image.bytes.swap(bytes);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_rename(D64Image& image, const std::string& from, const std::string& to) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    std::vector<EntryPlace> places;
+    SectorSet directory;
+    if (DiskStatus status = directory_entries(image.bytes, places, directory); status != DiskStatus::OK) return status;
+    if (find_entry(image.bytes, places, to.substr(0, NAME_LENGTH))) return DiskStatus::EXISTS;
+    const EntryPlace* place = find_entry(image.bytes, places, from);
+    if (!place) return DiskStatus::NOT_FOUND;
+    put_padded(entry_at(image.bytes, *place) + ENTRY_NAME, to.substr(0, NAME_LENGTH), NAME_LENGTH);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_validate(D64Image& image) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    std::vector<uint8_t> bytes = image.bytes;
+    std::vector<EntryPlace> places;
+    SectorSet directory;
+    if (DiskStatus status = directory_entries(bytes, places, directory); status != DiskStatus::OK) return status;
+    SectorSet used = directory;
+    used[sector_index(DIR_TRACK, BAM_SECTOR)] = true;
+    for (const EntryPlace& place : places) {
+        uint8_t* entry = entry_at(bytes, place);
+        if (entry[ENTRY_TYPE] == 0) continue;
+        Chain chain;
+        // Unclosed files and files that do not read go, as on the drive.
+        std::vector<uint8_t> data;
+        if (!(entry[ENTRY_TYPE] & TYPE_CLOSED) || file_sectors(bytes, entry, chain) != DiskStatus::OK ||
+            read_chain_data(bytes, entry[ENTRY_TRACK], entry[ENTRY_SECTOR], data) != DiskStatus::OK) {
+            entry[ENTRY_TYPE] = 0;
+            continue;
+        }
+        for (auto [t, s] : chain) used[sector_index(t, s)] = true;
+    }
+    for (unsigned t = 1; t <= TRACKS; t++)
+        for (unsigned s = 0; s < sectors_in(t); s++) mark(bytes, t, s, !used[sector_index(t, s)]);
+    image.bytes.swap(bytes);
+    return DiskStatus::OK;
+}
+
+DiskStatus d64_format(D64Image& image, const std::string& disk_name, const std::string& disk_id) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    std::string id = disk_id;
+    if (id.empty()) {
+        // A short new: the old id stays, the directory is emptied.
+        const uint8_t* bam = sector_at(image.bytes, DIR_TRACK, BAM_SECTOR);
+        id.assign(reinterpret_cast<const char*>(bam + BAM_DISK_ID), 2);
+    }
+    D64Image fresh = d64_blank(disk_name, id);
+    std::copy(fresh.bytes.begin(), fresh.bytes.end(), image.bytes.begin());
+    std::fill(image.bytes.begin() + long(D64_SIZE), image.bytes.end(), 0);
+    return DiskStatus::OK;
+}
+
+uint8_t* d64_sector(D64Image& image, unsigned track, unsigned sector) {
+    if (!valid_size(image.bytes.size()) || !valid_sector(track, sector)) return nullptr;
+    return sector_at(image.bytes, track, sector);
+}
+
+DiskStatus d64_allocate(D64Image& image, unsigned track, unsigned sector, bool allocate) {
+    if (!valid_size(image.bytes.size())) return DiskStatus::BAD_IMAGE;
+    if (!valid_sector(track, sector)) return DiskStatus::ILLEGAL_SECTOR;
+    if (allocate && !is_free(image.bytes, track, sector)) return DiskStatus::NO_BLOCK;
+    mark(image.bytes, track, sector, !allocate);
     return DiskStatus::OK;
 }
 

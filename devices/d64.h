@@ -41,7 +41,31 @@ DiskStatus d64_read_file(const D64Image& image, const DiskFile& file, std::vecto
 // DISK_FULL; a damaged directory (or old file, when replacing) READ_ERROR;
 // an empty name or empty data WRITE_ERROR. On any failure the image is left
 // exactly as it was.
-DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace);
+// `type` is the file type without the closed bit (2 PRG, 1 SEQ, 3 USR, 4
+// REL); a REL file gets side sectors listing its blocks and keeps
+// `record_length`.
+DiskStatus d64_write_file(D64Image& image, const std::string& name, const std::vector<uint8_t>& data, bool replace,
+                          uint8_t type = 2, uint8_t record_length = 0);
+
+// Takes out the file stored under exactly `name` and frees its sectors
+// (NOT_FOUND, WRITE_PROTECTED when locked, READ_ERROR for a damaged directory).
+DiskStatus d64_scratch(D64Image& image, const std::string& name);
+
+// Gives a file a new name: EXISTS when one is stored under it already.
+DiskStatus d64_rename(D64Image& image, const std::string& from, const std::string& to);
+
+// Rebuilds the BAM from the directory and the files' chains; entries of
+// unclosed files or broken chains go.
+DiskStatus d64_validate(D64Image& image);
+
+// A new, empty disk in the image; with an empty id the old one stays.
+DiskStatus d64_format(D64Image& image, const std::string& disk_name, const std::string& disk_id);
+
+// One sector's 256 bytes, or nullptr for a track and sector the disk lacks.
+uint8_t* d64_sector(D64Image& image, unsigned track, unsigned sector);
+
+// Marks a sector used (NO_BLOCK when it is) or free in the BAM.
+DiskStatus d64_allocate(D64Image& image, unsigned track, unsigned sector, bool allocate);
 
 // Writes the whole image to a new file beside `path` and renames it over
 // `path` only when complete; WRITE_ERROR leaves the old file as it was.

@@ -4,9 +4,11 @@
 #include "autostart.h"
 #include "datasette.h"
 #include "kernal_trap.h"
+#include "serial_bus.h"
 
 void start_devices() {
     add_drive8_traps();
+    add_serial_bus_traps();
     add_frame_call(autostart_at_frame_end);
     add_datasette_hooks();
 }

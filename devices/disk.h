@@ -12,6 +12,8 @@ struct DiskFile {
     uint8_t type;       // the directory's type byte as stored: $82 is a closed PRG file
     uint16_t blocks;    // size in 254-byte blocks, as the directory gives it
     uint8_t track, sector;  // first sector of the file (0, 0 outside a disk image)
+    uint8_t record_length = 0;  // of a REL file
+    std::string path = {};      // the host file in a folder
 };
 
 struct DiskListing {
@@ -21,4 +23,9 @@ struct DiskListing {
     unsigned blocks_free;
 };
 
-enum class DiskStatus { OK, NOT_FOUND, READ_ERROR, DISK_FULL, EXISTS, WRITE_ERROR, BAD_IMAGE };
+enum class DiskStatus {
+    OK, NOT_FOUND, READ_ERROR, DISK_FULL, EXISTS, WRITE_ERROR, BAD_IMAGE,
+    WRITE_PROTECTED,  // a read-only image or file, or a locked one
+    NO_BLOCK,         // a block asked for is in use already
+    ILLEGAL_SECTOR,   // no such track and sector
+};

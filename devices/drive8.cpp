@@ -1,5 +1,5 @@
-// Drive 8's contents: names and patterns as a 1541 reads them, the
-// directory program, the host-folder backend and the attached disk image.
+// Names and patterns as a 1541 reads them, the directory program, and LOAD
+// and SAVE on drives 8 to 11 over their media (drive_media.cpp).
 #include "drive8.h"
 
 #include <algorithm>
@@ -7,33 +7,21 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
-#include "d64.h"
-#include "../files/fileutil.h"
+#include "drive_media.h"
 
 namespace {
 
 constexpr size_t NAME_LIMIT = 16;               // a 1541 keeps 16 bytes of a name
 constexpr size_t PRG_LIMIT = 0x10000 + 2;       // more would only wrap round the address space
-constexpr unsigned BLOCK_DATA = 254;            // data bytes in one disk block
 constexpr unsigned LINE_NUMBER_LIMIT = 0xFFFF;
 constexpr uint16_t LISTING_ADDRESS = 0x0401;
 constexpr uint8_t LISTING_LINK = 0x01;          // the drive's dummy links; LOAD relinks
 constexpr uint8_t PETSCII_REVERSE_ON = 0x12;
 constexpr uint8_t TYPE_CLOSED = 0x80, TYPE_LOCKED = 0x40, TYPE_MASK = 0x07, TYPE_PRG = 0x02;
 constexpr const char* TYPE_NAMES[] = {"DEL", "SEQ", "PRG", "USR", "REL"};
-constexpr const char* FOLDER_DISK_ID = "00 2A";
-
-enum class Holder { FOLDER, IMAGE };
-struct Drive {
-    Holder holder = Holder::FOLDER;
-    std::string folder = ".";
-    std::string image_path;
-    D64Image image;
-};
-Drive drive;
+// The letter of a type filter ("$*=S") for each type.
+constexpr char TYPE_LETTERS[] = "DSPUR";
 
 uint8_t fold(uint8_t c) {
     if (c >= 0x61 && c <= 0x7A) return uint8_t(c - 0x20);
@@ -49,108 +37,6 @@ bool iequals_suffix(const std::string& s, const char* suffix) {
     for (size_t i = 0; i < n; i++)
         if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
     return true;
-}
-
-// ---- the folder ------------------------------------------------------------------
-
-struct HostFile {
-    DiskFile file;
-    std::string path;
-};
-
-unsigned blocks_of(uintmax_t bytes) {
-    uintmax_t blocks = std::max<uintmax_t>(1, (bytes + BLOCK_DATA - 1) / BLOCK_DATA);
-    return unsigned(std::min<uintmax_t>(blocks, LINE_NUMBER_LIMIT));
-}
-
-// Every *.prg (any case) that is a regular file, in the order of the names
-// the machine sees; false when
-// the folder cannot be read.
-bool folder_files(std::vector<HostFile>& out) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::directory_iterator it(drive.folder, ec);
-    if (ec) return false;
-    for (const fs::directory_entry& entry : it) {
-        std::string host = entry.path().filename().string();
-        if (!iequals_suffix(host, ".prg") || host.size() == 4) continue;
-        std::error_code e2;
-        if (!entry.is_regular_file(e2)) continue;
-        uintmax_t size = entry.file_size(e2);
-        if (e2) continue;
-        DiskFile f{petscii_from_host(host.substr(0, host.size() - 4)).substr(0, NAME_LIMIT), TYPE_CLOSED | TYPE_PRG,
-                   uint16_t(blocks_of(size)), 0, 0};
-        out.push_back({f, entry.path().string()});
-    }
-    std::sort(out.begin(), out.end(), [](const HostFile& a, const HostFile& b) {
-        return a.file.name != b.file.name ? a.file.name < b.file.name : a.path < b.path;
-    });
-    return true;
-}
-
-DiskStatus folder_listing(DiskListing& listing) {
-    std::vector<HostFile> files;
-    if (!folder_files(files)) return DiskStatus::NOT_FOUND;
-    std::error_code ec;
-    std::filesystem::path full = std::filesystem::weakly_canonical(drive.folder, ec);
-    std::string base = (full.has_filename() ? full : full.parent_path()).filename().string();
-    listing.disk_name = petscii_from_host(base).substr(0, NAME_LIMIT);
-    listing.disk_id = FOLDER_DISK_ID;
-    listing.files.clear();
-    for (const HostFile& h : files) listing.files.push_back(h.file);
-    struct statvfs vfs;
-    uintmax_t free_bytes = statvfs(drive.folder.c_str(), &vfs) == 0 ? uintmax_t(vfs.f_bavail) * vfs.f_frsize : 0;
-    listing.blocks_free = unsigned(std::min<uintmax_t>(free_bytes / BLOCK_DATA, LINE_NUMBER_LIMIT));
-    return DiskStatus::OK;
-}
-
-DiskStatus read_host_file(const std::string& path, std::vector<uint8_t>& data) {
-    return read_file_start(path.c_str(), PRG_LIMIT, data) != -1 && data.size() >= 2 ? DiskStatus::OK
-                                                                                      : DiskStatus::READ_ERROR;
-}
-
-DiskStatus folder_load(const std::string& pattern, std::vector<uint8_t>& data) {
-    std::vector<HostFile> files;
-    if (!folder_files(files)) return DiskStatus::NOT_FOUND;
-    for (const HostFile& h : files)
-        if (drive_name_matches(pattern, h.file.name, true)) return read_host_file(h.path, data);
-    return DiskStatus::NOT_FOUND;
-}
-
-DiskStatus folder_save(const std::string& name, bool replace, const std::vector<uint8_t>& data) {
-    std::vector<HostFile> files;
-    if (!folder_files(files)) return DiskStatus::WRITE_ERROR;
-    std::string path = drive.folder + "/" + host_from_petscii(name) + ".prg";
-    for (const HostFile& h : files) {
-        if (!drive_name_matches(name, h.file.name, true)) continue;
-        if (!replace) return DiskStatus::EXISTS;
-        path = h.path;  // the file keeps its own spelling
-        break;
-    }
-    return replace_file(path.c_str(), {{data.data(), data.size()}}) == 0 ? DiskStatus::OK : DiskStatus::WRITE_ERROR;
-}
-
-// ---- the image ---------------------------------------------------------------------
-
-DiskStatus image_load(const std::string& pattern, std::vector<uint8_t>& data) {
-    DiskListing listing;
-    DiskStatus status = d64_directory(drive.image, listing);
-    if (status != DiskStatus::OK) return status;
-    for (const DiskFile& f : listing.files) {
-        if (!is_prg(f) || !drive_name_matches(pattern, f.name, false)) continue;
-        status = d64_read_file(drive.image, f, data);
-        if (status == DiskStatus::OK && data.size() < 2) return DiskStatus::READ_ERROR;
-        return status;
-    }
-    return DiskStatus::NOT_FOUND;
-}
-
-DiskStatus image_save(const std::string& name, bool replace, const std::vector<uint8_t>& data) {
-    D64Image changed = drive.image;
-    DiskStatus status = d64_write_file(changed, name, data, replace);
-    if (status == DiskStatus::OK) status = d64_write_image(drive.image_path.c_str(), changed);
-    if (status == DiskStatus::OK) drive.image = std::move(changed);
-    return status;
 }
 
 // ---- the directory program -------------------------------------------------------------
@@ -184,7 +70,13 @@ DriveName parse_drive_name(const std::string& raw) {
     if (!s.empty() && s[0] == '$') {
         n.directory = true;
         size_t colon = s.find(':');
-        n.pattern = colon == std::string::npos ? "*" : s.substr(colon + 1);
+        // "$", "$0", "$0:PAT" and "$PAT" (as "$*=S").
+        size_t from = colon != std::string::npos ? colon + 1 : std::min(s.size(), s.find_first_not_of("0123456789", 1));
+        n.pattern = s.substr(from);
+        if (size_t equals = n.pattern.find('='); equals != std::string::npos) {
+            if (equals + 1 < n.pattern.size()) n.type_filter = char(fold(uint8_t(n.pattern[equals + 1])));
+            n.pattern.erase(equals);
+        }
         if (n.pattern.empty()) n.pattern = "*";
         return n;
     }
@@ -279,62 +171,62 @@ std::vector<uint8_t> listing_program(const DiskListing& listing) {
     return out;
 }
 
-// ---- drive 8 ----------------------------------------------------------------------------
+// ---- LOAD and SAVE ------------------------------------------------------------------------
 
-bool drive8_use_folder(const std::string& path) {
-    printf("Using folder %s as drive 8...", path.c_str());
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path, ec)) {
-        fputs("failed\n", stdout);
-        return false;
-    }
-    drive.holder = Holder::FOLDER;
-    drive.folder = path;
-    fputs("OK\n", stdout);
-    return true;
-}
-
-bool drive8_attach_image(const std::string& path) {
-    printf("Attaching disk image %s...", path.c_str());
-    D64Image image;
-    if (d64_read_image(path.c_str(), image) != DiskStatus::OK) {
-        fputs("failed\n", stdout);
-        return false;
-    }
-    drive.holder = Holder::IMAGE;
-    drive.image_path = path;
-    drive.image = std::move(image);
-    fputs("OK\n", stdout);
-    return true;
-}
-
-DiskStatus drive8_listing(DiskListing& listing) {
-    if (drive.holder == Holder::FOLDER) return folder_listing(listing);
-    return d64_directory(drive.image, listing);
-}
-
-DiskStatus drive8_load(const std::string& raw_name, std::vector<uint8_t>& data) {
-    DriveName n = parse_drive_name(raw_name);
-    if (!n.directory) {
-        // As a 1541 does, a longer name is cut to the 16 bytes a name keeps.
-        n.pattern.resize(std::min(n.pattern.size(), NAME_LIMIT));
-        if (n.pattern.empty()) return DiskStatus::NOT_FOUND;
-        return drive.holder == Holder::FOLDER ? folder_load(n.pattern, data) : image_load(n.pattern, data);
-    }
+std::vector<uint8_t> directory_program(unsigned unit, const DriveName& n, DiskStatus& status) {
     DiskListing listing;
-    DiskStatus status = drive8_listing(listing);
-    if (status != DiskStatus::OK) return status;
-    const bool fold_case = drive.holder == Holder::FOLDER;
-    std::erase_if(listing.files, [&](const DiskFile& f) { return !drive_name_matches(n.pattern, f.name, fold_case); });
-    data = listing_program(listing);
-    return DiskStatus::OK;
+    status = drive_listing(unit, listing);
+    if (status != DiskStatus::OK) return {};
+    const bool fold_case = drive_folds_case(unit);
+    std::erase_if(listing.files, [&](const DiskFile& f) {
+        unsigned kind = f.type & TYPE_MASK;
+        bool type_ok = !n.type_filter || (kind < std::size(TYPE_LETTERS) - 1 && TYPE_LETTERS[kind] == n.type_filter);
+        return !type_ok || !drive_name_matches(n.pattern, f.name, fold_case);
+    });
+    return listing_program(listing);
 }
 
-DiskStatus drive8_save(const std::string& raw_name, const std::vector<uint8_t>& data) {
+DiskStatus drive_load(unsigned unit, const std::string& raw_name, std::vector<uint8_t>& data) {
+    DriveName n = parse_drive_name(raw_name);
+    DiskStatus status;
+    if (n.directory) {
+        std::vector<uint8_t> listing = directory_program(unit, n, status);
+        if (status == DiskStatus::OK) data = std::move(listing);
+        return status;
+    }
+    // As a 1541 does, a longer name is cut to the 16 bytes a name keeps.
+    n.pattern.resize(std::min(n.pattern.size(), NAME_LIMIT));
+    if (n.pattern.empty()) return DiskStatus::NOT_FOUND;
+    DiskListing listing;
+    if ((status = drive_listing(unit, listing)) != DiskStatus::OK) return status;
+    for (const DiskFile& f : listing.files) {
+        if (!is_prg(f) || !drive_name_matches(n.pattern, f.name, drive_folds_case(unit))) continue;
+        std::vector<uint8_t> got;
+        status = drive_read(unit, f, got, PRG_LIMIT);
+        if (status == DiskStatus::OK && got.size() < 2) return DiskStatus::READ_ERROR;
+        if (status == DiskStatus::OK && got.size() > PRG_LIMIT) got.resize(PRG_LIMIT);
+        if (status == DiskStatus::OK) data = std::move(got);
+        return status;
+    }
+    return DiskStatus::NOT_FOUND;
+}
+
+DiskStatus drive_save(unsigned unit, const std::string& raw_name, const std::vector<uint8_t>& data) {
     DriveName n = parse_drive_name(raw_name);
     std::string name = n.pattern.substr(0, NAME_LIMIT);
     if (n.directory || name.empty() || name.find_first_of("*?") != std::string::npos) return DiskStatus::WRITE_ERROR;
-    return drive.holder == Holder::FOLDER ? folder_save(name, n.replace, data) : image_save(name, n.replace, data);
+    return drive_write(unit, name, TYPE_PRG, 0, data, n.replace);
+}
+
+bool drive8_use_folder(const std::string& path) { return drive_use_folder(FIRST_DRIVE, path); }
+bool drive8_attach_image(const std::string& path) { return drive_attach_image(FIRST_DRIVE, path); }
+DiskStatus drive8_listing(DiskListing& listing) { return drive_listing(FIRST_DRIVE, listing); }
+DiskStatus drive8_load(const std::string& raw_name, std::vector<uint8_t>& data) {
+    return drive_load(FIRST_DRIVE, raw_name, data);
+}
+DiskStatus drive8_save(const std::string& raw_name, const std::vector<uint8_t>& data) {
+    DiskStatus status = drive_save(FIRST_DRIVE, raw_name, data);
+    return status == DiskStatus::WRITE_PROTECTED ? DiskStatus::WRITE_ERROR : status;
 }
 
 bool is_disk_image_name(const char* name) { return iequals_suffix(name, ".d64"); }

@@ -16,6 +16,7 @@ struct DriveName {
     std::string pattern;
     bool replace = false;
     bool directory = false;
+    char type_filter = 0;  // "$*=S": the type letter a listing keeps, else 0
 };
 DriveName parse_drive_name(const std::string& raw);
 
@@ -34,7 +35,20 @@ std::vector<uint8_t> listing_program(const DiskListing& listing);
 std::string petscii_from_host(const std::string& host);
 std::string host_from_petscii(const std::string& petscii);
 
-// ---- what drive 8 holds ---------------------------------------------------------
+// ---- LOAD and SAVE on drives 8 to 11 (drive_media.h has what they hold) -----------
+
+// LOAD: the bytes of the first matching PRG file, load address first, or
+// the directory program for "$" (with its pattern and type filter).
+// NOT_FOUND when nothing matches or nothing is attached.
+DiskStatus drive_load(unsigned unit, const std::string& raw_name, std::vector<uint8_t>& data);
+
+// SAVE: writes a PRG file (data starts with its load address). EXISTS
+// without "@0:", WRITE_ERROR for a pattern or an empty name,
+// WRITE_PROTECTED for a read-only medium (drive8_save gives WRITE_ERROR
+// there, as before); on any failure the old file or image is left as it was.
+DiskStatus drive_save(unsigned unit, const std::string& raw_name, const std::vector<uint8_t>& data);
+
+// ---- drive 8 as before drives 9 to 11 came ----------------------------------------
 
 // Makes a folder drive 8; false (and nothing changed) when it is no folder.
 bool drive8_use_folder(const std::string& path);

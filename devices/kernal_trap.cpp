@@ -1,4 +1,4 @@
-// The kernal's serial LOAD and SAVE with device 8, done on the host.
+// The kernal's serial LOAD and SAVE with drives 8 to 11, done on the host.
 //
 // LOAD: the kernal checks the device and the name and prints SEARCHING FOR;
 // the first trap then finds the file on the host, skips the bus's open and
@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "drive8.h"
+#include "dos.h"
+#include "drive_media.h"
 #include "../core/cpu.h"
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
@@ -50,7 +52,6 @@ constexpr Code CODE[] = {
 
 constexpr uint8_t LOAD_SECONDARY = 0x60;
 constexpr int TRAP_CYCLES = 2;
-constexpr uint8_t DRIVE = 8;
 
 // Between the two traps of one LOAD or SAVE.
 struct Transfer {
@@ -88,7 +89,8 @@ void continue_at(uint16_t pc) {
 void load_open() {
     load = Transfer{};
     std::vector<uint8_t> file;
-    load.status = drive8_load(file_name(), file);
+    load.status = drive_load(memory[KERNAL_DEVICE], file_name(), file);
+    dos_transfer_done(memory[KERNAL_DEVICE], load.status);
     // The kernal's own steps: the secondary address kept in X while the
     // drive is asked with its own one.
     Register.X = memory[KERNAL_SECONDARY];
@@ -145,12 +147,15 @@ void save_data() {
     uint16_t address = start;
     for (; address < end; address++) file.push_back(READMEM(address));
     set_memory_word(KERNAL_POINTER, address);
-    continue_at(drive8_save(save.name, file) == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
+    DiskStatus status = drive_save(memory[KERNAL_DEVICE], save.name, file);
+    dos_transfer_done(memory[KERNAL_DEVICE], status);
+    continue_at(status == DiskStatus::OK ? SAVE_END : NOT_OUTPUT_FILE);
 }
 
-bool on_drive() { return memory[KERNAL_DEVICE] == DRIVE; }
+// A drive with nothing attached is left to the kernal: nobody answers on the bus.
+bool on_drive() { return is_drive_unit(memory[KERNAL_DEVICE]) && drive_attached(memory[KERNAL_DEVICE]); }
 
-// A trap point answered on drive 8 only; a data trap also only while its
+// A trap point answered on an attached drive only; a data trap also only while its
 // transfer is open, else the kernal's own code runs.
 template <void (*serve)(), const Transfer* transfer = nullptr>
 bool drive_trap() {

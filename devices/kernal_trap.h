@@ -1,7 +1,7 @@
-// Drive 8 inside the kernal: LOAD, VERIFY and SAVE on device 8 are done on
-// the host instead of over the serial bus, through trap points in the
-// kernal's serial load and save paths (core/hooks.h). At a trap point with
-// device 8 the handler does the drive's part and continues where the kernal
+// Drives 8 to 11 inside the kernal: LOAD, VERIFY and SAVE on an attached
+// drive are done on the host instead of over the serial bus, through trap
+// points in the kernal's serial load and save paths (core/hooks.h). At a
+// trap point with such a drive the handler does the drive's part and continues where the kernal
 // would after the bus transfer; with another device the kernal runs on.
 #pragma once
 

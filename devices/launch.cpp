@@ -13,6 +13,7 @@
 #include "autostart.h"
 #include "datasette.h"
 #include "drive8.h"
+#include "drive_media.h"
 #include "tap.h"
 
 namespace {
@@ -20,11 +21,13 @@ namespace {
 constexpr const char* EXPANSION_NAMES[] = {"no expansion",        "the 3 KB expansion",  "the 8 KB expansion",
                                            "the 16 KB expansion", "the 24 KB expansion", "all expansions"};
 constexpr uint16_t CARTRIDGE_AREA = 0xA000;
+constexpr uint32_t ROM_PARTS_START = 0x2000, ROM_PARTS_END = 0x8000;
 
 struct Plan {
     int expansion = -1;               // the expansion to start with; -1: as configured
     std::vector<std::string> taken;   // arguments the file walk passes by
     std::vector<ProgramFile> loads;   // host files loaded at READY, in order
+    std::vector<ProgramFile> rom_parts;  // the parts of a cartridge named with it, at $2000-$7FFF
     bool last_runs = false;           // the last of them gets RUN
     // A disk or tape image named alone: its first program, loaded by typing LOAD.
     enum class Medium { NONE, DISK, TAPE } medium = Medium::NONE;
@@ -35,8 +38,21 @@ Plan plan;
 
 const char* expansion_name(uint32_t e) { return e <= EXP_ALL ? EXPANSION_NAMES[e] : "the configured expansion"; }
 
+// Why the programs need the memory picked for them.
+std::string reason_for(const MemoryNeeds& needs) {
+    char text[64];
+    if (needs.run_start) {
+        snprintf(text, sizeof text, "BASIC for $%04x", unsigned(needs.run_start));
+        return text;
+    }
+    std::string areas;
+    if (needs.low_3k) areas = "$0400-$0fff";
+    if (needs.high_8k) areas += std::string(areas.empty() ? "" : " and ") + "$2000-$7fff";
+    return areas.empty() ? "the configured memory" : "memory at " + areas;
+}
+
 // The user's choice when everything fits it; otherwise picked, and said
-// when that overrides a choice.
+// whenever that differs from the configured memory.
 void choose_memory(const MemoryNeeds& needs, const std::string& name) {
     uint32_t e = memexp;
     if (!expansion_chosen || !fits(needs, e)) {
@@ -44,8 +60,8 @@ void choose_memory(const MemoryNeeds& needs, const std::string& name) {
         if (expansion_chosen)
             printf("%s does not run with %s, starting with %s...\n", name.c_str(), expansion_name(memexp),
                    expansion_name(e));
-        else if (verbose)
-            printf("Starting with %s for %s...\n", expansion_name(e), name.c_str());
+        else if (e != memexp || verbose)
+            printf("Starting with %s for %s (%s)...\n", expansion_name(e), name.c_str(), reason_for(needs).c_str());
     }
     if (e != memexp) {
         memexp = e;
@@ -59,12 +75,23 @@ void needs_to_run(MemoryNeeds& needs, const ProgramFile& file) {
     needs.run_bytes = program_kind(file) == ProgramKind::BASIC ? uint32_t(file.data.size()) : 0;
 }
 
-// The first program of a disk or tape image, planned as a program file.
+// The first program of a disk or tape image, planned as a program file;
+// the memory is picked for every program file on the disk, since the first
+// loads the others.
 void plan_first_program(const char* path, Plan::Medium medium, const std::vector<uint8_t>& bytes) {
     const ProgramFile& file = plan.first_program = program_from_bytes(path, bytes);
     plan.medium = medium;
     MemoryNeeds needs;
     add_needs(needs, file);
+    if (medium == Plan::Medium::DISK) {
+        DiskListing listing;
+        if (drive_listing(8, listing) == DiskStatus::OK)
+            for (const DiskFile& f : listing.files) {
+                std::vector<uint8_t> part;
+                if (f.type == 0x82 && drive_read(8, f, part) == DiskStatus::OK && part.size() > 2)
+                    add_needs(needs, program_from_bytes(f.name, part));
+            }
+    }
     needs_to_run(needs, file);
     choose_memory(needs, path);
 }
@@ -143,6 +170,21 @@ void queue_first_program() {
     }
 }
 
+bool is_rom_part(const ProgramFile& f) {
+    return program_kind(f) == ProgramKind::IMAGE && f.address >= ROM_PARTS_START &&
+           f.address + f.data.size() <= ROM_PARTS_END;
+}
+
+// A part of a cartridge in several files: ROM where it loads, which the
+// kernal's memory test at reset leaves alone.
+void load_rom_part(const ProgramFile& part) {
+    printf("Loading game cartridge %s...at $%x...got %d bytes\n", part.name.c_str(), unsigned(part.address),
+           int(part.data.size()));
+    std::memcpy(memory + part.address, part.data.data(), part.data.size());
+    for (uint32_t block = part.address >> 12; block <= (part.address + part.data.size() - 1) >> 12; block++)
+        rombank[block] = BLOCK_ROM;
+}
+
 // The folder a program came from becomes drive 8, so that it finds its
 // next parts there as it would on its own disk.
 void follow_to_folder(const std::string& name) {
@@ -162,7 +204,7 @@ void plan_launch(const std::vector<const char*>& files, int memory_option, bool 
         plan_tape(files[0]);
         return;
     }
-    bool cartridge = false;
+    bool cartridge = false, starting_cartridge = false;
     for (const char* name : files) {
         ProgramFile file;
         if (!is_program_name(name) || is_chip_cartridge(name)) {
@@ -171,7 +213,7 @@ void plan_launch(const std::vector<const char*>& files, int memory_option, bool 
         }
         if (!read_program_file(name, file)) continue;  // the file walk reports it
         if (program_kind(file) == ProgramKind::CARTRIDGE) {
-            cartridge = true;
+            cartridge = starting_cartridge = true;
             continue;
         }
         plan.taken.push_back(name);
@@ -182,6 +224,13 @@ void plan_launch(const std::vector<const char*>& files, int memory_option, bool 
         }
         plan.loads.push_back(std::move(file));
     }
+    // Beside a cartridge that starts at reset, images for $2000-$7FFF are
+    // its other parts: ROM, as one cartridge.
+    if (starting_cartridge)
+        std::erase_if(plan.loads, [](const ProgramFile& f) {
+            if (is_rom_part(f)) plan.rom_parts.push_back(f);
+            return is_rom_part(f);
+        });
     // The last one that can start loads last, so that the BASIC pointers
     // are its own.
     for (size_t i = plan.loads.size(); i-- > 0;) {
@@ -215,6 +264,7 @@ bool launch_takes(const char* arg) {
 
 void finish_launch() {
     if (plan.expansion != -1) memdef = uint8_t(plan.expansion);
+    for (const ProgramFile& part : plan.rom_parts) load_rom_part(part);
     if (plan.medium != Plan::Medium::NONE) queue_first_program();
     if (plan.play_tape) {
         plan.medium = Plan::Medium::TAPE;
@@ -238,7 +288,15 @@ void finish_launch() {
                 continue;
             }
             std::string name = file.name;
-            autostart_queue_line(runs ? "RUN" : "", [name] { return readbasic(name.c_str()) != -1; });
+            autostart_queue_line(runs ? "RUN" : "", [name] {
+                if (readbasic(name.c_str()) == -1) return false;
+                leave_as_drive_load(0);
+                return true;
+            });
+            continue;
+        }
+        if (before_boot && is_rom_part(file)) {
+            load_rom_part(file);
             continue;
         }
         const bool say_sys = !plan.last_runs;

@@ -122,7 +122,10 @@ bool fits(const MemoryNeeds& needs, uint32_t expansion) {
 uint32_t expansion_for(const MemoryNeeds& needs) {
     bool low = needs.low_3k;
     uint8_t high = needs.high_8k;
-    if (needs.run_start == START_EXPANDED) high = 7;  // runs alike on 8, 16 and 24 KB, and often needs more
+    // BASIC at $1201 runs alike on 8, 16 and 24 KB and often needs more;
+    // a compiled program keeps its stack and buffers at the top of the
+    // memory, whatever part its own bytes cover.
+    if (needs.run_start == START_EXPANDED || high) high = 7;
     if (needs.run_start == START_3K) low = true;
     uint32_t e = layout_of(low, high);
     if (needs.run_start && basic_start_of(e) != needs.run_start)
@@ -137,9 +140,13 @@ void load_memory_image(const ProgramFile& file) {
     printf("got %d ", int(file.data.size()));
     fputs("bytes \n", stdout);
     for (uint16_t pointer : BASIC_END_POINTERS) set_memory_word(pointer, uint16_t(end));
+    leave_as_drive_load(ABSOLUTE);
+}
+
+void leave_as_drive_load(uint8_t secondary) {
     set_memory_word(LOAD_ADDRESS, memory_word(BASIC_START));
     memory[STATUS] |= END_OF_FILE;
-    memory[SECONDARY] = ABSOLUTE;
+    memory[SECONDARY] = secondary;
     memory[LOAD_DEVICE] = DRIVE;
 }
 

@@ -46,8 +46,10 @@ void add_needs(MemoryNeeds& needs, const ProgramFile& file);
 uint16_t run_start_of(const ProgramFile& file);
 // True when the programs run on that expansion as they are.
 bool fits(const MemoryNeeds& needs, uint32_t expansion);
-// The expansion picked for them: 24 KB for BASIC at $1201, every block an
-// image touches; when both cannot be had, the program that is to RUN wins.
+// The expansion picked for them: 24 KB for BASIC at $1201 and for an image
+// in any of the blocks from $2000, the 3 KB block for one there (every
+// layout has RAM at $A000); when both cannot be had, the program that is to
+// RUN wins.
 uint32_t expansion_for(const MemoryNeeds& needs);
 
 // Loads an image at its own address as the kernal's LOAD with secondary
@@ -55,6 +57,9 @@ uint32_t expansion_for(const MemoryNeeds& needs);
 // leaves the pointers as BASIC's LOAD in direct mode does. Prints
 // "Loading program NAME...to $XXXX...got N bytes \n".
 void load_memory_image(const ProgramFile& file);
+// The kernal's cells as LOAD"NAME",8 (secondary 0) or ,8,1 leaves them:
+// device 8 at $BA, the secondary address, the end of file in the status.
+void leave_as_drive_load(uint8_t secondary);
 // "Loaded $2000-$727f; start it with SYS\n" for an image that does not RUN.
 std::string start_it_with_sys(const ProgramFile& file);
 

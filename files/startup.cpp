@@ -19,6 +19,7 @@
 #include "../devices/launch.h"
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
+#include "../devices/drive_media.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -48,7 +49,14 @@ void set_warp() { warp_speed = 1; }
 bool drive8_option = false;
 void set_drive8_folder(const char* dir) {
     drive8_option = true;
-    drive8_use_folder(dir);
+    if (is_disk_image_name(dir)) drive8_attach_image(dir);
+    else drive8_use_folder(dir);
+}
+// -drive9 to -drive11: a folder, or a .d64 image by its name.
+template <unsigned UNIT>
+void set_drive(const char* path) {
+    if (is_disk_image_name(path)) drive_attach_image(UNIT, path);
+    else drive_use_folder(UNIT, path);
 }
 
 // -memory: the expansion by its name; -1 while none was given.
@@ -112,8 +120,11 @@ constexpr Option OPTIONS[] = {
     {"-NOCFG", set_nocfg, nullptr},
     {"-warp", set_warp, nullptr},
     {"-WARP", set_warp, nullptr},
-    {"-drive8", nullptr, nullptr, set_drive8_folder, "a folder"},
-    {"-DRIVE8", nullptr, nullptr, set_drive8_folder, "a folder"},
+    {"-drive8", nullptr, nullptr, set_drive8_folder, "a folder or disk image"},
+    {"-DRIVE8", nullptr, nullptr, set_drive8_folder, "a folder or disk image"},
+    {"-drive9", nullptr, nullptr, set_drive<9>, "a folder or disk image"},
+    {"-drive10", nullptr, nullptr, set_drive<10>, "a folder or disk image"},
+    {"-drive11", nullptr, nullptr, set_drive<11>, "a folder or disk image"},
     {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
     {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},

@@ -21,6 +21,7 @@
 #include "../core/vic.h"
 #include "../devices/datasette.h"
 #include "../devices/drive8.h"
+#include "../devices/drive_media.h"
 #include "../files/fileio.h"
 
 uint8_t interrupt_old;
@@ -401,6 +402,9 @@ void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
 
 // ---- menus and message dialogs ------------------------------------------------------------
 
+// The drive the disk image dialog attaches to: the File menu item's.
+unsigned attach_disk_unit = 8;
+
 void menuCB(Widget, XtPointer client_data, XtPointer) {
     switch (reinterpret_cast<intptr_t>(client_data)) {
     case MENU_LOAD_BASIC:
@@ -413,6 +417,12 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
         show(load_cart_dialog);
         break;
     case MENU_ATTACH_DISK:
+    case MENU_ATTACH_DISK_9:
+    case MENU_ATTACH_DISK_10:
+    case MENU_ATTACH_DISK_11:
+        attach_disk_unit = MENU_ATTACH_DISK == reinterpret_cast<intptr_t>(client_data)
+                               ? 8
+                               : unsigned(9 + reinterpret_cast<intptr_t>(client_data) - MENU_ATTACH_DISK_9);
         show(attach_disk_dialog);
         break;
     case MENU_ATTACH_TAPE:
@@ -496,7 +506,8 @@ void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
 }
 
 void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    basic_file_chosen(w, client_data, call_data, [](const char* name) { return drive8_attach_image(name) ? 0 : -1; });
+    basic_file_chosen(w, client_data, call_data,
+                      [](const char* name) { return drive_attach_image(attach_disk_unit, name) ? 0 : -1; });
 }
 
 void show_halt_dialog() { show(halt_dialog); }

@@ -274,6 +274,9 @@ void create_menus(Widget menu_bar) {
     load_cart_item = push_item(file_menu, "Load cart...", MENU_LOAD_CART);
     clear_item = push_item(file_menu, "Remove cart", MENU_REMOVE_CART);
     attach_disk_item = push_item(file_menu, "Attach disk image...", MENU_ATTACH_DISK);
+    push_item(file_menu, "Attach disk image to drive 9...", MENU_ATTACH_DISK_9);
+    push_item(file_menu, "Attach disk image to drive 10...", MENU_ATTACH_DISK_10);
+    push_item(file_menu, "Attach disk image to drive 11...", MENU_ATTACH_DISK_11);
     separator(file_menu);
     push_item(file_menu, "Attach tape image...", MENU_ATTACH_TAPE);
     push_item(file_menu, "Play", MENU_TAPE_PLAY);

@@ -195,6 +195,21 @@ TEST_F(StartWithProgram, ChoosesTheExpansionTheProgramNeeds) {
         autostart_clear();
     }
 
+    // Without a choice the memory picked is said too, and why; a disk image
+    // gets what every program file on it needs, not only its first.
+    unlink("tarvikon.rc");
+    EXPECT_EQ(start({"-nosound", "p12.prg"}), "Starting with the 24 KB expansion for p12.prg (BASIC for $1201)...\n");
+    autostart_clear();
+    D64Image image = d64_blank("DISK", "ID");
+    ASSERT_EQ(d64_write_file(image, "FIRST", bytes_of(header(0, 0x20) + pattern(0x10)), false), DiskStatus::OK);
+    ASSERT_EQ(d64_write_file(image, "LOW", bytes_of(header(0, 0x04) + pattern(0x10)), false), DiskStatus::OK);
+    ASSERT_EQ(d64_write_image("two.d64", image), DiskStatus::OK);
+    EXPECT_EQ(start({"-nosound", "two.d64"}), "Attaching disk image two.d64...OK\n"
+                                              "Starting with all expansions for two.d64 (memory at $0400-$0fff and "
+                                              "$2000-$7fff)...\n");
+    EXPECT_EQ(memdef, EXP_ALL);
+    autostart_clear();
+
     // A chosen 8 KB expansion holds page-$12 files of up to 11773 bytes, a
     // chosen 16 KB one up to 19965; without a choice it is 24 KB.
     const std::tuple<int, size_t, uint8_t> sizes[] = {{EXP_8K, 11773, EXP_8K},   {EXP_8K, 11774, EXP_24K},
@@ -240,7 +255,8 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
     using namespace std::string_literals;
     const std::string jump_to_2000 = header(0, 0xA0) + "\x09\xA0\x09\xA0" "A0\xC3\xC2\xCD" "\x4C\x00\x20"s;
     const std::string marks_0340 = "\x09\xA0\x09\xA0" "A0\xC3\xC2\xCD" "\xA9\x42\x8D\x40\x03\x4C\x0E\xA0"s;
-    const std::string marks_2100 = header(0, 0x20) + "\xA9\x42\x8D\x00\x21\x4C\x05\x20"s + pattern(0x200);
+    // A second part of that cartridge, ROM at $2000 with it.
+    const std::string marks_0340_from_2000 = header(0, 0x20) + "\xA9\x42\x8D\x40\x03\x4C\x05\x20"s + pattern(0x200);
     std::string chip_cartridge = "VIC20 CARTRIDGE " + std::string{0, 0, 0, 0x50} + std::string(0x3C, '\0') + "CHIP" +
                                  std::string{0, 0, 0x20, 0x10, 0, 0, 0, 0, '\xA0', 0, 0x20, 0} + marks_0340 +
                                  std::string(0x2000 - marks_0340.size(), '\xEA');
@@ -275,15 +291,15 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
          EXP_24K, "RUN\nAUTOSTART 18", "Loading program z12.prg...to $1200...got 28 bytes \n"},
         {{{"stub.prg", header(0x3C, 0x03) + std::string(0xC5, '\0') + marker_program(0x0401).substr(2)}},
          EXP_3K, "RUN\nAUTOSTART 4", "Loading program stub.prg...to $33c...got 224 bytes \n"},
-        {{{"main.prg", marks_2100}, {"auto.prg", jump_to_2000}}, EXP_8K, "", "", 0x2100},
-        {{{"code.prg", header(0, 0x20) + pattern(0x100)}}, EXP_8K, "READY.",
+        {{{"main.prg", marks_0340_from_2000}, {"auto.prg", jump_to_2000}}, EXP_NONE, "", "", 0x0340},
+        {{{"code.prg", header(0, 0x20) + pattern(0x100)}}, EXP_24K, "READY.",
          "Loading program code.prg...to $2000...got 256 bytes \nLoaded $2000-$20ff; start it with SYS\n"},
         {{{"cart.bin", chip_cartridge}}, EXP_NONE, "", "", 0x0340},
         {{{"basic.d64", disk(basic_file(0x1201, lines))}}, EXP_24K, "RUN\nAUTOSTART 18", ""},
-        {{{"code.d64", disk(header(0, 0x20) + pattern(0x100))}}, EXP_8K, "LOAD\"*\",8,1",
+        {{{"code.d64", disk(header(0, 0x20) + pattern(0x100))}}, EXP_24K, "LOAD\"*\",8,1",
          "Loaded $2000-$20ff; start it with SYS\n"},
         {{{"cart.d64", disk(header(0, 0xA0) + marks_0340)}}, EXP_NONE, "", "", 0x0340},
-        {{{"code.t64", tape(0x2000, pattern(0x100))}}, EXP_8K, "LOAD\"\",1,1", "Loaded $2000-$20ff; start it with SYS\n"},
+        {{{"code.t64", tape(0x2000, pattern(0x100))}}, EXP_24K, "LOAD\"\",1,1", "Loaded $2000-$20ff; start it with SYS\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files[0].first);
@@ -303,10 +319,9 @@ TEST_F(StartWithProgram, EachKindOfProgramFileStartsAsItsAuthorMeant) {
         if (c.marker) {
             EXPECT_EQ(memory[c.marker], 0x42);
         }
-        // As LOAD"NAME",8,1 leaves it: the next part comes from drive 8.
+        // As LOAD"NAME",8 or ,8,1 leaves it: the next part comes from drive 8.
         if (!c.said.empty()) {
-            bool from_tape = c.files[0].first.ends_with(".t64");
-            EXPECT_EQ(memory[LOAD_DEVICE], c.said.find('$') != std::string::npos && !from_tape ? 8 : 1);
+            EXPECT_EQ(memory[LOAD_DEVICE], c.files[0].first.ends_with(".t64") ? 1 : 8);
         }
         EXPECT_EQ(count_of(screen_text(), "RUN"), c.shows.starts_with("RUN") ? 1u : 0u);
         autostart_clear();
@@ -317,12 +332,14 @@ TEST_F(StartWithProgram, AProgramFindsItsNextPartsInItsOwnFolder) {
     mkdir("games", 0755);
     write_file("games/part1.prg", header(0, 0x20) + pattern(0x100));
     write_file("games/part2.prg", header(0, 0x30) + pattern(0x10));
-    EXPECT_EQ(start({"-nosound", "games/part1.prg"}), "Using folder games as drive 8...OK\n");
+    // The memory picked differs from the configured one: one line says so.
+    const std::string picked = "Starting with the 24 KB expansion for games/part1.prg (memory at $2000-$7fff)...\n";
+    EXPECT_EQ(start({"-nosound", "games/part1.prg"}), picked + "Using folder games as drive 8...OK\n");
     std::vector<uint8_t> part;
     EXPECT_EQ(drive8_load("PART2", part), DiskStatus::OK);
     // A folder the user named stays drive 8.
     EXPECT_EQ(start_here({"-nosound", "-drive8", ".", "games/part1.prg"}),
-              BANNER + "Using folder . as drive 8...OK\nStarting Tarvikon...\n");
+              BANNER + "Using folder . as drive 8...OK\nStarting Tarvikon...\n" + picked);
     EXPECT_EQ(drive8_load("PART2", part), DiskStatus::NOT_FOUND);
 }
 

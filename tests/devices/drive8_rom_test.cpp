@@ -127,14 +127,17 @@ TEST(KernalTraps, OnlyTheVic20KernalAndOnlyDevice8) {
     std::string other = kernal;
     other[0xF641 - 0xE000] = char(0xEA);
     other[0xF957 - 0xE000] = char(0xEA);  // and where the tape's trap continues
+    other[0xEF1A - 0xE000] = char(0xEA);  // and in the serial bus routines
     std::memcpy(memory + 0xE000, other.data(), other.size());
     install_kernal_traps();
     EXPECT_TRUE(memory_holds(memory, 0xE000, other));
 
     std::memcpy(memory + 0xE000, kernal.data(), kernal.size());
     install_kernal_traps();
-    install_kernal_traps();  // again, as after a second patch: still the same four bytes
-    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE}) {  // drive 8's, the tape's
+    install_kernal_traps();  // again, as after a second patch: still the same bytes
+    // The drives' load and save, the tape's, the serial bus routines'.
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE, 0xEE14, 0xEE17, 0xEEC0, 0xEECE, 0xEED3, 0xEEE4, 0xEEF6,
+                          0xEF04, 0xEF19}) {
         EXPECT_EQ(memory[trap], TRAP_OPCODE) << trap;
         memory[trap] = uint8_t(kernal[trap - 0xE000]);
     }

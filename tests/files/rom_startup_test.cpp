@@ -15,8 +15,11 @@ TEST(StartUpWithRoms, RealRomsReachTheResetRoutine) {
     ASSERT_EQ(kernal.size(), 8192u);
     EXPECT_TRUE(memory_holds(memory, 0xE000, kernal.substr(0, 0x43C)));
     EXPECT_TRUE(memory_holds(memory, 0xE43C, "TARVIKON 0.8"));
-    // The rest as in the file but for the traps of drive 8's load and save and the tape's block read.
-    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE}) kernal[trap - 0xE000] = char(TRAP_OPCODE);
+    // The rest as in the file but for the traps of the drives' load and save, the serial bus routines
+    // and the tape's block read.
+    for (uint16_t trap : {0xF566, 0xF58A, 0xF69D, 0xF6A3, 0xF8CE, 0xEE14, 0xEE17, 0xEEC0, 0xEECE, 0xEED3, 0xEEE4, 0xEEF6,
+                          0xEF04, 0xEF19})
+        kernal[trap - 0xE000] = char(TRAP_OPCODE);
     EXPECT_TRUE(memory_holds(memory, 0xE448, kernal.substr(0x448)));
     EXPECT_TRUE(memory_holds(memory, 0xC000, read_file(shared_path("roms/basic.rom"))));
     EXPECT_TRUE(memory_holds(memory, 0x8000, read_file(shared_path("roms/chargen.rom"))));

@@ -14,6 +14,7 @@
 #include "core/via.h"
 #include "devices/d64.h"
 #include "devices/drive8.h"
+#include "devices/drive_media.h"
 #include "files/fileio.h"
 #include "files/startup.h"
 #include "files_support.h"
@@ -34,6 +35,7 @@ const std::string USAGE =
     "-highres : Enable doubled window size\n"
     "-scale N : Window N times the normal size (1 to 8)\n"
     "-memory  : Memory expansion none, 3k, 8k, 16k, 24k or all (3 KB, 24 KB and $a000)\n"
+    "-driveN D: Drive N (8 to 11) is folder D or disk image D.d64\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"
@@ -340,7 +342,17 @@ TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     ASSERT_EQ(drive8_listing(listing), DiskStatus::OK);
     ASSERT_EQ(listing.files.size(), 1u);
     EXPECT_EQ(listing.files[0].name, "ONE");
-    EXPECT_EQ(start_here({"-nosound", "-drive8"}), BANNER + "-drive8 needs a folder\n" + "Starting Tarvikon...\n");
+    EXPECT_EQ(start_here({"-nosound", "-drive8"}), BANNER + "-drive8 needs a folder or disk image\n" + "Starting Tarvikon...\n");
+    // Drives 9 to 11 take an image or a folder alike.
+    EXPECT_EQ(start_here({"-nosound", "-drive9", "Game.D64", "-drive11", "disks"}),
+              BANNER + "Attaching disk image Game.D64 to drive 9...OK\n" + "Using folder disks as drive 11...OK\n" +
+                  "Starting Tarvikon...\n");
+    ASSERT_EQ(drive_listing(9, listing), DiskStatus::OK);
+    EXPECT_EQ(listing.disk_name, "GAME DISK");
+    ASSERT_EQ(drive_listing(11, listing), DiskStatus::OK);
+    EXPECT_EQ(listing.files.size(), 1u);
+    drive_detach(9);
+    drive_detach(11);
     // An image of the wrong size is refused and the drive stays a folder.
     write_file("short.d64", std::string(1000, '\0'));
     EXPECT_EQ(start_here({"-nosound", "short.d64"}),

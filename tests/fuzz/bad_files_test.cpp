@@ -182,6 +182,7 @@ TEST_F(BadFileArguments, AHundredMegabyteImageLoadsOnlyWhatItsKindHolds) {
     ASSERT_EQ(o.signal, 0) << o.out;
     ASSERT_EQ(o.status, 0) << o.out;
     EXPECT_EQ(o.out, BANNER + "Starting Tarvikon...\n" +
+                         "Starting with the 24 KB expansion for big.prg (memory at $2000-$7fff)...\n" +
                          loading("big.crt", "...16k image...at $6000...got 8192 bytes...at $a000...got 8192 bytes\n"
                                             "104841216 bytes past $bfff left out\n"));
     ASSERT_EQ(o.image.size(), MEMORY_SIZE);

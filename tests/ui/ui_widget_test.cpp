@@ -393,7 +393,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     };
     const Menu menus[] = {
         {file_menu, "File",
-         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
+         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...",
+          "Attach disk image to drive 9...", "Attach disk image to drive 10...", "Attach disk image to drive 11...", "sep",
           "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},

@@ -1,0 +1,217 @@
+// The kernal's serial-bus routines answered for drives 8 to 11.
+//
+// Each routine's entry is a trap point (and TKSA's turn-round, which CHKIN
+// calls alone for a file without a secondary address). When the device it addresses is an
+// attached drive, the handler plays the drive's part of the bus exchange
+// (devices/dos.h) and returns to the caller as the routine would, with the
+// status bits the routine sets in $90; for any other device, or a drive
+// with nothing attached, the kernal's own code drives the bus (and finds
+// nobody there: ?DEVICE NOT PRESENT). So OPEN, CLOSE, CHKIN, CHKOUT,
+// CHRIN, CHROUT, GETIN and BASIC's file statements reach the drives
+// unchanged, from BASIC or machine code.
+#include "serial_bus.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "dos.h"
+#include "drive_media.h"
+#include "kernal_trap.h"
+#include "../core/cpu.h"
+#include "../core/hooks.h"
+#include "../core/memory.h"
+
+namespace {
+
+struct Code {
+    uint16_t address;
+    uint8_t bytes[3];
+};
+
+// The routines' entries and their first bytes, the same in both kernals.
+constexpr Code TALK = {0xEE14, {0x09, 0x40, 0x2C}};      // ora #$40, then LISTEN's code
+constexpr Code LISTEN = {0xEE17, {0x09, 0x20, 0x20}};    // ora #$20
+constexpr Code SECOND = {0xEEC0, {0x85, 0x95, 0x20}};    // sta $95, send it under ATN
+constexpr Code TKSA = {0xEECE, {0x85, 0x95, 0x20}};      // sta $95, send it, turn round
+constexpr Code TURN_ROUND = {0xEED3, {0x78, 0x20, 0xA9}};  // sei: CHKIN's talk without a secondary address
+constexpr Code CIOUT = {0xEEE4, {0x24, 0x94, 0x30}};     // bit $94: a byte buffered?
+constexpr Code UNTALK = {0xEEF6, {0x20, 0x8D, 0xEF}};    // jsr, then lda #$5F
+constexpr Code UNLISTEN = {0xEF04, {0xA9, 0x3F, 0x20}};  // lda #$3F
+constexpr Code ACPTR = {0xEF19, {0x78, 0xA9, 0x00}};     // sei, lda #0
+constexpr Code CODE[] = {TALK, LISTEN, SECOND, TKSA, TURN_ROUND, CIOUT, UNTALK, UNLISTEN, ACPTR};
+
+constexpr uint8_t DEVICE_MASK = 0x1F;
+constexpr uint8_t COMMAND_MASK = 0xF0, CHANNEL_MASK = 0x0F;
+constexpr uint8_t COMMAND_DATA = 0x60, COMMAND_CLOSE = 0xE0, COMMAND_OPEN = 0xF0;
+constexpr uint8_t CR = 0x0D;
+constexpr int TRAP_CYCLES = 2;
+
+// Who the machine addresses now, when it is one of the drives.
+enum class Listen { NONE, DATA, OPENING };
+struct Bus {
+    unsigned listener = 0, talker = 0;  // 0: no drive of ours
+    unsigned listen_channel = 0, talk_channel = 0;
+    Listen listening = Listen::NONE;
+    std::string name;  // an OPEN's name as it arrives
+};
+Bus bus;
+
+bool fits() {
+    for (const Code& c : CODE)
+        for (unsigned i = 0; i < std::size(c.bytes); i++)
+            if (memory[uint16_t(c.address + i)] != c.bytes[i]) return false;
+    return true;
+}
+
+// Ends the routine as its RTS would, carry clear and A as given.
+void return_with(uint8_t a) {
+    Register.A = a;
+    Flags[FLAG_Z] = a == 0;
+    Flags[FLAG_N] = a >> 7;
+    Flags[FLAG_C] = 0;
+    uint8_t low = pull_byte();
+    Register.PC = uint16_t((low | pull_byte() << 8) + 1);
+    cycles = TRAP_CYCLES;
+}
+
+unsigned drive_addressed(uint8_t a) {
+    unsigned unit = a & DEVICE_MASK;
+    return is_drive_unit(unit) && drive_attached(unit) ? unit : 0;
+}
+
+// Without a secondary address the drive uses channel 0.
+bool on_talk() {
+    bus.talker = drive_addressed(Register.A);
+    bus.talk_channel = 0;
+    if (!bus.talker) return false;
+    return_with(uint8_t(Register.A | 0x40));
+    return true;
+}
+
+bool on_listen() {
+    bus.listener = drive_addressed(Register.A);
+    bus.listening = Listen::DATA;
+    bus.listen_channel = 0;
+    if (!bus.listener) return false;
+    return_with(uint8_t(Register.A | 0x20));
+    return true;
+}
+
+bool on_second() {
+    if (!bus.listener) return false;
+    uint8_t a = Register.A;
+    bus.listen_channel = a & CHANNEL_MASK;
+    switch (a & COMMAND_MASK) {
+    case COMMAND_OPEN:
+        bus.listening = Listen::OPENING;
+        bus.name.clear();
+        break;
+    case COMMAND_CLOSE:
+        bus.listening = Listen::NONE;
+        dos_close(bus.listener, bus.listen_channel);
+        break;
+    case COMMAND_DATA:
+    default:
+        bus.listening = Listen::DATA;
+    }
+    return_with(a);
+    return true;
+}
+
+bool on_tksa() {
+    if (!bus.talker) return false;
+    bus.talk_channel = Register.A & CHANNEL_MASK;
+    return_with(Register.A);
+    return true;
+}
+
+bool on_turn_round() {
+    if (!bus.talker) return false;
+    return_with(Register.A);
+    return true;
+}
+
+bool on_ciout() {
+    if (!bus.listener) return false;
+    if (bus.listening == Listen::OPENING) bus.name.push_back(char(Register.A));
+    else if (bus.listening == Listen::DATA) dos_write(bus.listener, bus.listen_channel, Register.A);
+    return_with(Register.A);
+    return true;
+}
+
+bool on_unlisten() {
+    unsigned unit = std::exchange(bus.listener, 0);
+    if (!unit) return false;
+    if (bus.listening == Listen::OPENING) dos_open(unit, bus.listen_channel, bus.name);
+    else if (bus.listening == Listen::DATA) dos_end_of_write(unit, bus.listen_channel);
+    bus.listening = Listen::NONE;
+    return_with(Register.A);
+    return true;
+}
+
+bool on_untalk() {
+    if (!std::exchange(bus.talker, 0)) return false;
+    return_with(Register.A);
+    return true;
+}
+
+bool on_acptr() {
+    if (!bus.talker) return false;
+    uint8_t byte = CR;
+    bool last = false;
+    uint8_t& status = memory[KERNAL_STATUS];
+    if (!dos_read(bus.talker, bus.talk_channel, byte, last))
+        status |= STATUS_READ_TIMEOUT | STATUS_END_OF_FILE;  // the drive sends nothing
+    else if (last)
+        status |= STATUS_END_OF_FILE;
+    return_with(byte);
+    return true;
+}
+
+constexpr KernalTrap TRAPS[] = {
+    {TALK.address, on_talk},         {LISTEN.address, on_listen},     {SECOND.address, on_second},
+    {TKSA.address, on_tksa},         {TURN_ROUND.address, on_turn_round}, {CIOUT.address, on_ciout},       {UNTALK.address, on_untalk},
+    {UNLISTEN.address, on_unlisten}, {ACPTR.address, on_acptr},
+};
+
+// A signal that ends the program while a file is open for writing waits
+// for the end of the frame, where the files are written and the signal is
+// raised again; without such a file, or at a second signal, it ends the
+// program at once as before.
+constexpr int EXIT_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
+volatile std::sig_atomic_t pending_signal = 0;
+
+void on_exit_signal(int signal_number) {
+    if (pending_signal || !dos_writing()) {
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    pending_signal = signal_number;
+}
+
+void end_on_pending_signal() {
+    if (!pending_signal) return;
+    dos_flush_all();
+    std::signal(pending_signal, SIG_DFL);
+    std::raise(pending_signal);
+}
+
+}  // namespace
+
+void add_serial_bus_traps() {
+    static bool flush_at_exit = false;
+    if (!std::exchange(flush_at_exit, true)) {
+        std::atexit(dos_flush_all);
+        for (int s : EXIT_SIGNALS) {
+            struct sigaction old;
+            // A handler someone else set stays.
+            if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) std::signal(s, on_exit_signal);
+        }
+    }
+    add_kernal_traps(fits, TRAPS, unsigned(std::size(TRAPS)));
+    add_frame_call(end_on_pending_signal);
+}
