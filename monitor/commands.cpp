@@ -307,8 +307,8 @@ bool cmd_break(const Args& a, std::string& out) {
         return false;
     }
     const uint16_t addr = value_arg(a[1]);
-    const unsigned id = add_point(POINT_EXEC, addr, addr, condition_args(a, 2));
-    out += "Breakpoint " + point_text(points.back()).substr(std::to_string(id).size() + 2 + 6);
+    add_point(POINT_EXEC, addr, addr, condition_args(a, 2));
+    out += "Added " + point_text(points.back());
     return false;
 }
 
@@ -330,7 +330,7 @@ bool cmd_watch(const Args& a, std::string& out) {
         at = 3;
     }
     add_point(kinds, r.from, r.to, condition_args(a, at));
-    out += "Watchpoint " + point_text(points.back());
+    out += "Added " + point_text(points.back());
     return false;
 }
 

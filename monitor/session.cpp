@@ -112,7 +112,7 @@ void open_monitor(const std::string& reason) {
     const std::string header = stop_header(reason) + MONITOR_PROMPT;
     if (client_fd != -1) send_client(header);
     else say_terminal(header);
-    if (serve(client_input, send_client)) return;
+    if (serve(client_input, send_client) || serve(terminal_input, say_terminal)) return;
     for (;;) {
         pollfd fds[3] = {{terminal_open ? 0 : -1, POLLIN, 0}, {listen_fd, POLLIN, 0}, {client_fd, POLLIN, 0}};
         if (!terminal_open && listen_fd == -1) {

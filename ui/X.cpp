@@ -431,7 +431,11 @@ void poll_event() {
 }
 
 void wait_until(int64_t deadline_ns) {
-    if (no_display) return sleep_until_ns(deadline_ns);
+    if (no_display) {
+        // A sleep until a time just past still costs a timer's slack.
+        if (deadline_ns > monotonic_ns()) sleep_until_ns(deadline_ns);
+        return;
+    }
     release_held_keys();
     const int connection = ConnectionNumber(TKDisplay);
     for (;;) {
