@@ -441,7 +441,8 @@ bool cmd_profile(const Args& a, std::string& out) {
         for (const ProfileRange& r : profile_ranges) {
             uint64_t total = 0, low = UINT64_MAX, high = 0;
             for (uint64_t c : r.runs) total += c, low = std::min(low, c), high = std::max(high, c);
-            out += format("%s $%04X-$%04X: %zu executions", r.name.c_str(), r.from, r.to, r.runs.size());
+            out += format("%s $%04X-$%04X: %zu execution%s", r.name.c_str(), r.from, r.to, r.runs.size(),
+                          r.runs.size() == 1 ? "" : "s");
             if (!r.runs.empty())
                 out += format(", %llu cycles, %llu to %llu each", (unsigned long long)total, (unsigned long long)low,
                               (unsigned long long)high);

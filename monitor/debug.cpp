@@ -131,18 +131,20 @@ void stop(const std::string& reason) {
 }
 
 void count_profile(uint16_t pc, uint8_t sp, uint64_t taken) {
+    // An execution ends when the next instruction is outside the range at
+    // the entry's stack depth or above: not in a call or an interrupt.
     for (ProfileRange& r : profile_ranges) {
-        const bool in = pc >= r.from && pc <= r.to;
-        if (r.inside && !in && sp >= r.entry_sp) {
-            r.runs.push_back(r.current);
-            r.inside = false;
-        }
-        if (in && !r.inside) {
+        if (!r.inside && pc >= r.from && pc <= r.to) {
             r.inside = true;
             r.entry_sp = sp;
             r.current = 0;
         }
-        if (r.inside) r.current += taken;
+        if (!r.inside) continue;
+        r.current += taken;
+        if ((Register.PC < r.from || Register.PC > r.to) && Register.SP >= r.entry_sp) {
+            r.runs.push_back(r.current);
+            r.inside = false;
+        }
     }
     if (profile_by_label && !labels.by_address.empty()) {
         auto it = labels.by_address.upper_bound(pc);
