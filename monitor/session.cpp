@@ -124,7 +124,7 @@ void open_monitor(const std::string& reason) {
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             if (!read_into(0, terminal_input)) {
                 terminal_open = false;
-                terminal_input += '\n';
+                if (!terminal_input.empty()) terminal_input += '\n';  // the last line, unended
             }
             if (serve(terminal_input, say_terminal)) return;
         }
