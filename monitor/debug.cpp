@@ -39,6 +39,9 @@ struct RunState {
     uint64_t resume_cycle = 0, stop_cycle = 0;
 } run;
 
+uint64_t limit_cycle = 0;
+void (*limit_call)() = nullptr;
+
 std::map<std::string, RoutineCount> routines;
 std::string current_routine;
 
@@ -168,6 +171,7 @@ bool break_here(uint16_t pc) {
 
 // One instruction with every check; true when it ran.
 bool checked_step() {
+    if (limit_call && machine_cycle() >= limit_cycle) limit_call();
     const uint16_t pc = Register.PC;
     const bool skip = run.skip_break;
     run.skip_break = false;
@@ -224,7 +228,7 @@ bool checked_step() {
 }
 
 bool needs_steps() {
-    return !points.empty() || run.plan != Plan::RUN || !profile_ranges.empty() || profile_by_label;
+    return !points.empty() || run.plan != Plan::RUN || !profile_ranges.empty() || profile_by_label || limit_call;
 }
 
 void checked_frame() {
@@ -286,6 +290,12 @@ void resume(Plan plan, uint32_t count, uint16_t target) {
     }
     routines.clear();
     current_routine.clear();
+    update_frame_runner();
+}
+
+void call_at_cycle_limit(uint64_t cycle, void (*call)()) {
+    limit_cycle = cycle;
+    limit_call = call;
     update_frame_runner();
 }
 

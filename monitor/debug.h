@@ -40,6 +40,11 @@ enum class Plan { RUN, STEPS, OVER, OUT, UNTIL };
 // Leaves the monitor: `plan` with its count or target address.
 void resume(Plan plan, uint32_t count = 0, uint16_t target = 0);
 
+// Calls `call` at the first instruction boundary at which the machine's
+// clock has reached `cycle` (the test runner's cycle limit, armed for the
+// last frames before it).
+void call_at_cycle_limit(uint64_t cycle, void (*call)());
+
 // Stops the machine at the next instruction boundary of the main loop and
 // opens the monitor with `reason` (a key, the menu, a remote command).
 void request_stop(const std::string& reason);

@@ -98,12 +98,13 @@ bool serve(std::string& buffer, void (*answer)(const std::string&)) {
 // stops it; the monitor then serves that line.
 void poll_remote() {
     pollfd fds[2] = {{listen_fd, POLLIN, 0}, {client_fd, POLLIN, 0}};
-    if (poll(fds, 2, 0) <= 0) return;
-    if (fds[0].revents & POLLIN) accept_client();
-    if (client_fd != -1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-        if (!read_into(client_fd, client_input)) drop_client();
-        else if (client_input.find('\n') != std::string::npos) request_stop("Stopped by the remote monitor");
+    if (poll(fds, 2, 0) > 0) {
+        if (fds[0].revents & POLLIN) accept_client();
+        if (client_fd != -1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) && !read_into(client_fd, client_input))
+            drop_client();
     }
+    // Lines sent after one that resumed the machine stop it again.
+    if (client_input.find('\n') != std::string::npos) request_stop("Stopped by the remote monitor");
 }
 
 }  // namespace

@@ -43,12 +43,20 @@ bool parse_number(const char* value, uint64_t& out) {
 
 void exit_write(uint8_t value) { finish(value); }
 
+void limit_reached() {
+    printf("Cycle limit of %llu reached\n", (unsigned long long)limit_cycles);
+    finish(1);
+}
+
+// The limit is exact: the last two frames before it run in checked steps.
+void arm_limit() {
+    if (limit_cycles && machine_cycle() + 2 * scanline * (last_line + 1) >= limit_cycles)
+        call_at_cycle_limit(limit_cycles, limit_reached);
+}
+
 void check_frame() {
     if (!expect_text.empty() && screen_text().find(expect_text) != std::string::npos) finish(0);
-    if (limit_cycles && machine_cycle() >= limit_cycles) {
-        printf("Cycle limit of %llu reached\n", (unsigned long long)limit_cycles);
-        finish(1);
-    }
+    arm_limit();
 }
 
 // "\n" as two characters, or a real line end, is Return.
@@ -108,4 +116,5 @@ void start_test_runner() {
     if (!type_text.empty()) queue_typing(type_text);
     if (exit_address_set) add_point(POINT_WRITE, exit_address, exit_address, Condition{}, exit_write);
     if (limit_cycles || !expect_text.empty()) add_frame_call(check_frame);
+    arm_limit();
 }
