@@ -95,9 +95,11 @@ TEST(Monitor, CommandTableThroughTheSocket) {
     REQUIRE_ROMS();
     ASSERT_NO_FATAL_FAILURE(boot());
     struct Exchange {
-        const char* command;
-        const char* answer;  // a part of the answer
+        std::string command;
+        std::string answer;  // a part of the answer
     };
+    TempDir dir;
+    const std::string file = dir.file("range.prg");
     const Exchange table[] = {
         {"a 1000 jsr $1010", "$1000  20 10 10  JSR $1010\n"},
         {"a 1003 sta $9114", "8D 14 91  STA $9114"},
@@ -130,6 +132,17 @@ TEST(Monitor, CommandTableThroughTheSocket) {
         {"a 1000 lda ($10", "Cannot assemble: bad operand ($10\n"},
         {"watch 9114 w if Q>1", "Bad condition: Q>1"},
         {"help", "watch ADDR[-ADDR] [r|w] [if COND]"},
+        {"f 1100 1107 aa 55", "Filled $1100-$1107\n"},
+        {"h 1100 1107 55 aa", "$1101\n$1103\n$1105\n3 found\n"},
+        {"t 1100 1107 1108", "Moved $1100-$1107 to $1108\n"},
+        {"set 1109 00", "Set 1 bytes at $1109\n"},
+        {"c 1100 1107 1108", "$1101 $55, $1109 $00\n1 bytes differ\n"},
+        {"save " + file + " 1100 1103", "Saved $1100-$1103 to " + file + " (with its load address)\n"},
+        {"f 1100 1103 00", "Filled"},
+        {"load " + file, "Loaded $1100-$1103\n"},
+        {"m 1100 1103", "$1100  AA 55 AA 55"},
+        {"load " + dir.file("none.prg"), "Cannot load " + dir.file("none.prg") + ": No such file or directory\n"},
+        {"labels " + file, " holds no ld65 labels\n"},
     };
     std::vector<std::string> answers;
     std::string header, first;
