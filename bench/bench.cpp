@@ -2,7 +2,6 @@
 //   tarvikon-bench cpu <6502_functional_test.bin>
 //   tarvikon-bench machine <roms dir> <frames>
 //   tarvikon-bench realtime <roms dir> <seconds>
-//   tarvikon-bench headless <tarvikon program> <roms dir> <seconds>
 #include <cstdio>
 #include <cstring>
 
@@ -12,10 +11,9 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "cpu") == 0) return bench_cpu(argv[2]);
     if (argc >= 4 && std::strcmp(argv[1], "machine") == 0) return bench_machine(argv[2], argv[3]);
     if (argc >= 4 && std::strcmp(argv[1], "realtime") == 0) return bench_realtime(argv[2], argv[3]);
-    if (argc >= 5 && std::strcmp(argv[1], "headless") == 0) return bench_headless(argv[2], argv[3], argv[4]);
     std::fprintf(stderr,
                  "usage: %s cpu <6502_functional_test.bin>\n       %s machine <roms dir> <frames>\n"
-                 "       %s realtime <roms dir> <seconds>\n       %s headless <tarvikon> <roms dir> <seconds>\n",
-                 argv[0], argv[0], argv[0], argv[0]);
+                 "       %s realtime <roms dir> <seconds>\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
 }

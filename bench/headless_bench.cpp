@@ -1,3 +1,5 @@
+// tarvikon-headless-bench <tarvikon program> <roms dir> <seconds>
+//
 // The program itself run headless, as a test script runs it, for a number
 // of emulated seconds (NTSC, the default standard): at READY with the
 // cursor blinking, with a BASIC loop that changes the screen's colours all
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "../core/pacing.h"
-#include "bench.h"
 
 namespace {
 
@@ -38,7 +39,12 @@ double run_program(const std::string& program, const std::string& dir, const std
 
 }  // namespace
 
-int bench_headless(const char* program, const char* roms_dir, const char* seconds_text) {
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s <tarvikon program> <roms dir> <seconds>\n", argv[0]);
+        return 2;
+    }
+    const char *program = argv[1], *roms_dir = argv[2], *seconds_text = argv[3];
     const double seconds = std::atof(seconds_text);
     if (seconds <= 0) {
         std::fprintf(stderr, "seconds must be a positive number, not \"%s\"\n", seconds_text);
