@@ -136,3 +136,5 @@ void run_due_cycle_call() {
     }
     set_step_limit();
 }
+
+void (*frame_runner)() = nullptr;

@@ -73,3 +73,10 @@ void cancel_cycle_call();
 // The main loop's side: runs the call when it is due and sets step_limit.
 void run_due_cycle_call();
 inline uint64_t machine_cycle() { return line_start_cycle + line_cycles; }
+
+// ---- the frame runner ----------------------------------------------------------------
+
+// While set, the main loop runs each frame through this call instead of
+// run_frame(): the monitor's single steps with their checks. Null costs the
+// loop one test a frame, and the processor nothing.
+extern void (*frame_runner)();

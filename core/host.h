@@ -19,6 +19,10 @@ extern uint8_t* frame_image;
 // rows, and the picture shown interleaves the two latest fields.
 extern uint8_t frame_interlaced;
 
+// 1 when the program runs without a display (-headless): the X host then
+// opens no window and draws nothing; the frame image is plain memory.
+extern uint8_t no_display;
+
 // Initialises the toolkit, which takes its own options out of argc/argv.
 void host_init(int* argc, char** argv);
 

@@ -47,6 +47,7 @@ uint8_t tvsound = 0;
 uint8_t verbose = 0;
 int joystick_fd = -1;
 uint8_t DUMP = 0;
+uint8_t no_display = 0;
 
 namespace {
 
@@ -277,7 +278,8 @@ void run_frame() {
 
 void main_loop() {
     for (;;) {
-        run_frame();
+        if (frame_runner) frame_runner();
+        else run_frame();
         pace_frame();
     }
 }

@@ -33,6 +33,11 @@ void autostart_queue_line(const std::string& text, std::function<bool()> load) {
     autostart_pending = true;
 }
 
+void autostart_queue_keys(const std::string& keys) {
+    queue.push_back({keys, nullptr});
+    autostart_pending = true;
+}
+
 void autostart_queue_line(const std::string& text, const std::string& program) {
     std::function<bool()> load;
     if (!program.empty()) load = [program] { return readbasic(program.c_str()) != -1; };

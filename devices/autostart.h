@@ -27,6 +27,8 @@ void autostart_queue_line(const std::string& text, const std::string& program = 
 // The same with any loader in place of readbasic; false drops the line. An
 // empty text types nothing: the line only waits for READY and loads.
 void autostart_queue_line(const std::string& text, std::function<bool()> load);
+// Keys typed at READY as they are, without a Return after them.
+void autostart_queue_keys(const std::string& keys);
 
 // True while lines wait; the main loop asks nothing else per frame.
 extern bool autostart_pending;

@@ -20,6 +20,8 @@
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
 #include "../devices/drive_media.h"
+#include "../monitor/session.h"
+#include "../monitor/test_runner.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -128,6 +130,15 @@ constexpr Option OPTIONS[] = {
     {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
     {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},
+    {"-monitor", monitor_at_start, nullptr},
+    {"-remotemonitor", nullptr, nullptr, set_remote_monitor_port, "a port number"},
+    {"-headless", set_headless, nullptr},
+    {"-limitcycles", nullptr, nullptr, set_limit_cycles, "a number of cycles"},
+    {"-type", nullptr, nullptr, set_type_text, "the text to type"},
+    {"-exitaddress", nullptr, nullptr, set_exit_address, "an address"},
+    {"-screenshot", nullptr, nullptr, set_screenshot, "a PNG file name"},
+    {"-screentext", set_screen_text, nullptr},
+    {"-expect", nullptr, nullptr, set_expect, "the text to wait for"},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
@@ -219,6 +230,9 @@ void start_tarvikon(int argc, char** argv) {
     // The usage text needs no display: "-h" ends the option loop before the
     // toolkit could fail for want of one.
     if (asks_for_help(argc, argv)) run_options(argc, argv);
+    // Without a display the toolkit must not even start.
+    for (int i = 1; i < argc; i++)
+        if (std::strcmp(argv[i], "-headless") == 0) no_display = 1;
     host_init(&argc, argv);
     run_options(argc, argv);
     if (!verbose) fputs("Starting Tarvikon...\n", stdout);
@@ -248,4 +262,6 @@ void start_tarvikon(int argc, char** argv) {
     insert_memory_expansion();
     apply_ram_override();
     starting_up = false;
+    start_monitor();
+    start_test_runner();
 }

@@ -23,6 +23,7 @@
 #include "../devices/drive8.h"
 #include "../devices/drive_media.h"
 #include "../files/fileio.h"
+#include "../monitor/session.h"
 
 uint8_t interrupt_old;
 uint16_t delay_old;
@@ -86,7 +87,7 @@ const KeyBinding KEY_TABLE[] = {
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
-    command(XK_F9, CMD_FULLSCREEN),
+    command(XK_F9, CMD_FULLSCREEN), command(XK_Scroll_Lock, CMD_MONITOR),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -174,6 +175,9 @@ void run_command(KeyCommand cmd) {
         break;
     case CMD_FULLSCREEN:
         set_full_screen(!full_screen);
+        break;
+    case CMD_MONITOR:
+        monitor_key();
         break;
     }
 }
@@ -477,6 +481,9 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_ABOUT:
         show(about_window);
         break;
+    case MENU_MONITOR:
+        monitor_key();
+        break;
     default:
         break;
     }
@@ -510,9 +517,12 @@ void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data) {
                       [](const char* name) { return drive_attach_image(attach_disk_unit, name) ? 0 : -1; });
 }
 
-void show_halt_dialog() { show(halt_dialog); }
+void show_halt_dialog() {
+    if (!no_display) show(halt_dialog);
+}
 
 void show_wrongmemory_dialog(int expansion) {
+    if (no_display) return;
     Widget dialogs[5] = {unexp_dialog, k3_dialog, k8_dialog, k16_dialog, k24_dialog};
     if (expansion >= 0 && expansion < 5) show(dialogs[expansion]);
 }

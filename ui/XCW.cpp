@@ -298,6 +298,7 @@ void create_menus(Widget menu_bar) {
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
     tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
     fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
+    push_item(options_menu, "Monitor   Scroll Lock", MENU_MONITOR);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);

@@ -400,7 +400,7 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
          true},
         {options_menu, "Options",
          {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
-          "Full screen"},
+          "Full screen", "Monitor   Scroll Lock"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
