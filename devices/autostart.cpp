@@ -21,12 +21,12 @@ struct QueuedLine {
 };
 std::deque<QueuedLine> queue;
 
+}  // namespace
+
 bool editor_waits_in_direct_mode() {
     return Register.PC >= EDITOR_WAIT_LOOP && Register.PC < EDITOR_WAIT_LOOP_END && memory[KEYS_WAITING] == 0 &&
            (memory[MESSAGE_MODE] & DIRECT_MODE);
 }
-
-}  // namespace
 
 void autostart_queue_line(const std::string& text, std::function<bool()> load) {
     queue.push_back({text.empty() ? text : text + char(RETURN_KEY), std::move(load)});

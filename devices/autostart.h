@@ -35,6 +35,10 @@ inline void autostart_at_frame_end() {
     if (autostart_pending) autostart_next_line();
 }
 
+// True while BASIC waits at READY for a key in direct mode, nothing typed
+// ahead: the machine runs no program.
+bool editor_waits_in_direct_mode();
+
 // Empties the queue (tests).
 void autostart_clear();
 
