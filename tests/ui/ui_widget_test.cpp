@@ -393,10 +393,11 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     };
     const Menu menus[] = {
         {file_menu, "File",
-         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
+         {"Open...", "sep", "Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
           "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},
+        {edit_menu, "Edit", {"Paste", "Copy screen"}, true},
         {options_menu, "Options",
          {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
           "Full screen"},
@@ -404,8 +405,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
         {about_menu, "Help", {"About..."}, false},
     };
     std::vector<Widget> bar = children(gmenu_bar);
-    ASSERT_EQ(bar.size(), 3u);
-    for (size_t m = 0; m < 3; m++) {
+    ASSERT_EQ(bar.size(), 4u);
+    for (size_t m = 0; m < 4; m++) {
         const Menu& menu = menus[m];
         SCOPED_TRACE(menu.name);
         EXPECT_STREQ(XtName(menu.menu), menu.name);
@@ -432,7 +433,7 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     }
     Widget help = nullptr;
     XtVaGetValues(gmenu_bar, XmNmenuHelpWidget, &help, nullptr);
-    EXPECT_EQ(help, bar[2]);
+    EXPECT_EQ(help, bar[3]);
     // The warp toggle shows the state in effect and sets it; the Pause key's
     // change shows on it.
     EXPECT_FALSE(XmToggleButtonGetState(warp_item));
