@@ -1307,13 +1307,15 @@ TEST_F(DeepE2E, ScaleThreeReplicatesEveryPixelExactly) {
     quit();
 }
 
-TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
+TEST_F(DeepE2E, F9TakesTheWholeScreenForThePictureAloneAndF10OrTheTopEdgeBringTheMenuBar) {
     ASSERT_TRUE(launch_ready({"-nosound"}));
     tap("F9");
-    poll([&] { return find_main_window() && main_window.width == 1920; }, 100, 50);
+    poll([&] { return find_main_window() && area.height == 1080; }, 100, 50);
     EXPECT_EQ(size_of(main_window), Pair(1920, 1080));
-    // Zoom 3 fits 1920 x (1080 less the menu bar), centred on black.
-    const int zoom = 3, left = (1920 - zoom * 458) / 2, top = (area.height - zoom * 283) / 2;
+    EXPECT_EQ(size_of(area), Pair(1920, 1080));
+    EXPECT_FALSE(viewable(display(), menu_bar.id));
+    // Zoom 3 fits 1920 x 1080, centred on black.
+    const int zoom = 3, left = (1920 - zoom * 458) / 2, top = (1080 - zoom * 283) / 2;
     pause_ms(500);
     auto p = grab_window(display(), area.id);
     ASSERT_TRUE(p);
@@ -1328,10 +1330,29 @@ TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
     EXPECT_FALSE(p->at(left, top) == (Rgb{0, 0, 0}));  // the cyan border
     EXPECT_EQ(p->at(left, top), p->at(left + zoom * 458 - 1, top + zoom * 283 - 1));
 
+    // F10 brings the bar until F10 again; the pointer at the top edge until it is back in the picture.
+    auto bar_shown = [&](bool shown) {
+        poll([&] { return viewable(display(), menu_bar.id) == shown; }, 100, 30);
+        return viewable(display(), menu_bar.id) == shown;
+    };
+    tap("F10");
+    EXPECT_TRUE(bar_shown(true));
+    point_at_area(960, 600);
+    EXPECT_TRUE(bar_shown(true));
+    tap("F10");
+    EXPECT_TRUE(bar_shown(false));
+    xdo({"mousemove", "960", "0"});
+    EXPECT_TRUE(bar_shown(true));
+    xdo({"mousemove", "960", "600"});
+    EXPECT_TRUE(bar_shown(false));
+
+    xdo({"mousemove", "960", "0"});
+    ASSERT_TRUE(bar_shown(true) && find_main_window());
     ASSERT_TRUE(choose_menu(OPTIONS_MENU, 6));  // Options > Full screen
     poll([&] { return find_main_window() && main_window.width == 458; }, 100, 50);
     EXPECT_EQ(size_of(area), Pair(458, 283));
     EXPECT_EQ(main_window.abs_x, 150);
+    EXPECT_TRUE(viewable(display(), menu_bar.id));
     quit();
 }
 

@@ -718,7 +718,8 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
         created.push_back(inside[0]);
     }
     const std::vector<Widget> expected = {
-        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, memory_dialog,
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, open_dialog,
+        memory_dialog,
         speed_dialog,      about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
