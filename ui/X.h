@@ -161,6 +161,8 @@ std::string first_local_file(const std::string& uri_list);
 // Opens a file as the command line would, says in the title what was
 // attached and updates File > Recent.
 void show_opened(const std::string& path);
+// After a dialog attached a file (or failed to): keeps it in File > Recent; 0, or -1 when not opened.
+int keep_if_opened(const char* name, bool opened);
 // What the title says besides the name: an image attached by a drop.
 extern std::string window_note;
 

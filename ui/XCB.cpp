@@ -518,8 +518,17 @@ void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
     XtUnmanageChild(load_cart_dialog);
 }
 
+// A file attached or started from a dialog is a recent one.
+int keep_if_opened(const char* name, bool opened) {
+    if (!opened) return -1;
+    add_recent_file(name);
+    rebuild_recent_menu();
+    return 0;
+}
+
 void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    basic_file_chosen(w, client_data, call_data, [](const char* name) { return drive8_attach_image(name) ? 0 : -1; });
+    basic_file_chosen(w, client_data, call_data,
+                      [](const char* name) { return keep_if_opened(name, drive8_attach_image(name)); });
 }
 
 void show_halt_dialog() { show(halt_dialog); }
@@ -613,7 +622,8 @@ void videoCB(Widget, XtPointer client_data, XtPointer) {
 }
 
 void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    basic_file_chosen(w, client_data, call_data, [](const char* name) { return tape_attach(name) ? 0 : -1; });
+    basic_file_chosen(w, client_data, call_data,
+                      [](const char* name) { return keep_if_opened(name, tape_attach(name)); });
 }
 
 std::string window_note;
