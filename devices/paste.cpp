@@ -1,13 +1,10 @@
 // Pasted text into the kernal's keyboard buffer.
 #include "paste.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 #include "../core/hooks.h"
-#include "../core/memory.h"
 #include "../core/screen_text.h"
 #include "../core/vic.h"
 #include "autostart.h"
@@ -15,7 +12,6 @@
 namespace {
 
 constexpr uint8_t RETURN_KEY = 0x0D;
-constexpr uint16_t BUFFER_LIMIT = 0x0289;  // the kernal's own limit, at most the buffer's size
 
 std::string waiting;  // PETSCII keys not yet in the buffer
 size_t next_key = 0;
@@ -98,13 +94,8 @@ void paste_text(const std::string& utf8) {
 }
 
 void paste_at_frame_end() {
-    if (next_key >= waiting.size() || memory[KEYS_WAITING] != 0) return;
-    const size_t room = std::min<size_t>(memory[BUFFER_LIMIT], KEYBOARD_BUFFER_SIZE);
-    const size_t n = std::min<size_t>(waiting.size() - next_key, room);
-    std::memcpy(memory + KEYBOARD_BUFFER, waiting.data() + next_key, n);
-    memory[KEYS_WAITING] = uint8_t(n);
-    next_key += n;
-    if (next_key == waiting.size()) paste_clear();
+    next_key += type_into_buffer(waiting, next_key);
+    if (next_key >= waiting.size()) paste_clear();
 }
 
 size_t paste_pending() { return waiting.size() - next_key; }

@@ -629,7 +629,10 @@ void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data) {
 std::string window_note;
 
 void show_opened(const std::string& path) {
+    const uint32_t expansion = memexp;
     window_note = open_file(path);
+    // Started with other memory than the file's: that can be saved now.
+    if (memexp != expansion) XtSetSensitive(save_config_item, True);
     show_tape_status();
     rebuild_recent_menu();
 }
