@@ -1048,12 +1048,7 @@ bool drop_file(const std::string& display, unsigned long target, const std::stri
     XSetSelectionOwner(d, atom("XdndSelection"), source, CurrentTime);
     auto send = [&](const char* type, long l1, long l2, long l3, long l4) {
         XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = target;
-        e.xclient.message_type = atom(type);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = long(source);
-        e.xclient.data.l[1] = l1, e.xclient.data.l[2] = l2, e.xclient.data.l[3] = l3, e.xclient.data.l[4] = l4;
+        e.xclient = {ClientMessage, 0, False, d, target, atom(type), 32, {.l = {long(source), l1, l2, l3, l4}}};
         XSendEvent(d, target, False, NoEventMask, &e);
         XFlush(d);
     };
@@ -1092,12 +1087,13 @@ bool drop_file(const std::string& display, unsigned long target, const std::stri
 TEST_F(E2E, PastedListingIsInMemoryExactlyAndCopyScreenGivesTheScreenBack) {
     if (!have_program("xclip")) SKIP_OR_FAIL("needs xclip");
     ASSERT_TRUE(launch_ready({"-nosound", "-warp", "-memory", "24k"}));
+    auto upper = [](std::string t) {
+        for (char& c : t) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return t;
+    };
     std::string listing;
-    std::vector<std::string> lines;
-    for (int n = 1; n <= 300; n++) {
-        lines.push_back(std::to_string(10 * n) + " print\"l\";" + std::to_string(n) + "*2");
-        listing += lines.back() + (n % 2 ? "\n" : "\r\n");
-    }
+    for (int n = 1; n <= 300; n++)
+        listing += std::to_string(10 * n) + " print\"l\";" + std::to_string(n) + "*2" + (n % 2 ? "\n" : "\r\n");
     write_file(dir.file("listing.txt"), listing);
     set_selection(display(), "clipboard", dir.file("listing.txt"));
     ASSERT_TRUE(choose_menu(EDIT_MENU, 0));  // Edit > Paste
@@ -1112,14 +1108,8 @@ TEST_F(E2E, PastedListingIsInMemoryExactlyAndCopyScreenGivesTheScreenBack) {
         set_selection(display(), "primary", dir.file("command.txt"));
         point_at_area(100, 100);
         xdo({"click", "2"});
-        std::string upper = command;
-        for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-        std::string expected = upper + "\n\n";
-        for (int n = first; n <= last; n++) {
-            std::string line = lines[size_t(n - 1)];
-            for (char& c : line) c = char(std::toupper(static_cast<unsigned char>(c)));
-            expected += line + "\n";
-        }
+        std::string expected = upper(command) + "\n\n";
+        for (int n = first; n <= last; n++) expected += std::to_string(10 * n) + " PRINT\"L\";" + std::to_string(n) + "*2\n";
         // LIST ends the program's last line with READY at once, any other with an empty row.
         ASSERT_TRUE(wait_text(expected + (last < 300 ? "\n" : "") + "READY.\n")) << "lines " << first << " to " << last;
     }
