@@ -1,9 +1,14 @@
 // A file opened at run time: started as from the command line, or attached.
 #include "open_file.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
 #include "../files/fileio.h"
+#include "../files/fileutil.h"
 #include "../files/recent.h"
 #include "archive.h"
 #include "autostart.h"
@@ -25,6 +30,13 @@ bool is_medium(const char* name) { return is_disk_image_name(name) || is_tap_nam
 }  // namespace
 
 std::string open_file(const std::string& path) {
+    // A file that cannot be read costs the running machine nothing.
+    const int fd = open_regular(path.c_str());
+    if (fd == -1) {
+        printf("Cannot open %s\n", path.c_str());
+        return "";
+    }
+    close(fd);
     const std::string file = is_archive_name(path.c_str()) ? take_out_of_archive(path) : path;
     if (file.empty()) return "";
     add_recent_file(path);

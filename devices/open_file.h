@@ -10,5 +10,6 @@
 
 // What happened, for the window's title: "Attached game.d64" when an image
 // was attached to the running program; "" otherwise (started, or failed
-// after saying why on one line).
+// after saying why on one line, as "Cannot open NAME" for a file that
+// cannot be read, which leaves the machine as it was).
 std::string open_file(const std::string& path);

@@ -1152,12 +1152,14 @@ TEST_F(E2E, DroppedFilesStartAsIfNamedAndADiskDroppedOnARunningProgramIsAttached
     pause_ms(300);
     ASSERT_TRUE(drop_file(display(), main_window.id, "file://localhost" + dir.file("side2.d64") + "\r\n"));
     EXPECT_TRUE(within(5, [&] { return !windows_named(display(), "^Tarvikon for Linux V0.8  Attached side2.d64$").empty(); }, 50));
-    // Not a local file: refused, nothing changes.
+    // Not a local file: refused; one that is not there: said, and the program keeps running.
     EXPECT_FALSE(drop_file(display(), main_window.id, "http://example.org/x.prg\r\n"));
+    EXPECT_TRUE(drop_file(display(), main_window.id, "file:///nowhere/x.prg\r\n"));
 
     std::string out = quit_ok();
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "Loading program " + dir.file("my game.prg") + "...got", out);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "Attaching disk image " + dir.file("side2.d64") + "...OK\n", out);
+    EXPECT_TRUE(out.ends_with("...OK\nCannot open /nowhere/x.prg\nExiting...\n")) << out;
     // File > Recent: the three, newest first, in the configuration folder.
     EXPECT_EQ(read_file(dir.file("config/tarvikon/recent")),
               dir.file("side2.d64") + "\n" + dir.file("release.zip") + "\n" + dir.file("my game.prg") + "\n");
