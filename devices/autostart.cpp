@@ -21,12 +21,21 @@ struct QueuedLine {
 };
 std::deque<QueuedLine> queue;
 
+}  // namespace
+
+size_t type_into_buffer(const std::string& keys, size_t from) {
+    if (memory[KEYS_WAITING] != 0 || from >= keys.size()) return 0;
+    const size_t room = std::min<size_t>(memory[KEYBOARD_BUFFER_LIMIT], KEYBOARD_BUFFER_SIZE);
+    const size_t n = std::min(keys.size() - from, room);
+    std::memcpy(memory + KEYBOARD_BUFFER, keys.data() + from, n);
+    memory[KEYS_WAITING] = uint8_t(n);
+    return n;
+}
+
 bool editor_waits_in_direct_mode() {
     return Register.PC >= EDITOR_WAIT_LOOP && Register.PC < EDITOR_WAIT_LOOP_END && memory[KEYS_WAITING] == 0 &&
            (memory[MESSAGE_MODE] & DIRECT_MODE);
 }
-
-}  // namespace
 
 void autostart_queue_line(const std::string& text, std::function<bool()> load) {
     queue.push_back({text.empty() ? text : text + char(RETURN_KEY), std::move(load)});
@@ -61,10 +70,7 @@ void autostart_next_line() {
             return;
         }
     }
-    size_t n = std::min<size_t>(line.text.size(), KEYBOARD_BUFFER_SIZE);
-    std::memcpy(memory + KEYBOARD_BUFFER, line.text.data(), n);
-    memory[KEYS_WAITING] = uint8_t(n);
-    line.text.erase(0, n);
+    line.text.erase(0, type_into_buffer(line.text, 0));
     if (line.text.empty()) queue.pop_front();
     autostart_pending = !queue.empty();
 }

@@ -37,6 +37,14 @@ inline void autostart_at_frame_end() {
     if (autostart_pending) autostart_next_line();
 }
 
+// Puts keys[from...] into the kernal's keyboard buffer once the kernal has
+// emptied it, as many as its limit ($0289) lets in; how many went in.
+size_t type_into_buffer(const std::string& keys, size_t from);
+
+// True while BASIC waits at READY for a key in direct mode, nothing typed
+// ahead: the machine runs no program.
+bool editor_waits_in_direct_mode();
+
 // Empties the queue (tests).
 void autostart_clear();
 
@@ -46,5 +54,6 @@ constexpr uint16_t EDITOR_WAIT_LOOP = 0xE5E8, EDITOR_WAIT_LOOP_END = 0xE5F1;
 constexpr uint16_t KEYS_WAITING = 0xC6;  // keys in the keyboard buffer
 constexpr uint16_t KEYBOARD_BUFFER = 0x0277;
 constexpr unsigned KEYBOARD_BUFFER_SIZE = 10;
+constexpr uint16_t KEYBOARD_BUFFER_LIMIT = 0x0289;  // the kernal's own limit, at most the size
 constexpr uint16_t MESSAGE_MODE = 0x9D;  // kernal messages; BASIC's READY sets this bit, RUN clears it
 constexpr uint8_t DIRECT_MODE = 0x80;

@@ -132,7 +132,21 @@ int create_file(const char* path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+namespace {
+// Device and inode of every file kept read-only.
+std::vector<std::pair<dev_t, ino_t>> read_only_files;
+}  // namespace
+
+void keep_read_only(const char* path) {
+    struct stat st;
+    if (stat(path, &st) == 0) read_only_files.push_back({st.st_dev, st.st_ino});
+}
+
 int replace_file(const char* path, std::initializer_list<FilePiece> pieces) {
+    struct stat target;
+    if (!read_only_files.empty() && stat(path, &target) == 0)
+        for (const auto& [dev, ino] : read_only_files)
+            if (target.st_dev == dev && target.st_ino == ino) return -1;
     std::vector<uint8_t> bytes;
     for (const FilePiece& piece : pieces) bytes.insert(bytes.end(), piece.data, piece.data + piece.size);
     // Rewritten where it is, so that it keeps its inode (mode, owner, hard

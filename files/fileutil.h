@@ -63,3 +63,7 @@ struct FilePiece {
     size_t size;
 };
 int replace_file(const char* path, std::initializer_list<FilePiece> pieces);
+
+// Marks a file that replace_file must refuse whoever runs the program (root
+// too): the copies taken out of an archive, which are read-only.
+void keep_read_only(const char* path);

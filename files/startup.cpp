@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 #include "../core/host.h"
@@ -16,6 +17,7 @@
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
+#include "../devices/archive.h"
 #include "../devices/launch.h"
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
@@ -24,6 +26,7 @@
 #include "../monitor/test_runner.h"
 #include "fileio.h"
 #include "fileutil.h"
+#include "recent.h"
 
 namespace {
 
@@ -243,7 +246,13 @@ void start_tarvikon(int argc, char** argv) {
     allocate_memory();
     load_system_roms();
 
-    std::vector<const char*> files = file_arguments(argc, argv);
+    // An archive stands for the file taken out of it; each file named is a recent one.
+    const std::vector<const char*> named = file_arguments(argc, argv);
+    for (const char* file : named)
+        if (access(file, R_OK) == 0) add_recent_file(file);
+    const std::vector<std::string> taken_out = take_out_of_archives(named);
+    std::vector<const char*> files;
+    for (const std::string& file : taken_out) files.push_back(file.c_str());
     plan_launch(files, memory_option, drive8_option);
 
     if (soundon == 1) {

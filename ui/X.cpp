@@ -339,6 +339,7 @@ void start_X_client() {
     if (!deep) create_frame_image(s);
     TKGC = XCreateGC(TKDisplay, TKWindow, 0, nullptr);
     if (deep) view_start();
+    start_drop_target();
 }
 
 void put_frame() {

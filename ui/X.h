@@ -12,6 +12,7 @@
 #include <Xm/Xm.h>
 
 #include <cstdint>
+#include <string>
 
 // ---- toolkit and display ------------------------------------------------------
 
@@ -49,6 +50,7 @@ extern Widget memory_item, speed_item, video_item, reset_item, about_item;
 extern Widget warp_item;  // toggle: shows and sets warp speed
 extern Widget tape_warp_item, attach_tape_dialog;
 extern Widget fullscreen_item;  // toggle: shows and sets full screen
+extern Widget edit_menu, recent_menu, open_dialog;
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -76,6 +78,7 @@ enum ClientData : intptr_t {
     MENU_ATTACH_DISK_9 = 48, MENU_ATTACH_DISK_10 = 49, MENU_ATTACH_DISK_11 = 50,
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
     MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47, MENU_MONITOR = 51,
+    MENU_OPEN = 70, MENU_PASTE = 71, MENU_COPY_SCREEN = 72, MENU_RECENT_FIRST = 80,  // to 89
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -91,6 +94,8 @@ void KeyboardCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continu
 void MouseCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
 // Focus lost, or the pointer gone while the keyboard follows it: releases what the host holds.
 void FocusCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
+// Pointer motion over the picture: the menu bar in full screen.
+void PointerCB(Widget w, XtPointer client_data, XEvent* event, Boolean* continue_dispatch);
 
 // The symbol that decides what a key event does: the unshifted one (index 0),
 // except on the keypad, where NumLock selects the digit level.
@@ -103,6 +108,7 @@ void dialog2CB(Widget w, XtPointer client_data, XtPointer call_data);
 void dialog3CB(Widget w, XtPointer client_data, XtPointer call_data);
 void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data);
 void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data);
+void open_CB(Widget w, XtPointer client_data, XtPointer call_data);
 // The tape's counter and key in the window's title, when they have changed.
 void show_tape_status();
 void memoryCB(Widget w, XtPointer client_data, XtPointer call_data);
@@ -139,9 +145,34 @@ PictureFit view_fit();
 void set_full_screen(bool on);
 extern bool full_screen;
 
+// Full screen shows the picture alone: the menu bar comes back while F10
+// has called it (until F10 again) or while the pointer is at the top edge.
+void toggle_menu_bar();
+
+// ---- clipboard, drag and drop, opening files (Xclip.cpp, Xdnd.cpp, XCB.cpp) -----------
+
+// Types the clipboard's text (the primary selection's for a middle click) into the machine.
+void paste_selection(bool primary);
+// Puts the screen's text on the clipboard.
+void copy_screen();
+// Makes the shell a drop target for files (XDND).
+void start_drop_target();
+// The first local file of a text/uri-list ("" when none), percent-decoded.
+std::string first_local_file(const std::string& uri_list);
+// Opens a file as the command line would, says in the title what was
+// attached and updates File > Recent.
+void show_opened(const std::string& path);
+// After a dialog attached a file (or failed to): keeps it in File > Recent; 0, or -1 when not opened.
+int keep_if_opened(const char* name, bool opened);
+// What the title says besides the name: an image attached by a drop.
+extern std::string window_note;
+
 // ---- widget builders (XCW.cpp) -------------------------------------------------------
 
 void create_menus(Widget menu_bar);
+// File > Recent rebuilt from the list kept; the file of its item i, or "".
+void rebuild_recent_menu();
+std::string recent_menu_file(unsigned i);
 void create_file_dialogs();
 Widget create_about_dialog(Widget parent);
 Widget create_information_dialog(Widget parent, const char* text);
@@ -160,7 +191,8 @@ void set_label(Widget label, const char* text);
 enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
-enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN, CMD_MONITOR };
+enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN,
+                             CMD_MONITOR, CMD_MENU_BAR };
 
 struct KeyBinding {
     KeySym sym;

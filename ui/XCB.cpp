@@ -22,6 +22,8 @@
 #include "../devices/datasette.h"
 #include "../devices/drive8.h"
 #include "../devices/drive_media.h"
+#include "../devices/open_file.h"
+#include "../files/recent.h"
 #include "../files/fileio.h"
 #include "../monitor/session.h"
 
@@ -87,7 +89,7 @@ const KeyBinding KEY_TABLE[] = {
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
-    command(XK_F9, CMD_FULLSCREEN), command(XK_Scroll_Lock, CMD_MONITOR),
+    command(XK_F9, CMD_FULLSCREEN), command(XK_Scroll_Lock, CMD_MONITOR), command(XK_F10, CMD_MENU_BAR),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -178,6 +180,9 @@ void run_command(KeyCommand cmd) {
         break;
     case CMD_MONITOR:
         monitor_key();
+        break;
+    case CMD_MENU_BAR:
+        toggle_menu_bar();
         break;
     }
 }
@@ -392,6 +397,11 @@ void FocusCB(Widget, XtPointer, XEvent* event, Boolean*) {
 }
 
 void MouseCB(Widget, XtPointer, XEvent* event, Boolean*) {
+    // The middle button pastes, as in every X program; the others are the fire button.
+    if ((event->type == ButtonPress || event->type == ButtonRelease) && event->xbutton.button == Button2) {
+        if (event->type == ButtonPress) paste_selection(true);
+        return;
+    }
     if (event->type == ButtonPress) {
         joystick2 &= 0x00DF;
     } else if (event->type == ButtonRelease) {
@@ -484,7 +494,20 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_MONITOR:
         monitor_key();
         break;
+    case MENU_OPEN:
+        show(open_dialog);
+        break;
+    case MENU_PASTE:
+        paste_selection(false);
+        break;
+    case MENU_COPY_SCREEN:
+        copy_screen();
+        break;
     default:
+        if (intptr_t i = reinterpret_cast<intptr_t>(client_data) - MENU_RECENT_FIRST; i >= 0 && i < RECENT_MAX) {
+            std::string file = recent_menu_file(unsigned(i));
+            if (!file.empty()) show_opened(file);
+        }
         break;
     }
 }
@@ -512,9 +535,17 @@ void dialog3CB(Widget, XtPointer client_data, XtPointer call_data) {
     XtUnmanageChild(load_cart_dialog);
 }
 
+// A file attached or started from a dialog is a recent one.
+int keep_if_opened(const char* name, bool opened) {
+    if (!opened) return -1;
+    add_recent_file(name);
+    rebuild_recent_menu();
+    return 0;
+}
+
 void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data) {
     basic_file_chosen(w, client_data, call_data,
-                      [](const char* name) { return drive_attach_image(attach_disk_unit, name) ? 0 : -1; });
+                      [](const char* name) { return keep_if_opened(name, drive_attach_image(attach_disk_unit, name)); });
 }
 
 void show_halt_dialog() {
@@ -611,12 +642,32 @@ void videoCB(Widget, XtPointer client_data, XtPointer) {
 }
 
 void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data) {
-    basic_file_chosen(w, client_data, call_data, [](const char* name) { return tape_attach(name) ? 0 : -1; });
+    basic_file_chosen(w, client_data, call_data,
+                      [](const char* name) { return keep_if_opened(name, tape_attach(name)); });
+}
+
+std::string window_note;
+
+void show_opened(const std::string& path) {
+    const uint32_t expansion = memexp;
+    window_note = open_file(path);
+    // Started with other memory than the file's: that can be saved now.
+    if (memexp != expansion) XtSetSensitive(save_config_item, True);
+    show_tape_status();
+    rebuild_recent_menu();
+}
+
+void open_CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    basic_file_chosen(w, client_data, call_data, [](const char* name) {
+        show_opened(name);
+        return 0;
+    });
 }
 
 void show_tape_status() {
     static std::string shown;
     std::string status = tape_status();
+    if (!window_note.empty()) status = status.empty() ? window_note : window_note + "  " + status;
     if (status == shown) return;
     shown = status;
     std::string title = status.empty() ? WINDOW_TITLE : std::string(WINDOW_TITLE) + "  " + status;

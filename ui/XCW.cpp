@@ -18,11 +18,14 @@
 #include <Xm/ToggleBG.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "../core/memory.h"
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../devices/datasette.h"
+#include "../files/recent.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 
@@ -32,6 +35,7 @@ Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
 Widget tape_warp_item, attach_tape_dialog;
 Widget fullscreen_item;
+Widget edit_menu, recent_menu, open_dialog;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -264,10 +268,31 @@ void set_label(Widget label_widget, const char* text) {
 
 // ---- menus ------------------------------------------------------------------------------
 
+namespace {
+std::vector<std::string> recent_shown;
+}
+
+void rebuild_recent_menu() {
+    WidgetList items = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(recent_menu, XmNchildren, &items, XmNnumChildren, &count, nullptr);
+    std::vector<Widget> old(items, items + count);
+    for (Widget w : old) XtDestroyWidget(w);
+    recent_shown = recent_files();
+    for (unsigned i = 0; i < recent_shown.size(); i++) push_item(recent_menu, recent_shown[i].c_str(), MENU_RECENT_FIRST + i);
+}
+
+std::string recent_menu_file(unsigned i) { return i < recent_shown.size() ? recent_shown[i] : ""; }
+
 void create_menus(Widget menu_bar) {
-    Widget file_cascade, options_cascade, help_cascade;
+    Widget file_cascade, edit_cascade, options_cascade, help_cascade;
 
     file_menu = pulldown(menu_bar, "File", true, &file_cascade);
+    push_item(file_menu, "Open...", MENU_OPEN);
+    Widget recent_cascade;
+    recent_menu = pulldown(file_menu, "Recent", false, &recent_cascade);
+    rebuild_recent_menu();
+    separator(file_menu);
     load_basic_item = push_item(file_menu, "Load basic...  F2", MENU_LOAD_BASIC);
     save_basic_item = push_item(file_menu, "Save basic...  F4", MENU_SAVE_BASIC);
     separator(file_menu);
@@ -288,6 +313,10 @@ void create_menus(Widget menu_bar) {
     save_config_item = push_item(file_menu, "Save config", MENU_SAVE_CONFIG);
     separator(file_menu);
     quit_item = push_item(file_menu, "Exit           ESC", MENU_EXIT);
+
+    edit_menu = pulldown(menu_bar, "Edit", true, &edit_cascade);
+    push_item(edit_menu, "Paste", MENU_PASTE);
+    push_item(edit_menu, "Copy screen", MENU_COPY_SCREEN);
 
     options_menu = pulldown(menu_bar, "Options", true, &options_cascade);
     memory_item = push_item(options_menu, "Memory...", MENU_MEMORY);
@@ -316,6 +345,7 @@ void create_file_dialogs() {
     attach_disk_dialog = file_dialog("attach disk dialog", "Attach disk image...", attach_disk_CB, true);
     // A .tap name that does not exist yet is a new tape to record on.
     attach_tape_dialog = file_dialog("attach tape dialog", "Attach tape image...", attach_tape_CB, false);
+    open_dialog = file_dialog("open dialog", "Open...", open_CB, true);
 }
 
 Widget create_about_dialog(Widget parent) {
@@ -400,5 +430,6 @@ Widget create_drawingarea(Widget parent, const char* name) {
     XtAddEventHandler(area, KeyPressMask, False, KeyboardCB, data(INPUT_PRESS));
     XtAddEventHandler(area, KeyReleaseMask, False, KeyboardCB, data(INPUT_PRESS));
     XtAddEventHandler(area, FocusChangeMask | LeaveWindowMask, False, FocusCB, nullptr);
+    XtAddEventHandler(area, PointerMotionMask, False, PointerCB, nullptr);
     return area;
 }

@@ -315,12 +315,47 @@ void view_close() {
     view_active = false;
 }
 
+namespace {
+
+// The menu bar in full screen: hidden, unless F10 pinned it or the pointer
+// went to the top edge (until it comes back down into the picture).
+constexpr int TOP_EDGE = 1, BELOW_BAR = 8;
+bool bar_shown = true, bar_pinned = false;
+
+void show_menu_bar(bool shown) {
+    if (shown == bar_shown || !gmenu_bar) return;
+    bar_shown = shown;
+    if (shown)
+        XtManageChild(gmenu_bar);
+    else
+        XtUnmanageChild(gmenu_bar);
+}
+
+}  // namespace
+
+void toggle_menu_bar() {
+    if (!full_screen) return;
+    bar_pinned = !bar_pinned;
+    show_menu_bar(bar_pinned);
+}
+
+void PointerCB(Widget, XtPointer, XEvent* event, Boolean*) {
+    if (event->type != MotionNotify || !full_screen || bar_pinned) return;
+    const int y = event->xmotion.y_root;
+    if (!bar_shown && y <= TOP_EDGE)
+        show_menu_bar(true);
+    else if (bar_shown && y > int(menu_height) + BELOW_BAR)
+        show_menu_bar(false);
+}
+
 void set_full_screen(bool on) {
     if (!view_active || on == full_screen) {
         if (fullscreen_item) XmToggleButtonSetState(fullscreen_item, full_screen, False);
         return;
     }
     full_screen = on;
+    bar_pinned = false;
+    show_menu_bar(!on);
     if (fullscreen_item) XmToggleButtonSetState(fullscreen_item, on, False);
     if (window_manager_present()) {
         XEvent e{};

@@ -31,6 +31,9 @@ inline void program_defaults() {
     std::free(memory);
     memory = nullptr;
     starting_up = false;
+    // Without a configuration folder the files named are kept in no recent list.
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("HOME");
 }
 
 struct Args {

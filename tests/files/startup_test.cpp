@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <vector>
 
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "core/via.h"
+#include "devices/archive.h"
 #include "devices/d64.h"
 #include "devices/drive8.h"
 #include "devices/drive_media.h"
@@ -266,6 +268,29 @@ TEST(StartUp, CartridgeArgumentsRunUnexpanded) {
     EXPECT_EQ(rombank[10], BLOCK_RAM);
     EXPECT_EQ(rombank[11], BLOCK_RAM);
     EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+}
+
+TEST(StartUp, AnArchiveStandsForItsFirstVicFileAndARefusedOneForNothing) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    const std::string cart = pattern(8192, 9);
+    int error = 0;
+    zip_t* z = zip_open("games.zip", ZIP_CREATE, &error);
+    ASSERT_TRUE(z);
+    zip_file_add(z, "docs/read.me", zip_source_buffer(z, "hi", 2, 0), 0);
+    zip_file_add(z, "carts/x.a0", zip_source_buffer(z, cart.data(), cart.size(), 0), 0);
+    ASSERT_EQ(zip_close(z), 0);
+    const std::string out = start_here({"games.zip", "-nosound"});
+    const std::string head = BANNER + "Starting Tarvikon...\nLoading game cartridge " + archive_folder() + "/";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    EXPECT_TRUE(out.ends_with("/x.a0 at $a000...got 8192 bytes \n")) << out;
+    EXPECT_TRUE(memory_holds(memory, 0xA000, cart));
+
+    write_file("bad.zip", "PK\3\4 and nothing more");
+    EXPECT_EQ(start_here({"bad.zip", "-nosound"}),
+              BANNER + "Starting Tarvikon...\nRefused bad.zip: it is no zip archive or damaged\n");
+    EXPECT_NE(rombank[10], BLOCK_ROM);
 }
 
 TEST(StartUp, MemoryOptionWinsOverTheFileAndAllIsKeptThere) {

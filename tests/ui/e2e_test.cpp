@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <zip.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -29,6 +30,7 @@ namespace {
 const std::string BINARY = std::string(TARVIKON_BINARY_DIR) + "/tarvikon";
 constexpr double START_TIMEOUT = 20;
 const std::string BANNER_LINE = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
+enum Menu { FILE_MENU, EDIT_MENU, OPTIONS_MENU, HELP_MENU };
 
 std::string missing_tools() {
     for (const char* tool : {"Xvfb", "xdotool", "xwd", "xwininfo", "xprop"})
@@ -125,6 +127,11 @@ protected:
         fs::create_directories(dir.file("roms"));
         for (const char* rom : {"kernel.ntsc", "kernel.pal", "basic.rom", "chargen.rom"})
             fs::copy_file(shared_path(std::string("roms/") + rom), dir.file(std::string("roms/") + rom));
+        // The recent files go to a configuration folder of the test's own.
+        setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+        // and the files taken out of archives to a temporary folder of its own.
+        fs::create_directories(dir.file("tmp"));
+        setenv("TMPDIR", dir.file("tmp").c_str(), 1);
         // PAL, 28 lines of overscan, every second frame drawn.
         write_file(dir.file("tarvikon.rc"), config_bytes(2, 0, 1, 0, 28));
         glyphs = chargen();
@@ -164,9 +171,11 @@ protected:
         const XWin* top = find_window(*tree, [](const XWin& w) { return w.name == "Tarvikon for Linux V0.8"; });
         if (!top || top->children.empty() || top->children[0].children.size() < 2) return false;
         main_window = *top;
+        // The drawing area is the taller part (the menu bar may be hidden at the same place).
         const auto& parts = top->children[0].children;
-        menu_bar = parts[0].y == 0 ? parts[0] : parts[1];
-        area = parts[0].y == 0 ? parts[1] : parts[0];
+        const bool first_is_bar = parts[0].height < parts[1].height;
+        menu_bar = first_is_bar ? parts[0] : parts[1];
+        area = first_is_bar ? parts[1] : parts[0];
         return area.width > 0;
     }
 
@@ -258,19 +267,19 @@ protected:
         poll([&] { return screen_tail().empty(); }, 50);
     }
 
-    // A pulldown of the menu bar: 0 File, 1 Options, 2 Help; item counts
+    // A pulldown of the menu bar: 0 File, 1 Edit, 2 Options, 3 Help; item counts
     // from the first push button down (tear-off and separators excluded).
     bool choose_menu(int menu, int item) {
         std::vector<XWin> cascades = menu_bar.children;
         std::sort(cascades.begin(), cascades.end(), [](const XWin& a, const XWin& b) { return a.x < b.x; });
-        if (cascades.size() != 3) {
+        if (cascades.size() != 4) {
             ADD_FAILURE() << "menu bar has " << cascades.size() << " entries";
             return false;
         }
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {21, 10, 1};  // tear-off + items + separators
+        const size_t wanted_children[4] = {24, 3, 10, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -358,7 +367,7 @@ protected:
 
     // File > Save config, then what it wrote.
     void save_config_writes(const std::string& expected) {
-        ASSERT_TRUE(choose_menu(0, 14));  // File > Save config
+        ASSERT_TRUE(choose_menu(0, 16));  // File > Save config
         ASSERT_TRUE(wait_dialog("^Message$"));
         poll([&] { return read_file(dir.file("tarvikon.rc")) == expected; });
         EXPECT_EQ(read_file(dir.file("tarvikon.rc")), expected);
@@ -448,12 +457,12 @@ TEST_F(E2E, MainWindowHasTitleFixedPalGeometryAndStartScreen) {
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "program specified minimum size: " + size, hints);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "program specified maximum size: " + size, hints);
 
-    // Help sits at the right end of the menu bar, File and Options at the left.
+    // Help sits at the right end of the menu bar, File, Edit and Options at the left.
     std::vector<XWin> cascades = menu_bar.children;
-    ASSERT_EQ(cascades.size(), 3u);
+    ASSERT_EQ(cascades.size(), 4u);
     std::sort(cascades.begin(), cascades.end(), [](const XWin& a, const XWin& b) { return a.x < b.x; });
-    EXPECT_LT(cascades[1].x + cascades[1].width, menu_bar.width / 2);
-    EXPECT_GT(cascades[2].x + cascades[2].width, menu_bar.width - 20);
+    EXPECT_LT(cascades[2].x + cascades[2].width, menu_bar.width / 2);
+    EXPECT_GT(cascades[3].x + cascades[3].width, menu_bar.width - 20);
 
     ASSERT_TRUE(wait_text("**** TARVIKON 0.8 ****"));
     auto s = screen();
@@ -568,7 +577,7 @@ TEST_F(E2E, JiffyClockKeepsRealTimeAndPauseAndTheMenuToggleWarp) {
     double warp = jiffies_per_second(2);
     EXPECT_GE(warp, 600.0);
 
-    ASSERT_TRUE(choose_menu(1, 4));  // Options > Warp speed, on: turns it off
+    ASSERT_TRUE(choose_menu(OPTIONS_MENU, 4));  // Options > Warp speed, on: turns it off
     point_at_area();
     double again = jiffies_per_second(6);
     EXPECT_NEAR(again, 60.0, 60.0 * 0.03);
@@ -711,7 +720,7 @@ TEST_F(E2E, MenuBarAndTraversalKeysLeaveTheKeyboardToTheMachine) {
         tap("Return");
     }
     // The menus still open with the pointer, and Escape still ends the program.
-    ASSERT_TRUE(choose_menu(2, 0));  // Help > About...
+    ASSERT_TRUE(choose_menu(HELP_MENU, 0));  // Help > About...
     EXPECT_TRUE(wait_dialog("^About Tarvikon for Linux$"));
     quit_ok();
 }
@@ -769,7 +778,7 @@ TEST_F(E2E, KeysHeldWhenTheKeyboardGoesElsewhereAreLetGo) {
 TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
     ASSERT_TRUE(launch());
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
-    ASSERT_TRUE(choose_menu(1, 0));  // Options > Memory...
+    ASSERT_TRUE(choose_menu(OPTIONS_MENU, 0));  // Options > Memory...
     auto dialog = wait_dialog("^Memory Settings$");
     ASSERT_TRUE(dialog);
     EXPECT_EQ(dialog->width, 250);
@@ -799,7 +808,7 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
 
     // Now it is insensitive: choosing it again writes nothing.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 14));
+    ASSERT_TRUE(choose_menu(0, 16));
     pause_ms(500);
     EXPECT_FALSE(fs::exists(dir.file("tarvikon.rc")));
     quit_ok();
@@ -807,7 +816,7 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
 
 TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(launch_ready());
-    ASSERT_TRUE(choose_menu(1, 2));  // Options > Video...
+    ASSERT_TRUE(choose_menu(OPTIONS_MENU, 2));  // Options > Video...
     auto dialog = wait_dialog("^Video Settings$");
     ASSERT_TRUE(dialog);
     EXPECT_EQ(dialog->width, 250);
@@ -830,7 +839,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 15));
+    ASSERT_TRUE(choose_menu(0, 17));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();
@@ -845,7 +854,7 @@ TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
     type_line("10 print \"saved\"");
     ASSERT_TRUE(wait_text("10 PRINT \"SAVED\""));
 
-    auto save = file_dialog(1, "^Save BASIC program\\.\\.\\.$", "prog.prg");  // File > Save basic...
+    auto save = file_dialog(3, "^Save BASIC program\\.\\.\\.$", "prog.prg");  // File > Save basic...
     ASSERT_TRUE(save);
     EXPECT_EQ(size_of(*save), Pair(400, 400));
     point_at_area();
@@ -858,7 +867,7 @@ TEST_F(E2E, SaveAndLoadBasicRoundTripThroughAFile) {
     type_line("new");
     type_line("list");
     ASSERT_TRUE(wait_text("LIST\n\nREADY."));
-    auto load = file_dialog(0, "^Load BASIC program\\.\\.\\.$", "prog.prg");  // File > Load basic...
+    auto load = file_dialog(2, "^Load BASIC program\\.\\.\\.$", "prog.prg");  // File > Load basic...
     ASSERT_TRUE(load);
     point_at_area();
     type_line("run");
@@ -938,7 +947,7 @@ TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
     write_file(dir.file("game.a0"), std::string(4096, '\xEA'));
     ASSERT_TRUE(launch_ready());
 
-    auto dialog = file_dialog(2, "^Load Cart program\\.\\.\\.$", "game.a0");  // File > Load cart...
+    auto dialog = file_dialog(4, "^Load Cart program\\.\\.\\.$", "game.a0");  // File > Load cart...
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(wait_dialog("^Message$"));
     EXPECT_FALSE(dialog_visible("^Load Cart program\\.\\.\\.$"));
@@ -952,7 +961,7 @@ TEST_F(E2E, LoadCartAsksForAResetAndTheKeysOpenTheirDialogs) {
     tap("F2");
     EXPECT_TRUE(wait_dialog("^Load BASIC program\\.\\.\\.$"));
 
-    ASSERT_TRUE(choose_menu(2, 0));  // Help > About...
+    ASSERT_TRUE(choose_menu(HELP_MENU, 0));  // Help > About...
     EXPECT_TRUE(wait_dialog("^About Tarvikon for Linux$"));
 
     EXPECT_PRED_FORMAT2(testing::IsSubstring,
@@ -968,7 +977,7 @@ TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
     std::string first;
     for (const char* name : {"new.prg", "again.prg"}) {
         SCOPED_TRACE(name);
-        auto save = file_dialog(1, "^Save BASIC program\\.\\.\\.$", name);  // File > Save basic...
+        auto save = file_dialog(3, "^Save BASIC program\\.\\.\\.$", name);  // File > Save basic...
         ASSERT_TRUE(save);
         std::string saved;
         poll([&] { return (saved = read_file(dir.file(name))).size() >= 3; });
@@ -980,7 +989,7 @@ TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
 
         point_at_area();
         type_line("new");
-        auto load = file_dialog(0, "^Load BASIC program\\.\\.\\.$", name);  // File > Load basic...
+        auto load = file_dialog(2, "^Load BASIC program\\.\\.\\.$", name);  // File > Load basic...
         ASSERT_TRUE(load);
         poll([&] { return !dialog_visible("^Load BASIC program"); }, 50);
         EXPECT_FALSE(dialog_visible("^Load BASIC program")) << "the list did not have " << name;
@@ -994,7 +1003,7 @@ TEST_F(E2E, SaveUnderNewNamesAndLoadThemBackFromFreshFileLists) {
 TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
     ASSERT_TRUE(launch_ready({"-warp"}));
     double before = jiffies_per_second(2);
-    ASSERT_TRUE(choose_menu(1, 1));  // Options > Speed...
+    ASSERT_TRUE(choose_menu(OPTIONS_MENU, 1));  // Options > Speed...
     auto dialog = wait_dialog("^Speed Settings$");
     ASSERT_TRUE(dialog);
     // The delay scale: the form's child with the scroll bar inside, below the first separator.
@@ -1019,6 +1028,143 @@ TEST_F(E2E, TroughClickInTheDelayScaleSetsTheDelay) {
     fs::remove(dir.file("tarvikon.rc"));
     ASSERT_NO_FATAL_FAILURE(save_config_writes(config_bytes(2, 0, 1, 50, 28)));
     quit();
+}
+
+// ---- paste, copy, drop -------------------------------------------------------------------------
+
+// Puts text into an X selection ("clipboard" or "primary"); xclip stays as its owner.
+void set_selection(const std::string& display, const std::string& which, const std::string& file) {
+    run_tool({"sh", "-c", "xclip -selection " + which + " -i '" + file + "' >/dev/null 2>&1"}, display);
+}
+
+// Drops a file on the window as a file manager does (XDND 5): Enter with the
+// URI list type, Position until a Status comes, Drop; serves the
+// XdndSelection request and waits for Finished. True when the drop was taken.
+bool drop_file(const std::string& display, unsigned long target, const std::string& uri) {
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return false;
+    auto atom = [d](const char* name) { return XInternAtom(d, name, False); };
+    const Window source = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(d, atom("XdndSelection"), source, CurrentTime);
+    auto send = [&](const char* type, long l1, long l2, long l3, long l4) {
+        XEvent e{};
+        e.xclient = {ClientMessage, 0, False, d, target, atom(type), 32, {.l = {long(source), l1, l2, l3, l4}}};
+        XSendEvent(d, target, False, NoEventMask, &e);
+        XFlush(d);
+    };
+    send("XdndEnter", 5L << 24, long(atom("text/uri-list")), 0, 0);
+    send("XdndPosition", 0, 100L << 16 | 100, CurrentTime, long(atom("XdndActionCopy")));
+    bool taken = false, finished = false, status = false;
+    auto begin = std::chrono::steady_clock::now();
+    while (!finished && std::chrono::steady_clock::now() - begin < std::chrono::seconds(10)) {
+        if (!XPending(d)) {
+            pause_ms(10);
+            continue;
+        }
+        XEvent e;
+        XNextEvent(d, &e);
+        if (e.type == ClientMessage && e.xclient.message_type == atom("XdndStatus") && !status) {
+            status = true;
+            if (!(e.xclient.data.l[1] & 1)) break;
+            send("XdndDrop", 0, CurrentTime, 0, 0);
+        } else if (e.type == ClientMessage && e.xclient.message_type == atom("XdndFinished")) {
+            finished = true;
+            taken = e.xclient.data.l[1] & 1;
+        } else if (e.type == SelectionRequest) {
+            XSelectionRequestEvent& r = e.xselectionrequest;
+            XChangeProperty(d, r.requestor, r.property, r.target, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(uri.data()), int(uri.size()));
+            XEvent n{};
+            n.xselection = {SelectionNotify, 0, True, d, r.requestor, r.selection, r.target, r.property, r.time};
+            XSendEvent(d, r.requestor, False, NoEventMask, &n);
+            XFlush(d);
+        }
+    }
+    XCloseDisplay(d);
+    return taken;
+}
+
+TEST_F(E2E, PastedListingIsInMemoryExactlyAndCopyScreenGivesTheScreenBack) {
+    if (!have_program("xclip")) SKIP_OR_FAIL("needs xclip");
+    ASSERT_TRUE(launch_ready({"-nosound", "-warp", "-memory", "24k"}));
+    auto upper = [](std::string t) {
+        for (char& c : t) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return t;
+    };
+    std::string listing;
+    for (int n = 1; n <= 300; n++)
+        listing += std::to_string(10 * n) + " print\"l\";" + std::to_string(n) + "*2" + (n % 2 ? "\n" : "\r\n");
+    write_file(dir.file("listing.txt"), listing);
+    set_selection(display(), "clipboard", dir.file("listing.txt"));
+    ASSERT_TRUE(choose_menu(EDIT_MENU, 0));  // Edit > Paste
+    ASSERT_TRUE(wait_tail("*2   3000 PRINT\"L\";300*2", 120)) << screen()->joined();
+
+    // LIST it back a screenful at a time, each command pasted from the
+    // primary selection with the middle button.
+    for (int first = 1; first <= 300; first += 17) {
+        const int last = std::min(first + 16, 300);
+        const std::string command = "list" + std::to_string(10 * first) + "-" + std::to_string(10 * last);
+        write_file(dir.file("command.txt"), command + "\n");
+        set_selection(display(), "primary", dir.file("command.txt"));
+        point_at_area(100, 100);
+        xdo({"click", "2"});
+        std::string expected = upper(command) + "\n\n";
+        for (int n = first; n <= last; n++) expected += std::to_string(10 * n) + " PRINT\"L\";" + std::to_string(n) + "*2\n";
+        // LIST ends the program's last line with READY at once, any other with an empty row.
+        ASSERT_TRUE(wait_text(expected + (last < 300 ? "\n" : "") + "READY.\n")) << "lines " << first << " to " << last;
+    }
+
+    // Copy screen: what the clipboard then holds is the screen's text.
+    ASSERT_TRUE(choose_menu(EDIT_MENU, 1));
+    std::string copied;
+    EXPECT_TRUE(within(5, [&] {
+        run_tool({"xclip", "-o", "-selection", "clipboard"}, display(), &copied);
+        return copied.find("LIST") != std::string::npos;
+    }, 100));
+    EXPECT_EQ(copied, screen()->joined());
+    EXPECT_EQ(quit_ok(), BANNER_LINE + "Starting Tarvikon...\nExiting...\n");
+}
+
+TEST_F(E2E, DroppedFilesStartAsIfNamedAndADiskDroppedOnARunningProgramIsAttached) {
+    write_file(dir.file("my game.prg"), marker_program(0x1001));
+    ASSERT_TRUE(launch_ready());
+    ASSERT_TRUE(drop_file(display(), main_window.id, "file://" + dir.file("my%20game.prg") + "\r\n"));
+    ASSERT_TRUE(wait_text("RUN\nAUTOSTART 16\n"));
+
+    // An archive: its first VIC 20 file, from a folder inside, with the memory it needs.
+    const std::string program = marker_program(0x1201);
+    {
+        int error = 0;
+        zip_t* z = zip_open(dir.file("release.zip").c_str(), ZIP_CREATE, &error);
+        ASSERT_TRUE(z);
+        zip_file_add(z, "readme.txt", zip_source_buffer(z, "hi", 2, 0), 0);
+        zip_file_add(z, "release/big.prg", zip_source_buffer(z, program.data(), program.size(), 0), 0);
+        ASSERT_EQ(zip_close(z), 0);
+    }
+    ASSERT_TRUE(drop_file(display(), main_window.id, "# a comment\r\nfile://" + dir.file("release.zip") + "\r\n"));
+    ASSERT_TRUE(wait_text("RUN\nAUTOSTART 18\n"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("tmp")), fs::directory_iterator()), 1);
+
+    // A program runs: the disk goes into the drive, and the title says so.
+    ASSERT_EQ(d64_write_image(dir.file("side2.d64").c_str(), d64_blank("SIDE 2", "S2")), DiskStatus::OK);
+    type_line("10 goto 10");
+    type_line("run");
+    pause_ms(300);
+    ASSERT_TRUE(drop_file(display(), main_window.id, "file://localhost" + dir.file("side2.d64") + "\r\n"));
+    EXPECT_TRUE(within(5, [&] { return !windows_named(display(), "^Tarvikon for Linux V0.8  Attached side2.d64$").empty(); }, 50));
+    // Not a local file: refused; one that is not there: said, and the program keeps running.
+    EXPECT_FALSE(drop_file(display(), main_window.id, "http://example.org/x.prg\r\n"));
+    EXPECT_TRUE(drop_file(display(), main_window.id, "file:///nowhere/x.prg\r\n"));
+
+    std::string out = quit_ok();
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "Loading program " + dir.file("my game.prg") + "...got", out);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "Attaching disk image " + dir.file("side2.d64") + "...OK\n", out);
+    EXPECT_TRUE(out.ends_with("...OK\nCannot open /nowhere/x.prg\nExiting...\n")) << out;
+    // File > Recent: the three, newest first, in the configuration folder.
+    EXPECT_EQ(read_file(dir.file("config/tarvikon/recent")),
+              dir.file("side2.d64") + "\n" + dir.file("release.zip") + "\n" + dir.file("my game.prg") + "\n");
+    // The private folder of the archive's files is gone.
+    EXPECT_TRUE(fs::is_empty(dir.file("tmp")));
 }
 
 // ---- displays the program cannot use -----------------------------------------------------------
@@ -1153,13 +1299,15 @@ TEST_F(DeepE2E, ScaleThreeReplicatesEveryPixelExactly) {
     quit();
 }
 
-TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
+TEST_F(DeepE2E, F9TakesTheWholeScreenForThePictureAloneAndF10OrTheTopEdgeBringTheMenuBar) {
     ASSERT_TRUE(launch_ready({"-nosound"}));
     tap("F9");
-    poll([&] { return find_main_window() && main_window.width == 1920; }, 100, 50);
+    poll([&] { return find_main_window() && area.height == 1080; }, 100, 50);
     EXPECT_EQ(size_of(main_window), Pair(1920, 1080));
-    // Zoom 3 fits 1920 x (1080 less the menu bar), centred on black.
-    const int zoom = 3, left = (1920 - zoom * 458) / 2, top = (area.height - zoom * 283) / 2;
+    EXPECT_EQ(size_of(area), Pair(1920, 1080));
+    EXPECT_FALSE(viewable(display(), menu_bar.id));
+    // Zoom 3 fits 1920 x 1080, centred on black.
+    const int zoom = 3, left = (1920 - zoom * 458) / 2, top = (1080 - zoom * 283) / 2;
     pause_ms(500);
     auto p = grab_window(display(), area.id);
     ASSERT_TRUE(p);
@@ -1174,10 +1322,29 @@ TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
     EXPECT_FALSE(p->at(left, top) == (Rgb{0, 0, 0}));  // the cyan border
     EXPECT_EQ(p->at(left, top), p->at(left + zoom * 458 - 1, top + zoom * 283 - 1));
 
-    ASSERT_TRUE(choose_menu(1, 6));  // Options > Full screen
+    // F10 brings the bar until F10 again; the pointer at the top edge until it is back in the picture.
+    auto bar_shown = [&](bool shown) {
+        poll([&] { return viewable(display(), menu_bar.id) == shown; }, 100, 30);
+        return viewable(display(), menu_bar.id) == shown;
+    };
+    tap("F10");
+    EXPECT_TRUE(bar_shown(true));
+    point_at_area(960, 600);
+    EXPECT_TRUE(bar_shown(true));
+    tap("F10");
+    EXPECT_TRUE(bar_shown(false));
+    xdo({"mousemove", "960", "0"});
+    EXPECT_TRUE(bar_shown(true));
+    xdo({"mousemove", "960", "600"});
+    EXPECT_TRUE(bar_shown(false));
+
+    xdo({"mousemove", "960", "0"});
+    ASSERT_TRUE(bar_shown(true) && find_main_window());
+    ASSERT_TRUE(choose_menu(OPTIONS_MENU, 6));  // Options > Full screen
     poll([&] { return find_main_window() && main_window.width == 458; }, 100, 50);
     EXPECT_EQ(size_of(area), Pair(458, 283));
     EXPECT_EQ(main_window.abs_x, 150);
+    EXPECT_TRUE(viewable(display(), menu_bar.id));
     quit();
 }
 

@@ -393,11 +393,12 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     };
     const Menu menus[] = {
         {file_menu, "File",
-         {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...",
+         {"Open...", "sep", "Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...",
           "Attach disk image to drive 9...", "Attach disk image to drive 10...", "Attach disk image to drive 11...", "sep",
           "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},
+        {edit_menu, "Edit", {"Paste", "Copy screen"}, true},
         {options_menu, "Options",
          {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
           "Full screen", "Monitor   Scroll Lock"},
@@ -405,8 +406,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
         {about_menu, "Help", {"About..."}, false},
     };
     std::vector<Widget> bar = children(gmenu_bar);
-    ASSERT_EQ(bar.size(), 3u);
-    for (size_t m = 0; m < 3; m++) {
+    ASSERT_EQ(bar.size(), 4u);
+    for (size_t m = 0; m < 4; m++) {
         const Menu& menu = menus[m];
         SCOPED_TRACE(menu.name);
         EXPECT_STREQ(XtName(menu.menu), menu.name);
@@ -433,7 +434,7 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     }
     Widget help = nullptr;
     XtVaGetValues(gmenu_bar, XmNmenuHelpWidget, &help, nullptr);
-    EXPECT_EQ(help, bar[2]);
+    EXPECT_EQ(help, bar[3]);
     // The warp toggle shows the state in effect and sets it; the Pause key's
     // change shows on it.
     EXPECT_FALSE(XmToggleButtonGetState(warp_item));
@@ -718,7 +719,8 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
         created.push_back(inside[0]);
     }
     const std::vector<Widget> expected = {
-        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, memory_dialog,
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, open_dialog,
+        memory_dialog,
         speed_dialog,      about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
