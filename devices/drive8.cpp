@@ -308,6 +308,9 @@ bool drive8_attach_image(const std::string& path) {
     return true;
 }
 
+std::string drive8_image_name() { return drive.holder == Holder::IMAGE ? drive.image_path : ""; }
+std::string drive8_folder_name() { return drive.folder; }
+
 DiskStatus drive8_listing(DiskListing& listing) {
     if (drive.holder == Holder::FOLDER) return folder_listing(listing);
     return d64_directory(drive.image, listing);

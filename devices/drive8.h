@@ -43,6 +43,11 @@ bool drive8_use_folder(const std::string& path);
 // read or is no image.
 bool drive8_attach_image(const std::string& path);
 
+// What drive 8 holds, for a snapshot: the image's name when it holds an
+// image, otherwise empty and the folder's.
+std::string drive8_image_name();
+std::string drive8_folder_name();
+
 // What drive 8 shows now: the folder's .prg files or the image's directory.
 DiskStatus drive8_listing(DiskListing& listing);
 
