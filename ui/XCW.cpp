@@ -23,6 +23,7 @@
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../devices/datasette.h"
+#include "../core/rewind.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 
@@ -32,6 +33,7 @@ Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
 Widget tape_warp_item, attach_tape_dialog;
 Widget fullscreen_item;
+Widget rewind_item, save_snapshot_dialog, load_snapshot_dialog, snapshot_question_dialog;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -275,6 +277,9 @@ void create_menus(Widget menu_bar) {
     clear_item = push_item(file_menu, "Remove cart", MENU_REMOVE_CART);
     attach_disk_item = push_item(file_menu, "Attach disk image...", MENU_ATTACH_DISK);
     separator(file_menu);
+    push_item(file_menu, "Save snapshot...  F6 quick", MENU_SAVE_SNAPSHOT);
+    push_item(file_menu, "Load snapshot...  F8 quick", MENU_LOAD_SNAPSHOT);
+    separator(file_menu);
     push_item(file_menu, "Attach tape image...", MENU_ATTACH_TAPE);
     push_item(file_menu, "Play", MENU_TAPE_PLAY);
     push_item(file_menu, "Stop", MENU_TAPE_STOP);
@@ -295,6 +300,7 @@ void create_menus(Widget menu_bar) {
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
     tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
     fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
+    rewind_item = toggle_item(options_menu, "Rewind buffer", rewind_on, MENU_REWIND_BUFFER);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);
@@ -312,6 +318,8 @@ void create_file_dialogs() {
     attach_disk_dialog = file_dialog("attach disk dialog", "Attach disk image...", attach_disk_CB, true);
     // A .tap name that does not exist yet is a new tape to record on.
     attach_tape_dialog = file_dialog("attach tape dialog", "Attach tape image...", attach_tape_CB, false);
+    save_snapshot_dialog = file_dialog("save snapshot dialog", "Save snapshot...", save_snapshot_CB, false);
+    load_snapshot_dialog = file_dialog("load snapshot dialog", "Load snapshot...", load_snapshot_CB, true);
 }
 
 Widget create_about_dialog(Widget parent) {
@@ -320,6 +328,16 @@ Widget create_about_dialog(Widget parent) {
 
 Widget create_information_dialog(Widget parent, const char* text) {
     return message_dialog(XmCreateInformationDialog, parent, "Message", text, false);
+}
+
+Widget create_question_dialog(Widget parent, const char* text, XtCallbackProc handler) {
+    Args a;
+    a.text(XmNdialogTitle, "Question").text(XmNmessageString, text);
+    Widget dialog = XmCreateQuestionDialog(parent, const_cast<char*>("question"), a.list, a.count);
+    XtAddCallback(dialog, XmNokCallback, handler, data(DIALOG_OK));
+    XtAddCallback(dialog, XmNcancelCallback, handler, data(DIALOG_CANCEL));
+    XtUnmanageChild(XmMessageBoxGetChild(dialog, XmDIALOG_HELP_BUTTON));
+    return dialog;
 }
 
 Widget create_error_dialog(Widget parent, const char* text) {
