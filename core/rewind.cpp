@@ -18,6 +18,7 @@ std::deque<std::vector<uint8_t>> older;     // older.back() turns newest into th
 size_t older_bytes = 0;
 std::vector<uint8_t> reached;               // the state the last step back restored
 unsigned frames_since = 0;
+bool shown_once = false;  // held: the state reached has been shown for one frame
 
 // A difference: a kind byte, the target's size, then for a target of the
 // same size as its base runs of (bytes kept, bytes new, the new bytes);
@@ -29,17 +30,16 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 }
 uint32_t get_u32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
 
-// The first index from `at` where a and b differ (or agree, with `same`
-// false), eight bytes at a time where it can.
-size_t run_end(const uint8_t* a, const uint8_t* b, size_t at, size_t size, bool same) {
-    if (same)
-        for (; at + 8 <= size; at += 8) {
-            uint64_t x, y;
-            std::memcpy(&x, a + at, 8);
-            std::memcpy(&y, b + at, 8);
-            if (x != y) break;
-        }
-    while (at < size && (a[at] == b[at]) == same) at++;
+// The first index from `at` where a and b differ, found a block at a time:
+// most of a state is as it was.
+size_t same_until(const uint8_t* a, const uint8_t* b, size_t at, size_t size) {
+    for (size_t block : {4096, 256, 16})
+        while (at + block <= size && std::memcmp(a + at, b + at, block) == 0) at += block;
+    while (at < size && a[at] == b[at]) at++;
+    return at;
+}
+size_t differ_until(const uint8_t* a, const uint8_t* b, size_t at, size_t size) {
+    while (at < size && a[at] != b[at]) at++;
     return at;
 }
 
@@ -64,10 +64,10 @@ std::vector<uint8_t> state_difference(const std::vector<uint8_t>& from, const st
     }
     // A short stretch of equal bytes stays inside the new bytes: a run costs 8.
     for (size_t at = 0; at < to.size();) {
-        const size_t kept_end = run_end(from.data(), to.data(), at, to.size(), true);
-        size_t new_end = run_end(from.data(), to.data(), kept_end, to.size(), false);
-        for (size_t next; new_end < to.size(); new_end = run_end(from.data(), to.data(), next, to.size(), false)) {
-            next = run_end(from.data(), to.data(), new_end, to.size(), true);
+        const size_t kept_end = same_until(from.data(), to.data(), at, to.size());
+        size_t new_end = differ_until(from.data(), to.data(), kept_end, to.size());
+        for (size_t next; new_end < to.size(); new_end = differ_until(from.data(), to.data(), next, to.size())) {
+            next = same_until(from.data(), to.data(), new_end, to.size());
             if (next - new_end > 8 || next == to.size()) break;
         }
         put_u32(out, uint32_t(kept_end - at));
@@ -95,19 +95,20 @@ std::vector<uint8_t> apply_difference(const std::vector<uint8_t>& from, const st
 }
 
 void rewind_capture() {
-    std::vector<uint8_t> state = save_machine_state(false);
+    static std::vector<uint8_t> state;  // its room kept, as newest's is when they swap
+    save_ring_state(state);
     if (!newest.empty()) {
         older.push_back(state_difference(state, newest));
         older_bytes += older.back().size();
     }
-    newest = std::move(state);
+    std::swap(newest, state);
     trim();
 }
 
 bool rewind_step_back() {
     if (newest.empty()) return false;
-    if (load_machine_state(newest.data(), newest.size(), false).refusal != StateRefusal::NONE) {
-        rewind_clear();  // a state from before a change of standard or ROMs
+    if (!load_ring_state(newest)) {
+        rewind_clear();  // a state from before a change of standard
         return false;
     }
     reached = std::move(newest);
@@ -139,9 +140,11 @@ void rewind_between_frames() {
     }
     if (rewind_held) {
         // At the oldest state the picture stands still there.
-        if (!rewind_step_back() && !reached.empty()) load_machine_state(reached.data(), reached.size(), false);
+        shown_once = !shown_once;
+        if ((!shown_once || !rewind_step_back()) && !reached.empty()) load_ring_state(reached);
         return;
     }
+    shown_once = false;
     reached.clear();
     if (++frames_since >= REWIND_INTERVAL) {
         frames_since = 0;

@@ -68,17 +68,21 @@ const StateField INPUT_FIELDS[] = {
 };
 
 // Memory: everything but the system ROMs ($8000-$8FFF, $C000-$FFFF), which
-// the ROM section names by checksum; cartridge images are in the blocks saved.
+// the ROM section names by checksum, a field per 4 KB block; cartridge
+// images are in the blocks saved. A block with nothing fitted keeps what
+// was put there when the layout was made (no write reaches it), so the
+// rewind ring, which never crosses a change of layout, leaves such blocks out.
 uint8_t layout[16];
 uint8_t ram_at_a000;
-std::vector<StateField> memory_fields() {
-    return {{"layout", layout, 16},
-            {"memexp", &memexp, 4},
-            {"memdef", &memdef, 1},
-            {"ram_at_a000", &ram_at_a000, 1},
-            {"ram_0000", memory, 0x8000},
-            {"io_9000", memory + 0x9000, 0x1000},
-            {"block_a000", memory + 0xA000, 0x2000}};
+constexpr const char* BLOCK_NAMES[12] = {"block_0", "block_1", "block_2", "block_3", "block_4", "block_5",
+                                         "block_6", "block_7", nullptr,   "block_9", "block_a", "block_b"};
+std::vector<StateField> memory_fields(bool every_block) {
+    std::vector<StateField> fields = {
+        {"layout", layout, 16}, {"memexp", &memexp, 4}, {"memdef", &memdef, 1}, {"ram_at_a000", &ram_at_a000, 1}};
+    for (unsigned b = 0; b < 12; b++)
+        if (BLOCK_NAMES[b] && (every_block || b <= 1 || b == 9 || layout[b] != BLOCK_NONE))
+            fields.push_back({BLOCK_NAMES[b], memory + b * 0x1000, 0x1000});
+    return fields;
 }
 
 struct RomChecksums {
@@ -129,22 +133,27 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 }
 uint32_t get_u32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
 
-void put_section(std::vector<uint8_t>& out, const char* name, const std::vector<uint8_t>& body) {
+// A section is written in place: its name, room for its length, the body
+// appended after them, then the length filled in.
+size_t open_section(std::vector<uint8_t>& out, const char* name) {
     const size_t n = std::strlen(name);
     out.push_back(uint8_t(n));
     out.insert(out.end(), name, name + n);
-    put_u32(out, uint32_t(body.size()));
-    out.insert(out.end(), body.begin(), body.end());
+    put_u32(out, 0);
+    return out.size();
 }
-
-std::vector<uint8_t> fields_body(const StateField* fields, size_t count) {
-    std::vector<uint8_t> body;
-    put_fields(body, fields, count);
-    return body;
+void close_section(std::vector<uint8_t>& out, size_t body_start) {
+    const uint32_t length = uint32_t(out.size() - body_start);
+    for (int i = 0; i < 4; i++) out[body_start - 4 + i] = uint8_t(length >> (8 * i));
+}
+void put_section(std::vector<uint8_t>& out, const char* name, const StateField* fields, size_t count) {
+    const size_t body = open_section(out, name);
+    put_fields(out, fields, count);
+    close_section(out, body);
 }
 template <size_t N>
-std::vector<uint8_t> fields_body(const StateField (&fields)[N]) {
-    return fields_body(fields, N);
+void put_section(std::vector<uint8_t>& out, const char* name, const StateField (&fields)[N]) {
+    put_section(out, name, fields, N);
 }
 
 struct Section {
@@ -175,7 +184,7 @@ StateCheck refusal(StateRefusal kind, const std::string& reason) {
 constexpr const char* CORE_SECTIONS[] = {"cpu", "memory", "clock", "via1", "via2", "vic", "input", "roms"};
 constexpr const char* STANDARD_NAMES[2] = {"NTSC", "PAL"};
 
-StateCheck parse(const uint8_t* data, size_t size, Parsed& p) {
+StateCheck parse(const uint8_t* data, size_t size, Parsed& p, bool sealed = true) {
     if (size < sizeof SNAPSHOT_MAGIC || std::memcmp(data, SNAPSHOT_MAGIC, sizeof SNAPSHOT_MAGIC) != 0)
         return refusal(StateRefusal::DAMAGED, "not a snapshot");
     if (size < HEADER_SIZE + CHECKSUM_SIZE) return refusal(StateRefusal::DAMAGED, "cut short");
@@ -197,9 +206,10 @@ StateCheck parse(const uint8_t* data, size_t size, Parsed& p) {
         at += 1 + name_length + 4 + s.size;
         p.sections.push_back(std::move(s));
     }
-    if (crc32_of(data, end) != get_u32(data + end)) return refusal(StateRefusal::DAMAGED, "damaged (wrong checksum)");
+    if (sealed && crc32_of(data, end) != get_u32(data + end))
+        return refusal(StateRefusal::DAMAGED, "damaged (wrong checksum)");
     for (const char* name : CORE_SECTIONS)
-        if (!p.find(name)) return refusal(StateRefusal::DAMAGED, std::string("incomplete (no ") + name + " section)");
+        if ((sealed || std::strcmp(name, "roms") != 0) && !p.find(name)) return refusal(StateRefusal::DAMAGED, std::string("incomplete (no ") + name + " section)");
     for (Section& s : p.sections)
         if (p.find(s.name.c_str()) != &s) return refusal(StateRefusal::DAMAGED, "damaged (" + s.name + " twice)");
     return {};
@@ -219,7 +229,7 @@ bool core_fields(const Parsed& p, const char* name, const StateField (&fields)[N
 // Every core section, in an order in which each finds what it needs: the
 // memory before the VIC decodes its registers from it.
 bool core_sections(const Parsed& p, bool apply) {
-    const std::vector<StateField> mem = memory_fields(), via1 = via_fields(Via1), via2 = via_fields(Via2);
+    const std::vector<StateField> mem = memory_fields(true), via1 = via_fields(Via1), via2 = via_fields(Via2);
     if (!core_fields(p, "memory", mem.data(), mem.size(), apply) || !core_fields(p, "cpu", CPU_FIELDS, apply) ||
         !core_fields(p, "clock", CLOCK_FIELDS, apply) || !core_fields(p, "via1", via1.data(), via1.size(), apply) ||
         !core_fields(p, "via2", via2.data(), via2.size(), apply) || !core_fields(p, "vic", VIC_FIELDS, apply) ||
@@ -299,41 +309,53 @@ void add_state_section(const char* name, SectionSave save, SectionLoad load) {
 
 // ---- the whole machine -------------------------------------------------------------------
 
-std::vector<uint8_t> save_machine_state(bool with_picture) {
-    std::vector<uint8_t> out(SNAPSHOT_MAGIC, SNAPSHOT_MAGIC + sizeof SNAPSHOT_MAGIC);
+namespace {
+
+void machine_state(std::vector<uint8_t>& out, bool with_picture, bool sealed) {
+    out.assign(SNAPSHOT_MAGIC, SNAPSHOT_MAGIC + sizeof SNAPSHOT_MAGIC);
     out.insert(out.end(), {uint8_t(SNAPSHOT_VERSION), uint8_t(SNAPSHOT_VERSION >> 8), SNAPSHOT_MACHINE_VIC20, vid_time});
     out.reserve(0x10000 + (with_picture ? PICTURE_ROWS * FRAME_CELLS : 0));
 
-    const RomChecksums roms = rom_checksums();
-    const StateField rom_fields[] = {{"kernal", const_cast<uint32_t*>(&roms.kernal), 4},
-                                     {"basic", const_cast<uint32_t*>(&roms.basic), 4},
-                                     {"chargen", const_cast<uint32_t*>(&roms.chargen), 4}};
-    put_section(out, "roms", fields_body(rom_fields));
-    put_section(out, "cpu", fields_body(CPU_FIELDS));
+    if (sealed) {
+        const RomChecksums roms = rom_checksums();
+        const StateField rom_fields[] = {{"kernal", const_cast<uint32_t*>(&roms.kernal), 4},
+                                         {"basic", const_cast<uint32_t*>(&roms.basic), 4},
+                                         {"chargen", const_cast<uint32_t*>(&roms.chargen), 4}};
+        put_section(out, "roms", rom_fields);
+    }
+    put_section(out, "cpu", CPU_FIELDS);
     for (unsigned b = 0; b < 16; b++) layout[b] = uint8_t(rombank[b] & ~BLOCK_TRAPPED);
     ram_at_a000 = ram & RAM_AT_A000;
-    const std::vector<StateField> mem = memory_fields();
-    put_section(out, "memory", fields_body(mem.data(), mem.size()));
-    put_section(out, "clock", fields_body(CLOCK_FIELDS));
+    const std::vector<StateField> mem = memory_fields(sealed);
+    put_section(out, "memory", mem.data(), mem.size());
+    put_section(out, "clock", CLOCK_FIELDS);
     const std::vector<StateField> via1 = via_fields(Via1), via2 = via_fields(Via2);
-    put_section(out, "via1", fields_body(via1.data(), via1.size()));
-    put_section(out, "via2", fields_body(via2.data(), via2.size()));
-    put_section(out, "vic", fields_body(VIC_FIELDS));
-    put_section(out, "input", fields_body(INPUT_FIELDS));
+    put_section(out, "via1", via1.data(), via1.size());
+    put_section(out, "via2", via2.data(), via2.size());
+    put_section(out, "vic", VIC_FIELDS);
+    put_section(out, "input", INPUT_FIELDS);
     if (with_picture) {
-        std::vector<uint8_t> body;
+        const size_t body = open_section(out, "picture");
         const std::vector<uint8_t> codes = picture_codes();
-        put_field(body, "codes", codes.data(), uint32_t(codes.size()));
-        put_section(out, "picture", body);
+        put_field(out, "codes", codes.data(), uint32_t(codes.size()));
+        close_section(out, body);
     }
     for (unsigned i = 0; i < device_section_count; i++) {
-        std::vector<uint8_t> body;
-        device_sections[i].save(body);
-        put_section(out, device_sections[i].name, body);
+        const size_t body = open_section(out, device_sections[i].name);
+        device_sections[i].save(out);
+        close_section(out, body);
     }
-    put_u32(out, crc32_of(out.data(), out.size()));
+    put_u32(out, sealed ? crc32_of(out.data(), out.size()) : 0);
+}
+
+}  // namespace
+
+std::vector<uint8_t> save_machine_state(bool with_picture) {
+    std::vector<uint8_t> out;
+    machine_state(out, with_picture, true);
     return out;
 }
+void save_ring_state(std::vector<uint8_t>& state) { machine_state(state, false, false); }
 
 namespace {
 
@@ -396,13 +418,9 @@ StateCheck check_machine_state(const uint8_t* data, size_t size) {
     return c;
 }
 
-StateCheck load_machine_state(const uint8_t* data, size_t size, bool agreed) {
-    Parsed p;
-    StateCheck c = parse(data, size, p);
-    if (c.refusal == StateRefusal::NONE) c = check_parsed(p);
-    c.standard = p.standard;
-    if (c.refusal == StateRefusal::DAMAGED || (c.refusal != StateRefusal::NONE && !agreed)) return c;
+namespace {
 
+void apply(const Parsed& p) {
     if (p.standard != vid_time) change_video_standard(p.standard);
     uint8_t traps[16];
     for (unsigned b = 0; b < 16; b++) traps[b] = uint8_t(rombank[b] & BLOCK_TRAPPED);
@@ -415,7 +433,25 @@ StateCheck load_machine_state(const uint8_t* data, size_t size, bool agreed) {
         if (const Section* s = p.find(device_sections[i].name)) device_sections[i].load(s->body, s->size, true);
     for (uint8_t reg = VIC_BASS; reg <= VIC_VOLUME; reg++)
         forward_sound(reg == VIC_VOLUME ? uint8_t(SND_VOLUME) : uint8_t(SND_BASS + reg - VIC_BASS), memory[VIC_BASE + reg]);
+}
+
+}  // namespace
+
+StateCheck load_machine_state(const uint8_t* data, size_t size, bool agreed) {
+    Parsed p;
+    StateCheck c = parse(data, size, p);
+    if (c.refusal == StateRefusal::NONE) c = check_parsed(p);
+    c.standard = p.standard;
+    if (c.refusal == StateRefusal::DAMAGED || (c.refusal != StateRefusal::NONE && !agreed)) return c;
+    apply(p);
     return c;
+}
+
+bool load_ring_state(const std::vector<uint8_t>& state) {
+    Parsed p;
+    if (parse(state.data(), state.size(), p, false).refusal != StateRefusal::NONE || p.standard != vid_time) return false;
+    apply(p);
+    return true;
 }
 
 uint32_t crc32_of(const uint8_t* data, size_t size, uint32_t crc) {

@@ -51,7 +51,7 @@ uint64_t field_number(const FieldView* field);  // little-endian, 0 when absent
 
 // ---- device sections -------------------------------------------------------------------
 
-// A device's section: `save` appends its body; `load` checks a body
+// A device's section: `save` appends its body (to the bytes written so far); `load` checks a body
 // (apply false: could it be applied?) or applies it (apply true). A
 // refusal at the check leaves the machine untouched.
 using SectionSave = void (*)(std::vector<uint8_t>& body);
@@ -80,6 +80,11 @@ StateCheck check_machine_state(const uint8_t* data, size_t size);
 // machine then switches to the snapshot's standard). On a refusal nothing
 // has changed.
 StateCheck load_machine_state(const uint8_t* data, size_t size, bool agreed);
+
+// The same for the rewind ring, which needs no picture, checksum or ROM
+// names: a state of this machine taken and loaded in the same session.
+void save_ring_state(std::vector<uint8_t>& state);  // its room kept from one state to the next
+bool load_ring_state(const std::vector<uint8_t>& state);
 
 // CRC-32 (the zlib polynomial) of a stretch of bytes.
 uint32_t crc32_of(const uint8_t* data, size_t size, uint32_t crc = 0);

@@ -12,6 +12,7 @@
 #include "host.h"
 #include "memory.h"
 #include "pacing.h"
+#include "rewind.h"
 #include "via.h"
 #include "vic.h"
 
@@ -268,6 +269,7 @@ void reset_tarvikon() {
     if (config) {
         say("Inserting memory expansion cartridge...\n");
         apply_expansion_layout(memexp);
+        rewind_clear();  // its states leave out blocks with nothing fitted
         if (vid_new != vid_time) switch_video_standard();
     }
     resize_main_window(scanline, overscan_set);
