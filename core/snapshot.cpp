@@ -376,6 +376,11 @@ bool values_in_range(const Parsed& p) {
         if (!parse_fields(s->body, s->size, found) || field_number(find_field(found, limit.field)) > limit.most)
             return false;
     }
+    const Section* cpu = p.find("cpu");
+    if (!parse_fields(cpu->body, cpu->size, found)) return false;
+    if (const FieldView* f = find_field(found, "flags"))
+        for (uint32_t i = 0; i < f->size; i++)
+            if (f->data[i] > 1) return false;
     const Section* mem = p.find("memory");
     if (!parse_fields(mem->body, mem->size, found)) return false;
     if (const FieldView* f = find_field(found, "layout"))
