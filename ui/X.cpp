@@ -338,6 +338,7 @@ void start_X_client() {
 void put_frame() {
     if (view_active) {
         view_put_frame();
+        show_tape_status();
         return;
     }
     unsigned s = scale + 1u;
