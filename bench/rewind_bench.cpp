@@ -66,7 +66,8 @@ void measure(const char* name) {
     }
     in_rewind -= clock_cost * MINUTE_FRAMES;
     const size_t states = rewind_states(), bytes = rewind_bytes();
-    const double all = thread_seconds() - start, real = double(frames_ns(MINUTE_FRAMES, frame_rate(scanline, last_line))) / 1e9;
+    const double all = thread_seconds() - start;
+    const double real = double(frames_ns(MINUTE_FRAMES, frame_rate(scanline, last_line))) / 1e9;
     rewind_held = true;
     const double back_start = thread_seconds();
     unsigned steps = 0;

@@ -45,7 +45,8 @@ const ViaMember VIA_MEMBERS[] = {
 
 std::vector<StateField> via_fields(Via& via) {
     std::vector<StateField> fields;
-    for (const ViaMember& m : VIA_MEMBERS) fields.push_back({m.name, reinterpret_cast<uint8_t*>(&via) + m.offset, m.size});
+    for (const ViaMember& m : VIA_MEMBERS)
+        fields.push_back({m.name, reinterpret_cast<uint8_t*>(&via) + m.offset, m.size});
     return fields;
 }
 
@@ -91,7 +92,8 @@ struct RomChecksums {
 RomChecksums rom_checksums() {
     std::vector<uint8_t> kernal(0x2000);
     for (unsigned i = 0; i < kernal.size(); i++) kernal[i] = kernal_byte(uint16_t(0xE000 + i));
-    return {crc32_of(kernal.data(), kernal.size()), crc32_of(memory + 0xC000, 0x2000), crc32_of(memory + 0x8000, 0x1000)};
+    return {crc32_of(kernal.data(), kernal.size()), crc32_of(memory + 0xC000, 0x2000),
+            crc32_of(memory + 0x8000, 0x1000)};
 }
 
 // The picture as colour codes, so that it means the same on any display.
@@ -160,14 +162,13 @@ struct Section {
     std::string name;
     const uint8_t* body;
     uint32_t size;
-    std::vector<FieldView> fields;
 };
 
 // The parsed file: header values and sections.
 struct Parsed {
     uint8_t standard = 0;
     std::vector<Section> sections;
-    const Section* find(const char* name) const {
+    const Section* find(const std::string& name) const {
         for (const Section& s : sections)
             if (s.name == name) return &s;
         return nullptr;
@@ -209,9 +210,10 @@ StateCheck parse(const uint8_t* data, size_t size, Parsed& p, bool sealed = true
     if (sealed && crc32_of(data, end) != get_u32(data + end))
         return refusal(StateRefusal::DAMAGED, "damaged (wrong checksum)");
     for (const char* name : CORE_SECTIONS)
-        if ((sealed || std::strcmp(name, "roms") != 0) && !p.find(name)) return refusal(StateRefusal::DAMAGED, std::string("incomplete (no ") + name + " section)");
+        if ((sealed || std::strcmp(name, "roms") != 0) && !p.find(name))
+            return refusal(StateRefusal::DAMAGED, std::string("incomplete (no ") + name + " section)");
     for (Section& s : p.sections)
-        if (p.find(s.name.c_str()) != &s) return refusal(StateRefusal::DAMAGED, "damaged (" + s.name + " twice)");
+        if (p.find(s.name) != &s) return refusal(StateRefusal::DAMAGED, "damaged (" + s.name + " twice)");
     return {};
 }
 
@@ -313,7 +315,8 @@ namespace {
 
 void machine_state(std::vector<uint8_t>& out, bool with_picture, bool sealed) {
     out.assign(SNAPSHOT_MAGIC, SNAPSHOT_MAGIC + sizeof SNAPSHOT_MAGIC);
-    out.insert(out.end(), {uint8_t(SNAPSHOT_VERSION), uint8_t(SNAPSHOT_VERSION >> 8), SNAPSHOT_MACHINE_VIC20, vid_time});
+    out.insert(out.end(),
+               {uint8_t(SNAPSHOT_VERSION), uint8_t(SNAPSHOT_VERSION >> 8), SNAPSHOT_MACHINE_VIC20, vid_time});
     out.reserve(0x10000 + (with_picture ? PICTURE_ROWS * FRAME_CELLS : 0));
 
     if (sealed) {
@@ -437,7 +440,8 @@ void apply(const Parsed& p) {
     for (unsigned i = 0; i < device_section_count; i++)
         if (const Section* s = p.find(device_sections[i].name)) device_sections[i].load(s->body, s->size, true);
     for (uint8_t reg = VIC_BASS; reg <= VIC_VOLUME; reg++)
-        forward_sound(reg == VIC_VOLUME ? uint8_t(SND_VOLUME) : uint8_t(SND_BASS + reg - VIC_BASS), memory[VIC_BASE + reg]);
+        forward_sound(reg == VIC_VOLUME ? uint8_t(SND_VOLUME) : uint8_t(SND_BASS + reg - VIC_BASS),
+                      memory[VIC_BASE + reg]);
 }
 
 }  // namespace
@@ -454,7 +458,8 @@ StateCheck load_machine_state(const uint8_t* data, size_t size, bool agreed) {
 
 bool load_ring_state(const std::vector<uint8_t>& state) {
     Parsed p;
-    if (parse(state.data(), state.size(), p, false).refusal != StateRefusal::NONE || p.standard != vid_time) return false;
+    if (parse(state.data(), state.size(), p, false).refusal != StateRefusal::NONE || p.standard != vid_time)
+        return false;
     apply(p);
     return true;
 }

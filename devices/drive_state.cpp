@@ -11,7 +11,9 @@
 
 namespace {
 
-std::string text_of(const FieldView* f) { return f ? std::string(reinterpret_cast<const char*>(f->data), f->size) : ""; }
+std::string text_of(const FieldView* f) {
+    return f ? std::string(reinterpret_cast<const char*>(f->data), f->size) : "";
+}
 
 void save_drive(std::vector<uint8_t>& body) {
     const std::string image = drive8_image_name(), folder = drive8_folder_name();
@@ -28,7 +30,8 @@ bool load_drive(const uint8_t* body, size_t size, bool apply) {
         if (same) return true;
         std::error_code ec;
         D64Image d64;
-        return image.empty() ? std::filesystem::is_directory(folder, ec) : d64_read_image(image.c_str(), d64) == DiskStatus::OK;
+        return image.empty() ? std::filesystem::is_directory(folder, ec)
+                             : d64_read_image(image.c_str(), d64) == DiskStatus::OK;
     }
     return image.empty() ? drive8_use_folder(folder) : drive8_attach_image(image);
 }

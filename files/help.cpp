@@ -57,7 +57,7 @@ constexpr const char* USAGE[] = {
     "         F4         : Decreasing frame rate(faster)\n",
     "         F6         : Quick save snapshot (quick.snap)\n",
     "         F8         : Quick load snapshot (quick.snap)\n",
-    "         F10        : Held, runs time backwards (rewind)\n",
+    "         Scroll Lock: Held, runs time backwards (rewind)\n",
     "         F11        : Reset the VIC 20\n\n",
 };
 

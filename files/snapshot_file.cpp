@@ -65,21 +65,23 @@ bool save_snapshot_file(const char* path) {
     return true;
 }
 
+// The line is printed once the load is over: a device that takes up its
+// file again says so on a line of its own before it.
 bool load_snapshot_file(const char* path, bool agreed, bool* ask) {
-    printf("Loading snapshot %s...", path);
     std::vector<uint8_t> bytes;
     const off_t length = read_file_start(path, SNAPSHOT_LIMIT, bytes);
     if (length == -1 || size_t(length) != bytes.size()) {
-        fputs(length == -1 ? "refused: cannot be read\n" : "refused: too long for a snapshot\n", stdout);
+        const char* why = length == -1 ? "cannot be read" : "too long for a snapshot";
+        printf("Loading snapshot %s...refused: %s\n", path, why);
         return false;
     }
     const StateCheck c = load_machine_state(bytes.data(), bytes.size(), agreed);
     if (c.refusal == StateRefusal::NONE || (agreed && c.refusal != StateRefusal::DAMAGED)) {
-        fputs(c.refusal == StateRefusal::NONE ? "OK\n" : ("OK, " + c.reason + "\n").c_str(), stdout);
+        printf("Loading snapshot %s...OK%s%s\n", path, c.refusal == StateRefusal::NONE ? "" : ", ", c.reason.c_str());
         return true;
     }
     if (ask) *ask = c.refusal != StateRefusal::DAMAGED;
-    printf("refused: %s\n", c.reason.c_str());
+    printf("Loading snapshot %s...refused: %s\n", path, c.reason.c_str());
     return false;
 }
 

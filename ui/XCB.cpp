@@ -88,7 +88,7 @@ const KeyBinding KEY_TABLE[] = {
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
     command(XK_F9, CMD_FULLSCREEN), command(XK_F6, CMD_QUICK_SAVE), command(XK_F8, CMD_QUICK_LOAD),
-    command(XK_F10, CMD_REWIND),
+    command(XK_Scroll_Lock, CMD_REWIND),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 

@@ -116,8 +116,8 @@ void expect_same_runs(const Reference& ref) {
         ASSERT_EQ(frame_count, frame);
         ASSERT_NO_FATAL_FAILURE(ref.expect_frames_as_before("saved in frame"));
     }
-    ASSERT_TRUE(load_machine_state(ref.at_frame_end.at(ref.last_frame).data(), ref.at_frame_end.at(ref.last_frame).size(),
-                                   false).refusal == StateRefusal::NONE);
+    const State& last = ref.at_frame_end.at(ref.last_frame);
+    ASSERT_EQ(load_machine_state(last.data(), last.size(), false).refusal, StateRefusal::NONE);
     rewind_held = true;
     uint32_t reached = UINT32_MAX;
     for (unsigned step = 0; step < 8; step++) {

@@ -16,7 +16,9 @@ namespace {
 using Bytes = std::string;
 
 uint32_t le32(const Bytes& b, size_t at) {
-    return uint32_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8 | uint8_t(b[at + 2]) << 16 | uint32_t(uint8_t(b[at + 3])) << 24);
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--) v = v << 8 | uint8_t(b[at + size_t(i)]);
+    return v;
 }
 
 // The file with its checksum made right again after a change.
@@ -67,10 +69,11 @@ TEST_F(SnapshotFile, BadFilesAreRefusedWithOneLineAndTheMachineUntouched) {
         std::string said;
     };
     std::vector<Case> cases;
-    for (size_t cut : starts) cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut), "...refused: cut short\n"});
+    for (size_t cut : starts)
+        cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut), "...refused: cut short\n"});
     cases.push_back({"cut in the magic", good.substr(0, 5), "...refused: not a snapshot\n"});
     cases.push_back({"empty", "", "...refused: not a snapshot\n"});
-    cases.push_back({"a BASIC program", "\x01\x10\x0a\x10\x0a\x00\x99\x20\x34\x32\x00\x00\x00", "...refused: not a snapshot\n"});
+    cases.push_back({"a BASIC program", "\x01\x10\x0a\x10\x0a\x00\x99\x20\x34\x32", "...refused: not a snapshot\n"});
     Bytes flipped = good;
     flipped[good.size() / 2] ^= 0x10;
     cases.push_back({"one bit changed", flipped, "...refused: damaged (wrong checksum)\n"});
@@ -88,7 +91,8 @@ TEST_F(SnapshotFile, BadFilesAreRefusedWithOneLineAndTheMachineUntouched) {
     cases.push_back({"no cpu section", resealed(no_cpu), "...refused: incomplete (no cpu section)\n"});
     Bytes wide_pc = good;
     wide_pc[wide_pc.find("\x02pc") + 3] = 3;  // the field's size
-    cases.push_back({"a field of another size", resealed(wide_pc), "...refused: damaged (a field of the wrong size or value)\n"});
+    cases.push_back({"a field of another size", resealed(wide_pc),
+                     "...refused: damaged (a field of the wrong size or value)\n"});
     for (const Case& c : cases) {
         bool untouched = false;
         EXPECT_EQ(load(c.bytes, false, &untouched), c.said) << c.name;
