@@ -99,16 +99,15 @@ RomChecksums rom_checksums() {
 // The picture as colour codes, so that it means the same on any display.
 constexpr size_t PICTURE_ROWS = 2 * FRAME_LINES;
 std::vector<uint8_t> picture_codes() {
-    std::vector<uint8_t> codes(PICTURE_ROWS * FRAME_CELLS, 0);
+    static uint8_t code_of[0x10000];  // a value no colour has reads as black
+    std::memset(code_of, 0, sizeof code_of);
+    for (uint8_t code = VIC_COLOR_COUNT; code-- > 0;) code_of[uint16_t(vic_colors[code].double_pixel)] = code;
+    std::vector<uint8_t> codes(PICTURE_ROWS * FRAME_CELLS);
     for (size_t row = 0; row < PICTURE_ROWS; row++)
         for (size_t cell = 0; cell < FRAME_CELLS; cell++) {
             uint16_t value;
             std::memcpy(&value, frame_image + row * FRAME_LINE_BYTES + 2 * cell, 2);
-            for (uint8_t code = 0; code < VIC_COLOR_COUNT; code++)
-                if (uint16_t(vic_colors[code].double_pixel) == value) {
-                    codes[row * FRAME_CELLS + cell] = code;
-                    break;
-                }
+            codes[row * FRAME_CELLS + cell] = code_of[value];
         }
     return codes;
 }

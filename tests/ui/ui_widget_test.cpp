@@ -394,12 +394,12 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     const Menu menus[] = {
         {file_menu, "File",
          {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
-          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
+          "Save snapshot...  F6 quick", "Load snapshot...  F8 quick", "sep", "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},
         {options_menu, "Options",
          {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
-          "Full screen"},
+          "Full screen", "Rewind buffer"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
@@ -717,11 +717,11 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
         created.push_back(inside[0]);
     }
     const std::vector<Widget> expected = {
-        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, memory_dialog,
-        speed_dialog,      about_window,
+        load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog,
+        save_snapshot_dialog, load_snapshot_dialog, memory_dialog, speed_dialog, about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
-        save_config_failed_dialog};
+        save_config_failed_dialog, snapshot_question_dialog};
     EXPECT_EQ(created, expected);
 }
 
