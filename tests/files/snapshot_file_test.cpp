@@ -98,6 +98,7 @@ TEST_F(SnapshotFile, BadFilesAreRefusedWithOneLineAndTheMachineUntouched) {
         EXPECT_EQ(load(c.bytes, false, &untouched), c.said) << c.name;
         EXPECT_TRUE(untouched) << c.name;
     }
+    EXPECT_EQ(crc32_of(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u) << "the zlib CRC-32";
     EXPECT_EQ(capture_stdout([&] { load_snapshot_file(dir.file("none.snap").c_str(), false); }),
               "Loading snapshot " + dir.file("none.snap") + "...refused: cannot be read\n");
 }
