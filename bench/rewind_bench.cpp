@@ -75,9 +75,9 @@ void measure(const char* name) {
     const double per_step = (thread_seconds() - back_start) / steps;
     rewind_held = false;
     std::printf("rewind %s: %zu states, %.1f MB; taking them %.3f %% of a core at real speed (%.1f %% of the "
-                "emulation's own time at warp speed); a step back %.2f ms\n",
+                "emulation's own time at warp speed); a step back %.0f us\n",
                 name, states, double(bytes) / (1 << 20), 100.0 * in_rewind / real,
-                100.0 * in_rewind / all, 1e3 * per_step);
+                100.0 * in_rewind / all, 1e6 * per_step);
 }
 
 }  // namespace
