@@ -1,5 +1,6 @@
 // The whole machine, headless: the PAL kernal boots into BASIC and runs for
-// the given number of frames with every frame drawn. Then the same number of
+// the given number of frames with every frame drawn, the rewind buffer on
+// as in the program. Then the same number of
 // frames again with drawing skipped, and the renderer timed on its own, to
 // show what the drawing costs.
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "core/pacing.h"
+#include "core/rewind.h"
 #include "core/vic.h"
 #include "devices/devices.h"
 #include "files/fileio.h"
@@ -57,6 +59,7 @@ bool start_machine(const std::string& roms) {
     patch_rom_version();
     insert_memory_expansion();
     machine_start();
+    add_between_frames_call(rewind_between_frames);
     return true;
 }
 
@@ -65,7 +68,10 @@ namespace {
 // Runs whole frames as the program does and returns the emulated cycles.
 uint64_t run_frames(long frames) {
     const uint64_t start = machine_cycle();
-    for (long f = 0; f < frames; f++) run_frame();
+    for (long f = 0; f < frames; f++) {
+        run_frame();
+        run_between_frames_calls();
+    }
     return machine_cycle() - start;
 }
 

@@ -95,6 +95,24 @@ void run_frame_calls() {
     for (unsigned i = 0; i < frame_call_count; i++) frame_calls[i]();
 }
 
+namespace {
+constexpr unsigned MAX_BETWEEN_CALLS = 4;
+FrameCall between_calls[MAX_BETWEEN_CALLS];
+unsigned between_call_count = 0;
+}  // namespace
+
+FrameCall input_reached_call = nullptr;
+
+void add_between_frames_call(FrameCall call) {
+    for (unsigned i = 0; i < between_call_count; i++)
+        if (between_calls[i] == call) return;
+    if (between_call_count < MAX_BETWEEN_CALLS) between_calls[between_call_count++] = call;
+}
+
+void run_between_frames_calls() {
+    for (unsigned i = 0; i < between_call_count; i++) between_calls[i]();
+}
+
 // ---- the machine's clock ---------------------------------------------------------
 
 uint64_t line_start_cycle = 0;

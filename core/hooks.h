@@ -53,6 +53,18 @@ void add_frame_call(FrameCall call);
 // of line, so that the loop's per-step path keeps its registers free.
 void run_frame_calls();
 
+// ---- between frames -----------------------------------------------------------------
+
+// Calls after every frame of the main loop, where the machine stands between
+// two turns: snapshots are taken and loaded there. Adding one again does nothing.
+void add_between_frames_call(FrameCall call);
+void run_between_frames_calls();
+
+// Host input (keys, joystick, paddles, light pen) reaches the machine only in
+// the window-system polls at a frame's end. This call, when set, follows
+// them, still in the same turn, before the machine runs on.
+extern FrameCall input_reached_call;
+
 // ---- the machine's clock ----------------------------------------------------------
 
 // Cycles since start-up at the start of the raster line; the clock at the

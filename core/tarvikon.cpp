@@ -12,6 +12,7 @@
 #include "host.h"
 #include "memory.h"
 #include "pacing.h"
+#include "rewind.h"
 #include "via.h"
 #include "vic.h"
 
@@ -213,18 +214,19 @@ void finish_turn() {
     line_cycles = carry;
     if (cycle_call_armed) run_due_cycle_call();
     else step_limit = scanline;
-    if (!frame_ready) return;
-
-    put_frame();
-    poll_event();
-    if (joystick_fd != -1) poll_joystick_device();
-    frame_ready = 0;
-    y = 0;
-    x = 0;
-    // Interlaced fields are drawn in pairs, the lower one right after the
-    // upper one, one pair in `interrupt`, so that both halves of the picture
-    // stay current.
-    intdef = uint8_t(!frame_interlaced ? interrupt : field_odd ? 1 : 2 * interrupt - 1);
+    if (frame_ready) {
+        put_frame();
+        poll_event();
+        if (joystick_fd != -1) poll_joystick_device();
+        frame_ready = 0;
+        y = 0;
+        x = 0;
+        // Interlaced fields are drawn in pairs, the lower one right after the
+        // upper one, one pair in `interrupt`, so that both halves of the
+        // picture stay current.
+        intdef = uint8_t(!frame_interlaced ? interrupt : field_odd ? 1 : 2 * interrupt - 1);
+    }
+    if (raster == 0 && input_reached_call) input_reached_call();
 }
 
 // The cycles a turn may take: up to the end of the line or a device's
@@ -276,10 +278,17 @@ void run_frame() {
     }
 }
 
+void change_video_standard(uint8_t standard) {
+    vid_new = standard;
+    if (vid_new != vid_time) switch_video_standard();
+    resize_main_window(scanline, overscan);
+}
+
 void main_loop() {
     for (;;) {
         if (frame_runner) frame_runner();
         else run_frame();
+        run_between_frames_calls();
         pace_frame();
     }
 }
@@ -302,6 +311,7 @@ void reset_tarvikon() {
     if (config) {
         say("Inserting memory expansion cartridge...\n");
         apply_expansion_layout(memexp);
+        rewind_clear();  // its states leave out blocks with nothing fitted
         if (vid_new != vid_time) switch_video_standard();
     }
     resize_main_window(scanline, overscan_set);

@@ -110,6 +110,10 @@ void run_frame();
 [[noreturn]] void main_loop();
 
 void reset_tarvikon();
+
+// Switches to a video standard (0 NTSC, 1 PAL) at once, with its kernal,
+// as a reset after the video dialog would, but without the reset.
+void change_video_standard(uint8_t standard);
 void shut_down_tarvikon();
 
 // Status byte P as the interrupt entries push it: every entry as it stands.

@@ -28,6 +28,7 @@ VicColor vic_colors[VIC_COLOR_COUNT] = {
 uint8_t frame_interlaced = 0;
 uint8_t field_odd = 0, field_extra = 0;
 uint8_t vic_pages[0x20];
+DrawnPart vic_drawn;
 
 namespace {
 
@@ -206,6 +207,20 @@ constexpr uint8_t WRITE_HANDLED[] = {VIC_HORIGIN, VIC_VORIGIN, VIC_COLUMNS, VIC_
 
 }  // namespace
 
+void vic_decode_registers() {
+    const uint8_t* reg = memory + VIC_BASE;
+    const uint16_t h = reg[VIC_HORIGIN] & 0x7F;
+    Frame.left_border = uint16_t(4 * (h > MAX_LEFT_ORIGIN ? MAX_LEFT_ORIGIN : h));
+    Frame.text_top = uint16_t(2 * reg[VIC_VORIGIN]);
+    decode_columns(reg[VIC_COLUMNS]);
+    decode_rows(reg[VIC_ROWS]);
+    decode_addresses(reg[VIC_ADDRESSES]);
+    watch_vic_pages();
+    auxpix = color_pixel(reg[VIC_VOLUME] >> 4);
+    bordpixel = color_pixel(reg[VIC_COLORS] & 7);
+    backpix = color_pixel(reg[VIC_COLORS] >> 4);
+}
+
 void wire_vic() {
     for (unsigned r = 0; r < 16; r++) Vic.reg[r] = memory + VIC_BASE + r;
 }
@@ -349,16 +364,6 @@ inline bool in_text_rows(unsigned r) { return r >= Frame.text_top && r < unsigne
     fill_cells(line, std::max(from, text_end), to, border);
 }
 
-// How far the beam has drawn a row of the image in a frame, and how many
-// text columns the VIC has fetched on it so far.
-struct DrawnPart {
-    uint32_t frame;
-    uint16_t row;
-    uint16_t cells;
-    uint16_t columns;
-};
-DrawnPart drawn;
-
 // The columns whose cells the beam has reached by cell `to` of a text line.
 inline unsigned columns_reached(unsigned to) {
     const unsigned left = Frame.left_border;
@@ -374,11 +379,11 @@ void vic_catch_up() {
     const int shown = int(PIXELS_PER_CYCLE) * (int(access_cycle() + WRITE_DELAY) - int(BEAM_LEAD));
     if (shown <= 0) return;
     const unsigned row = image_row(raster), to = std::min(unsigned(shown), FRAME_CELLS);
-    if (drawn.row != row || drawn.frame != frame_count) drawn = {frame_count, uint16_t(row), 0, 0};
-    if (to <= drawn.cells) return;
-    draw_cells(frame_image + row * FRAME_LINE_BYTES, raster, drawn.cells, to);
-    drawn.cells = uint16_t(to);
-    if (in_text_rows(raster)) drawn.columns = uint16_t(std::max(columns_reached(to), unsigned(drawn.columns)));
+    if (vic_drawn.row != row || vic_drawn.frame != frame_count) vic_drawn = {frame_count, uint16_t(row), 0, 0};
+    if (to <= vic_drawn.cells) return;
+    draw_cells(frame_image + row * FRAME_LINE_BYTES, raster, vic_drawn.cells, to);
+    vic_drawn.cells = uint16_t(to);
+    if (in_text_rows(raster)) vic_drawn.columns = uint16_t(std::max(columns_reached(to), unsigned(vic_drawn.columns)));
 }
 
 void vic_ram_write(uint16_t addr, uint8_t value) {
@@ -395,11 +400,11 @@ void render_line() {
     // count changed, and the current count's when the beam had not yet
     // passed their cells.
     unsigned fetched = Frame.columns;
-    if (drawn.cells && drawn.row == row && drawn.frame == frame_count) {
-        if (drawn.cells >= Frame.left_border + 8u * Frame.columns) fetched = 0;
-        draw_cells(line, r, drawn.cells, FRAME_CELLS);
-        fetched = std::max(fetched, unsigned(drawn.columns));
-        drawn.cells = drawn.columns = 0;
+    if (vic_drawn.cells && vic_drawn.row == row && vic_drawn.frame == frame_count) {
+        if (vic_drawn.cells >= Frame.left_border + 8u * Frame.columns) fetched = 0;
+        draw_cells(line, r, vic_drawn.cells, FRAME_CELLS);
+        fetched = std::max(fetched, unsigned(vic_drawn.columns));
+        vic_drawn.cells = vic_drawn.columns = 0;
     } else {
         draw_cells(line, r, 0, FRAME_CELLS);  // the whole line, inlined for constant ends
     }

@@ -92,3 +92,17 @@ void next_field();
 
 // Register side effects, for the dispatch table.
 void install_vic_handlers();
+
+// How far the beam has drawn a row of the image in a frame, and how many
+// text columns the VIC has fetched on it so far.
+struct DrawnPart {
+    uint32_t frame;
+    uint16_t row;
+    uint16_t cells;
+    uint16_t columns;
+};
+extern DrawnPart vic_drawn;
+
+// Decodes every register from its byte again, with none of a write's side
+// effects: for a machine whose registers were loaded as a whole.
+void vic_decode_registers();

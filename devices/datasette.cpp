@@ -13,6 +13,7 @@
 #include "../core/hooks.h"
 #include "../core/memory.h"
 #include "../core/pacing.h"
+#include "../core/snapshot.h"
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../files/fileutil.h"
@@ -180,6 +181,74 @@ bool is_tape_kernal() {
 
 constexpr KernalTrap TRAPS[] = {{READ_BLOCK, read_block_trap}};
 
+// ---- the deck in a snapshot ---------------------------------------------------------
+
+// The image is named, not kept: loading attaches it again unless it is the
+// one in the deck. Recorded pulses not yet written are not kept.
+struct DeckNumbers {
+    uint8_t kind, keys, running, have_edge;
+    uint64_t pos, block, tape_cycles, pulse_due, last_edge;
+};
+
+std::vector<StateField> deck_fields(DeckNumbers& n) {
+    return {{"kind", &n.kind, 1},           {"keys", &n.keys, 1},
+            {"running", &n.running, 1},     {"have_edge", &n.have_edge, 1},
+            {"pos", &n.pos, 8},             {"block", &n.block, 8},
+            {"tape_cycles", &n.tape_cycles, 8}, {"pulse_due", &n.pulse_due, 8},
+            {"last_edge", &n.last_edge, 8}};
+}
+
+void save_deck(std::vector<uint8_t>& body) {
+    DeckNumbers n{uint8_t(deck.kind), uint8_t(deck.keys), deck.running, deck.have_edge, deck.pos, deck.block,
+                  deck.tape_cycles, deck.pulse_due, deck.last_edge};
+    put_field(body, "path", deck.path.data(), uint32_t(deck.path.size()));
+    const std::vector<StateField> fields = deck_fields(n);
+    put_fields(body, fields.data(), fields.size());
+}
+
+// The image the section names, read only when it is not the one in the deck.
+bool image_of(const std::string& path, Kind kind, Deck& d) {
+    if (kind == Kind::NONE) return true;
+    if (path == deck.path && kind == deck.kind) {
+        d.tap = deck.tap;
+        d.files = deck.files;
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    const off_t length = read_file_start(path.c_str(), IMAGE_LIMIT, bytes);
+    if (length == -1 || size_t(length) != bytes.size()) return kind == Kind::TAP && access(path.c_str(), F_OK) != 0;
+    return kind == Kind::TAP ? tap_parse(bytes, d.tap) : t64_parse(bytes, d.files);
+}
+
+bool load_deck(const uint8_t* body, size_t size, bool apply) {
+    std::vector<FieldView> found;
+    DeckNumbers n{};
+    const std::vector<StateField> fields = deck_fields(n);
+    const FieldView* path = nullptr;
+    if (!parse_fields(body, size, found) || !get_fields(found, fields.data(), fields.size(), true) ||
+        !(path = find_field(found, "path")) || n.kind > uint8_t(Kind::T64) || n.keys > uint8_t(Keys::RECORD))
+        return false;
+    Deck d;
+    d.kind = Kind(n.kind);
+    d.path.assign(reinterpret_cast<const char*>(path->data), path->size);
+    if (!image_of(d.path, d.kind, d)) return false;
+    if (n.pos > d.tap.data.size() || n.block > 2 * d.files.size()) return false;
+    if (!apply) return true;
+    if (d.path != deck.path) write_recording();
+    d.pos = size_t(n.pos);
+    d.block = size_t(n.block);
+    d.tape_cycles = n.tape_cycles;
+    d.keys = Keys(n.keys);
+    d.running = n.running;
+    d.pulse_due = n.pulse_due;
+    d.have_edge = n.have_edge;
+    d.last_edge = n.last_edge;
+    deck = std::move(d);
+    cassette_write_watch = deck.running && deck.keys == Keys::RECORD ? record_edge : nullptr;
+    if (deck.running && deck.keys == Keys::PLAY && deck.kind == Kind::TAP) call_at_cycle(deck.pulse_due, pulse_end);
+    return true;
+}
+
 }  // namespace
 
 bool tape_attach(const std::string& path) {
@@ -260,4 +329,5 @@ void add_datasette_hooks() {
     if (!std::exchange(flush_at_exit, true)) std::atexit(write_recording);
     add_kernal_traps(is_tape_kernal, TRAPS, unsigned(std::size(TRAPS)));
     add_frame_call(datasette_frame);
+    add_state_section("datasette", save_deck, load_deck);
 }

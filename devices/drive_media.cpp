@@ -196,6 +196,16 @@ bool drive_attached(unsigned unit) {
     return m && m->holder != Holder::NONE;
 }
 
+std::string drive_image_name(unsigned unit) {
+    const Medium* m = medium_of(unit);
+    return m && m->holder == Holder::IMAGE ? m->image_path : "";
+}
+
+std::string drive_folder_name(unsigned unit) {
+    const Medium* m = medium_of(unit);
+    return m && m->holder == Holder::FOLDER ? m->folder : "";
+}
+
 bool drive_folds_case(unsigned unit) {
     const Medium* m = medium_of(unit);
     return m && m->holder == Holder::FOLDER;

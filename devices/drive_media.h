@@ -29,6 +29,10 @@ bool drive_use_folder(unsigned unit, const std::string& path);
 bool drive_attach_image(unsigned unit, const std::string& path);
 void drive_detach(unsigned unit);
 bool drive_attached(unsigned unit);
+// What a drive holds, for a snapshot: the image's name when it holds an
+// image (else empty), and the folder's when it holds a folder (else empty).
+std::string drive_image_name(unsigned unit);
+std::string drive_folder_name(unsigned unit);
 
 // Names in a folder match in either case, as the host's names are lower case.
 bool drive_folds_case(unsigned unit);

@@ -5,5 +5,6 @@
 int main(int argc, char** argv) {
     start_tarvikon(argc, argv);
     machine_start();
+    start_from_snapshot();
     main_loop();
 }

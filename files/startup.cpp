@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "../core/hooks.h"
 #include "../core/host.h"
 #include "../core/memory.h"
 #include "../core/pacing.h"
+#include "../core/replay.h"
+#include "../core/rewind.h"
 #include "../core/tarvikon.h"
 #include "../core/via.h"
 #include "../sound/sound.h"
@@ -27,6 +30,7 @@
 #include "fileio.h"
 #include "fileutil.h"
 #include "recent.h"
+#include "snapshot_file.h"
 
 namespace {
 
@@ -85,6 +89,13 @@ void apply_memory_option() {
     expansion_chosen = true;
 }
 
+// -snapshot, -record and -playback: the file names, acted on once the
+// machine stands.
+std::string snapshot_option, record_option, playback_option;
+void set_snapshot(const char* path) { snapshot_option = path; }
+void set_record(const char* path) { record_option = path; }
+void set_playback(const char* path) { playback_option = path; }
+
 constexpr const char* SCALE_VALUE = "a number from 1 to 8";
 void set_scale(const char* value) {
     char* end = nullptr;
@@ -142,6 +153,9 @@ constexpr Option OPTIONS[] = {
     {"-screenshot", nullptr, nullptr, set_screenshot, "a PNG file name"},
     {"-screentext", set_screen_text, nullptr},
     {"-expect", nullptr, nullptr, set_expect, "the text to wait for"},
+    {"-snapshot", nullptr, nullptr, set_snapshot, "a snapshot file"},
+    {"-record", nullptr, nullptr, set_record, "a file to record the input in"},
+    {"-playback", nullptr, nullptr, set_playback, "an input recording"},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},
 };
@@ -225,6 +239,7 @@ void start_tarvikon(int argc, char** argv) {
     std::memset(rombank, BLOCK_RAM, sizeof rombank);
     memory_option = -1;
     drive8_option = false;
+    snapshot_option = record_option = playback_option = "";
     // A debugging aid: dump the address space to dump.txt at shut-down.
     const char* dump_switch = getenv("TARVIKON_DUMP");
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
@@ -273,4 +288,12 @@ void start_tarvikon(int argc, char** argv) {
     starting_up = false;
     start_monitor();
     start_test_runner();
+    add_between_frames_call(snapshot_between_frames);
+    add_between_frames_call(rewind_between_frames);
+}
+
+void start_from_snapshot() {
+    if (!snapshot_option.empty()) load_snapshot_file(snapshot_option.c_str(), false);
+    if (!playback_option.empty()) start_playback(playback_option.c_str());
+    else if (!record_option.empty()) start_recording(record_option.c_str());
 }

@@ -9,5 +9,9 @@
 // environment switches on the dump at shut-down.
 void start_tarvikon(int argc, char** argv);
 
+// After the machine start: loads the snapshot of -snapshot and starts the
+// input recording or playback of -record and -playback.
+void start_from_snapshot();
+
 // Prints the usage text.
 void show_help();

@@ -21,6 +21,7 @@
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/vic.h"
+#include "../files/snapshot_file.h"
 
 XtAppContext context;
 Widget toplevel;
@@ -309,6 +310,10 @@ void start_X_client() {
         toplevel, "Program needs 24 KB expansion memory !\n\nPlease reset the VIC 20 to apply changes.");
     save_error_dialog = create_error_dialog(toplevel, "No BASIC program in memory !");
     save_config_failed_dialog = create_error_dialog(toplevel, "Configuration could not be saved !");
+    snapshot_question_dialog = create_question_dialog(
+        toplevel, "This snapshot was made with other ROMs or for the other video standard.\nLoad it anyway?",
+        snapshot_question_CB);
+    ask_snapshot_load = ask_about_snapshot;
 
     XtRealizeWidget(toplevel);
     XtVaSetValues(toplevel, XmNheight, shell_h, XmNwidth, shell_w, nullptr);
@@ -346,6 +351,7 @@ void put_frame() {
     if (no_display) return;
     if (view_active) {
         view_put_frame();
+        show_tape_status();
         return;
     }
     unsigned s = scale + 1u;

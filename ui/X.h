@@ -51,6 +51,10 @@ extern Widget warp_item;  // toggle: shows and sets warp speed
 extern Widget tape_warp_item, attach_tape_dialog;
 extern Widget fullscreen_item;  // toggle: shows and sets full screen
 extern Widget edit_menu, recent_menu, open_dialog;
+extern Widget rewind_item;      // toggle: the rewind buffer on or off
+extern Widget save_snapshot_dialog, load_snapshot_dialog;
+// Asks whether to load a snapshot made with other ROMs or for the other standard.
+extern Widget snapshot_question_dialog;
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -78,6 +82,7 @@ enum ClientData : intptr_t {
     MENU_ATTACH_DISK_9 = 48, MENU_ATTACH_DISK_10 = 49, MENU_ATTACH_DISK_11 = 50,
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
     MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47, MENU_MONITOR = 51,
+    MENU_SAVE_SNAPSHOT = 52, MENU_LOAD_SNAPSHOT = 53, MENU_REWIND_BUFFER = 54,
     MENU_OPEN = 70, MENU_PASTE = 71, MENU_COPY_SCREEN = 72, MENU_RECENT_FIRST = 80,  // to 89
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
@@ -110,6 +115,13 @@ void attach_disk_CB(Widget w, XtPointer client_data, XtPointer call_data);
 void attach_tape_CB(Widget w, XtPointer client_data, XtPointer call_data);
 void open_CB(Widget w, XtPointer client_data, XtPointer call_data);
 // The tape's counter and key in the window's title, when they have changed.
+void save_snapshot_CB(Widget w, XtPointer client_data, XtPointer call_data);
+void load_snapshot_CB(Widget w, XtPointer client_data, XtPointer call_data);
+void snapshot_question_CB(Widget w, XtPointer client_data, XtPointer call_data);
+// Shows snapshot_question_dialog about the snapshot at `path`.
+void ask_about_snapshot(const std::string& path);
+// The tape's counter and key, and when a snapshot was saved, in the
+// window's title, when they have changed.
 void show_tape_status();
 void memoryCB(Widget w, XtPointer client_data, XtPointer call_data);
 void memvalCB(Widget w, XtPointer client_data, XtPointer call_data);
@@ -177,6 +189,8 @@ void create_file_dialogs();
 Widget create_about_dialog(Widget parent);
 Widget create_information_dialog(Widget parent, const char* text);
 Widget create_error_dialog(Widget parent, const char* text);
+// OK and Cancel, both to `handler` with DIALOG_OK or DIALOG_CANCEL.
+Widget create_question_dialog(Widget parent, const char* text, XtCallbackProc handler);
 Widget create_memory_dialog(Widget parent);
 Widget create_speed_dialog(Widget parent);
 Widget create_video_dialog(Widget parent);
@@ -191,8 +205,10 @@ void set_label(Widget label, const char* text);
 enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
-enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN,
-                             CMD_MONITOR, CMD_MENU_BAR };
+enum KeyCommand : uint8_t {
+    CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN, CMD_MONITOR, CMD_MENU_BAR,
+    CMD_QUICK_SAVE, CMD_QUICK_LOAD, CMD_REWIND  // the rewind runs while its key is held
+};
 
 struct KeyBinding {
     KeySym sym;

@@ -26,6 +26,8 @@
 #include "../files/recent.h"
 #include "../files/fileio.h"
 #include "../monitor/session.h"
+#include "../files/snapshot_file.h"
+#include "../core/rewind.h"
 
 uint8_t interrupt_old;
 uint16_t delay_old;
@@ -89,7 +91,8 @@ const KeyBinding KEY_TABLE[] = {
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
-    command(XK_F9, CMD_FULLSCREEN), command(XK_Scroll_Lock, CMD_MONITOR), command(XK_F10, CMD_MENU_BAR),
+    command(XK_F9, CMD_FULLSCREEN), command(XK_F10, CMD_MENU_BAR), command(XK_Menu, CMD_MONITOR),
+    command(XK_F6, CMD_QUICK_SAVE), command(XK_F8, CMD_QUICK_LOAD), command(XK_Scroll_Lock, CMD_REWIND),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -184,6 +187,15 @@ void run_command(KeyCommand cmd) {
     case CMD_MENU_BAR:
         toggle_menu_bar();
         break;
+    case CMD_QUICK_SAVE:
+        request_snapshot_save(QUICK_SNAPSHOT);
+        break;
+    case CMD_QUICK_LOAD:
+        request_snapshot_load(QUICK_SNAPSHOT, false);
+        break;
+    case CMD_REWIND:
+        rewind_held = true;
+        break;
     }
 }
 
@@ -263,6 +275,7 @@ void release_host_input() {
     held_count = 0;  // their late releases and the events behind are done with too
     waiting_release = NoSymbol;
     queue_count = 0;
+    rewind_held = false;
     for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
 }
 
@@ -294,6 +307,7 @@ bool handle_key(KeySym sym, bool press) {
         break;
     case KEY_COMMAND:
         if (press) run_command(KeyCommand(k->a));
+        else if (k->a == CMD_REWIND) rewind_held = false;
         break;
     }
     return true;
@@ -488,6 +502,15 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_FULLSCREEN:
         set_full_screen(XmToggleButtonGetState(fullscreen_item));
         break;
+    case MENU_SAVE_SNAPSHOT:
+        show(save_snapshot_dialog);
+        break;
+    case MENU_LOAD_SNAPSHOT:
+        show(load_snapshot_dialog);
+        break;
+    case MENU_REWIND_BUFFER:
+        rewind_on = XmToggleButtonGetState(rewind_item);
+        break;
     case MENU_ABOUT:
         show(about_window);
         break;
@@ -664,10 +687,39 @@ void open_CB(Widget w, XtPointer client_data, XtPointer call_data) {
     });
 }
 
+namespace {
+std::string question_path;  // the snapshot the question is about
+}
+
+void save_snapshot_CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    basic_file_chosen(w, client_data, call_data, [](const char* name) {
+        request_snapshot_save(name);
+        return 0;
+    });
+}
+
+void load_snapshot_CB(Widget w, XtPointer client_data, XtPointer call_data) {
+    basic_file_chosen(w, client_data, call_data, [](const char* name) {
+        request_snapshot_load(name, false);
+        return 0;
+    });
+}
+
+void ask_about_snapshot(const std::string& path) {
+    question_path = path;
+    show(snapshot_question_dialog);
+}
+
+void snapshot_question_CB(Widget w, XtPointer client_data, XtPointer) {
+    if (reinterpret_cast<intptr_t>(client_data) == DIALOG_OK) request_snapshot_load(question_path, true);
+    XtUnmanageChild(w);
+}
+
 void show_tape_status() {
     static std::string shown;
     std::string status = tape_status();
     if (!window_note.empty()) status = status.empty() ? window_note : window_note + "  " + status;
+    if (!snapshot_note.empty()) status += (status.empty() ? "" : "  ") + snapshot_note;
     if (status == shown) return;
     shown = status;
     std::string title = status.empty() ? WINDOW_TITLE : std::string(WINDOW_TITLE) + "  " + status;

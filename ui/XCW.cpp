@@ -26,6 +26,7 @@
 #include "../core/tarvikon.h"
 #include "../devices/datasette.h"
 #include "../files/recent.h"
+#include "../core/rewind.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 
@@ -36,6 +37,7 @@ Widget warp_item;
 Widget tape_warp_item, attach_tape_dialog;
 Widget fullscreen_item;
 Widget edit_menu, recent_menu, open_dialog;
+Widget rewind_item, save_snapshot_dialog, load_snapshot_dialog, snapshot_question_dialog;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -303,6 +305,9 @@ void create_menus(Widget menu_bar) {
     push_item(file_menu, "Attach disk image to drive 10...", MENU_ATTACH_DISK_10);
     push_item(file_menu, "Attach disk image to drive 11...", MENU_ATTACH_DISK_11);
     separator(file_menu);
+    push_item(file_menu, "Save snapshot...  F6 quick", MENU_SAVE_SNAPSHOT);
+    push_item(file_menu, "Load snapshot...  F8 quick", MENU_LOAD_SNAPSHOT);
+    separator(file_menu);
     push_item(file_menu, "Attach tape image...", MENU_ATTACH_TAPE);
     push_item(file_menu, "Play", MENU_TAPE_PLAY);
     push_item(file_menu, "Stop", MENU_TAPE_STOP);
@@ -327,7 +332,8 @@ void create_menus(Widget menu_bar) {
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
     tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
     fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
-    push_item(options_menu, "Monitor   Scroll Lock", MENU_MONITOR);
+    push_item(options_menu, "Monitor   Menu key", MENU_MONITOR);
+    rewind_item = toggle_item(options_menu, "Rewind buffer", rewind_on, MENU_REWIND_BUFFER);
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);
@@ -346,6 +352,8 @@ void create_file_dialogs() {
     // A .tap name that does not exist yet is a new tape to record on.
     attach_tape_dialog = file_dialog("attach tape dialog", "Attach tape image...", attach_tape_CB, false);
     open_dialog = file_dialog("open dialog", "Open...", open_CB, true);
+    save_snapshot_dialog = file_dialog("save snapshot dialog", "Save snapshot...", save_snapshot_CB, false);
+    load_snapshot_dialog = file_dialog("load snapshot dialog", "Load snapshot...", load_snapshot_CB, true);
 }
 
 Widget create_about_dialog(Widget parent) {
@@ -354,6 +362,16 @@ Widget create_about_dialog(Widget parent) {
 
 Widget create_information_dialog(Widget parent, const char* text) {
     return message_dialog(XmCreateInformationDialog, parent, "Message", text, false);
+}
+
+Widget create_question_dialog(Widget parent, const char* text, XtCallbackProc handler) {
+    Args a;
+    a.text(XmNdialogTitle, "Question").text(XmNmessageString, text);
+    Widget dialog = XmCreateQuestionDialog(parent, const_cast<char*>("question"), a.list, a.count);
+    XtAddCallback(dialog, XmNokCallback, handler, data(DIALOG_OK));
+    XtAddCallback(dialog, XmNcancelCallback, handler, data(DIALOG_CANCEL));
+    XtUnmanageChild(XmMessageBoxGetChild(dialog, XmDIALOG_HELP_BUTTON));
+    return dialog;
 }
 
 Widget create_error_dialog(Widget parent, const char* text) {

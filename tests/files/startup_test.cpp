@@ -38,10 +38,13 @@ const std::string USAGE =
     "-scale N : Window N times the normal size (1 to 8)\n"
     "-memory  : Memory expansion none, 3k, 8k, 16k, 24k or all (3 KB, 24 KB and $a000)\n"
     "-driveN D: Drive N (8 to 11) is folder D or disk image D.d64\n"
-    "-monitor : Open the monitor in this terminal at start (later: Scroll Lock)\n"
+    "-monitor : Open the monitor in this terminal at start (later: the Menu key)\n"
     "-remotemonitor PORT : The monitor's commands on 127.0.0.1:PORT\n"
     "-headless : No window and no sound, as fast as the host allows, with:\n"
     "  -limitcycles N -type TEXT -exitaddress ADDR -screenshot FILE.png -screentext -expect TEXT\n"
+    "-snapshot FILE : Start from a snapshot\n"
+    "-record FILE   : Record the keys, joystick and paddles in FILE\n"
+    "-playback FILE : Play back a recording (from the same start)\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"
@@ -77,8 +80,9 @@ const std::string USAGE =
     "\nConfiguration keys : \n"
     "         F2         : Increasing frame rate(slower)\n"
     "         F4         : Decreasing frame rate(faster)\n"
-    "         F6         : Decreasing memory expansion size\n"
-    "         F8         : Increasing memory expansion size\n"
+    "         F6         : Quick save snapshot (quick.snap)\n"
+    "         F8         : Quick load snapshot (quick.snap)\n"
+    "         Scroll Lock: Held, runs time backwards (rewind)\n"
     "         F11        : Reset the VIC 20\n\n";
 
 const std::string MISSING_CONFIG_VERBOSE =

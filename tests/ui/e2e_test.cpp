@@ -279,7 +279,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[4] = {24, 3, 10, 1};  // tear-off + items + separators
+        const size_t wanted_children[4] = {27, 3, 11, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -367,7 +367,7 @@ protected:
 
     // File > Save config, then what it wrote.
     void save_config_writes(const std::string& expected) {
-        ASSERT_TRUE(choose_menu(0, 16));  // File > Save config
+        ASSERT_TRUE(choose_menu(0, 18));  // File > Save config
         ASSERT_TRUE(wait_dialog("^Message$"));
         poll([&] { return read_file(dir.file("tarvikon.rc")) == expected; });
         EXPECT_EQ(read_file(dir.file("tarvikon.rc")), expected);
@@ -808,7 +808,7 @@ TEST_F(E2E, MemoryDialogSetTo8KBResetsTheMachineAndSaveConfigWritesIt) {
 
     // Now it is insensitive: choosing it again writes nothing.
     fs::remove(dir.file("tarvikon.rc"));
-    ASSERT_TRUE(choose_menu(0, 16));
+    ASSERT_TRUE(choose_menu(0, 18));
     pause_ms(500);
     EXPECT_FALSE(fs::exists(dir.file("tarvikon.rc")));
     quit_ok();
@@ -839,7 +839,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 17));
+    ASSERT_TRUE(choose_menu(0, 19));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/rewind.h"
 #include "core/host.h"
 #include "core/memory.h"
 #include "core/pacing.h"
@@ -140,7 +141,9 @@ TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
     handle_key(XK_Shift_L, false);
 
     std::vector<uint8_t> before(memory, memory + MEMORY_SIZE);
-    for (KeySym sym : {XK_F6, XK_F8, XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_End, XK_A}) {
+    EXPECT_TRUE(handle_key(XK_Scroll_Lock, true) && rewind_held) << "the rewind runs while its key is held";
+    EXPECT_TRUE(handle_key(XK_Scroll_Lock, false) && !rewind_held);
+    for (KeySym sym : {XK_Caps_Lock, XK_Alt_R, XK_KP_5, XK_KP_0, XK_KP_End, XK_A}) {
         EXPECT_FALSE(handle_key(sym, true)) << XKeysymToString(sym);
         EXPECT_FALSE(handle_key(sym, false)) << XKeysymToString(sym);
     }

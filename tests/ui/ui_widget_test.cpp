@@ -395,13 +395,14 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
         {file_menu, "File",
          {"Open...", "sep", "Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...",
           "Attach disk image to drive 9...", "Attach disk image to drive 10...", "Attach disk image to drive 11...", "sep",
+          "Save snapshot...  F6 quick", "Load snapshot...  F8 quick", "sep",
           "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
           "Exit           ESC"},
          true},
         {edit_menu, "Edit", {"Paste", "Copy screen"}, true},
         {options_menu, "Options",
          {"Memory...", "Speed...", "Video...", "sep", "Reset VIC 20      F11", "Warp speed", "Warp while the tape runs",
-          "Full screen", "Monitor   Scroll Lock"},
+          "Full screen", "Monitor   Menu key", "Rewind buffer"},
          true},
         {about_menu, "Help", {"About..."}, false},
     };
@@ -720,11 +721,10 @@ TEST_F(Widgets, DialogsAreCreatedFileSettingsInformationThenError) {
     }
     const std::vector<Widget> expected = {
         load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog, attach_tape_dialog, open_dialog,
-        memory_dialog,
-        speed_dialog,      about_window,
+        save_snapshot_dialog, load_snapshot_dialog, memory_dialog, speed_dialog, about_window,
         video_dialog,      cart_start_dialog, save_config_dialog, clear_rom_dialog, halt_dialog, unexp_dialog,
         k3_dialog,         k8_dialog,         k16_dialog,        k24_dialog,     save_error_dialog,
-        save_config_failed_dialog};
+        save_config_failed_dialog, snapshot_question_dialog};
     EXPECT_EQ(created, expected);
 }
 
