@@ -324,6 +324,7 @@ void start_X_client() {
 }
 
 void put_frame() {
+    take_requested_screenshot();
     if (view_active) {
         view_put_frame();
         return;

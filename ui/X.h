@@ -12,6 +12,8 @@
 #include <Xm/Xm.h>
 
 #include <cstdint>
+#include <ctime>
+#include <string>
 
 // ---- toolkit and display ------------------------------------------------------
 
@@ -75,6 +77,7 @@ enum ClientData : intptr_t {
     MENU_WARP = 10, MENU_ATTACH_DISK = 12, MENU_ABOUT = 30,
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
     MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47,
+    MENU_SCREENSHOT = 60, MENU_SCREENSHOT_SCALED = 61, MENU_RECORD_SOUND = 62,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -138,6 +141,18 @@ PictureFit view_fit();
 void set_full_screen(bool on);
 extern bool full_screen;
 
+// ---- screenshots and sound recordings (Xcapture.cpp) ---------------------------------
+
+extern Widget record_sound_item;  // toggle: shows and sets the recording
+// A PNG of the next frame shown: each VIC pixel one pixel, or as the window
+// shows it; put_frame takes it and says where it went.
+void request_screenshot(bool window_scale);
+void take_requested_screenshot();
+// Starts a WAV recording of the sound process, or stops the one running.
+void toggle_sound_recording();
+// "tarvikon-screenshot-YYYYMMDD-HHMMSS" (or "-sound-" for a WAV), local time.
+std::string dated_file_name(time_t when, const char* kind);
+
 // ---- widget builders (XCW.cpp) -------------------------------------------------------
 
 void create_menus(Widget menu_bar);
@@ -159,7 +174,10 @@ void set_label(Widget label, const char* text);
 enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
-enum KeyCommand : uint8_t { CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN };
+enum KeyCommand : uint8_t {
+    CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN,
+    CMD_SCREENSHOT,  // with Shift at the window's scale
+};
 
 struct KeyBinding {
     KeySym sym;

@@ -85,7 +85,7 @@ const KeyBinding KEY_TABLE[] = {
     // machine commands
     command(XK_F2, CMD_LOAD_BASIC), command(XK_F4, CMD_SAVE_BASIC), command(XK_F11, CMD_RESET),
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
-    command(XK_F9, CMD_FULLSCREEN),
+    command(XK_F9, CMD_FULLSCREEN), command(XK_Print, CMD_SCREENSHOT),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
@@ -96,6 +96,9 @@ const KeyBinding* find_key(KeySym sym) {
 }
 
 namespace {
+
+// The modifiers of the last key event, for the commands that take them.
+unsigned key_modifiers = 0;
 
 // The count follows the matrix: a press of a key already down (auto-repeat)
 // or the release of a key already up (after release_host_input) leaves it alone.
@@ -173,6 +176,9 @@ void run_command(KeyCommand cmd) {
         break;
     case CMD_FULLSCREEN:
         set_full_screen(!full_screen);
+        break;
+    case CMD_SCREENSHOT:
+        request_screenshot(key_modifiers & ShiftMask);
         break;
     }
 }
@@ -366,6 +372,7 @@ void check_basic_program() {
 
 void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
     if (event->type != KeyPress && event->type != KeyRelease) return;
+    key_modifiers = event->xkey.state;
     key_event(key_symbol(&event->xkey), event->type == KeyPress);
 }
 
@@ -467,6 +474,9 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_ABOUT:
         show(about_window);
         break;
+    case MENU_SCREENSHOT: request_screenshot(false); break;
+    case MENU_SCREENSHOT_SCALED: request_screenshot(true); break;
+    case MENU_RECORD_SOUND: toggle_sound_recording(); break;
     default:
         break;
     }

@@ -283,6 +283,9 @@ void create_menus(Widget menu_bar) {
     push_item(file_menu, "Eject", MENU_TAPE_EJECT);
     separator(file_menu);
     save_config_item = push_item(file_menu, "Save config", MENU_SAVE_CONFIG);
+    push_item(file_menu, "Save screenshot       Print", MENU_SCREENSHOT);
+    push_item(file_menu, "Screenshot as shown   Shift+Print", MENU_SCREENSHOT_SCALED);
+    record_sound_item = toggle_item(file_menu, "Record sound", false, MENU_RECORD_SOUND);
     separator(file_menu);
     quit_item = push_item(file_menu, "Exit           ESC", MENU_EXIT);
 

@@ -18,6 +18,8 @@
 #include <thread>
 #include <tuple>
 
+#include <png.h>
+
 #include "basic_program.h"
 #include "devices/d64.h"
 #include "xdriver.h"
@@ -91,6 +93,24 @@ std::vector<int> numbers_in(const std::string& text) {
         out.push_back(negative ? -value : value);
     }
     return out;
+}
+
+// The PNG named by the last "Screenshot saved to" line of the output.
+std::optional<Picture> saved_screenshot(const std::string& output, size_t lines) {
+    const std::string said = "Screenshot saved to ";
+    size_t at = std::string::npos;
+    for (size_t n = 0, from = 0; n < lines; n++, from = at + 1)
+        if ((at = output.find(said, from)) == std::string::npos) return std::nullopt;
+    const std::string path = output.substr(at + said.size(), output.find('\n', at) - at - said.size());
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return std::nullopt;
+    Picture p{int(image.width), int(image.height), {}};
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) p.pixels.push_back({rgb[i], rgb[i + 1], rgb[i + 2]});
+    return p;
 }
 
 class E2E : public ::testing::Test {
@@ -270,7 +290,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[3] = {18, 9, 1};  // tear-off + items + separators
+        const size_t wanted_children[3] = {21, 9, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -427,6 +447,39 @@ protected:
         return printed[0] / std::chrono::duration<double>(second - first).count();
     }
 
+    // Print and Shift+Print on a coloured screen: the first PNG has a pixel
+    // for each VIC pixel, the second is the window's picture, both equal to the
+    // xwd of the window (each VIC pixel 2 * zoom by zoom screen pixels there).
+    // The 8-bit doubled window shows its picture one pixel up and left.
+    void check_screenshots(int zoom, int shift = 0) {
+        ASSERT_TRUE(wait_text("READY.", START_TIMEOUT, zoom));
+        press_keys("fori=0to15:poke7680+i,160:poke38400+i,i:next:poke36879,170:forj=0to1:j=0:next");
+        tap("Return");
+        pause_ms(1500);
+        auto window = grab_window(display(), area.id);
+        ASSERT_TRUE(window);
+        tap("Print");
+        xdo({"keydown", "Shift_L", "sleep", "0.05"});
+        tap("Print");
+        xdo({"keyup", "Shift_L"});
+        std::optional<Picture> plain, scaled;
+        poll([&] {
+            return (plain = saved_screenshot(program.output(), 1)) && (scaled = saved_screenshot(program.output(), 2));
+        }, 100, 50);
+        ASSERT_TRUE(plain && scaled) << program.output();
+        EXPECT_EQ(plain->width, 229);
+        EXPECT_EQ(plain->height, 283);
+        EXPECT_EQ(scaled->width, window->width);
+        EXPECT_EQ(scaled->height, 283 * zoom);
+        int differ = 0;
+        for (int y = 0; y < window->height - zoom; y++)  // the 8-bit window leaves its last line undrawn
+            for (int x = 0; x < window->width - shift; x++)
+                if ((!(scaled->at(x + shift, y + shift) == window->at(x, y)) ||
+                     !(plain->at((x + shift) / (2 * zoom), (y + shift) / zoom) == window->at(x, y))) &&
+                    differ++ == 0)
+                    ADD_FAILURE() << "first difference at " << x << "," << y;
+        EXPECT_EQ(differ, 0);
+    }
     TempDir dir;
     Program program;
     std::vector<uint8_t> glyphs;
@@ -1178,6 +1231,21 @@ TEST_F(DeepE2E, F9TakesTheWholeScreenAndTheMenuItemGivesItBack) {
     poll([&] { return find_main_window() && main_window.width == 458; }, 100, 50);
     EXPECT_EQ(size_of(area), Pair(458, 283));
     EXPECT_EQ(main_window.abs_x, 150);
+    quit();
+}
+
+// ---- screenshots -----------------------------------------------------------------------------
+
+// Reverse spaces in the sixteen colours on a pink background, then a loop.
+TEST_F(E2E, PrintSavesTheDoubledWindowsPictureAsPng) {
+    ASSERT_TRUE(launch({"-nosound", "-highres"}));
+    check_screenshots(2, 1);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "Screenshot saved to " + dir.path + "/tarvikon-screenshot-", quit());
+}
+
+TEST_F(DeepE2E, PrintSavesTheScaledPictureAsPng) {
+    ASSERT_TRUE(launch({"-nosound", "-scale", "3"}));
+    check_screenshots(3);
     quit();
 }
 

@@ -394,7 +394,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     const Menu menus[] = {
         {file_menu, "File",
          {"Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...", "sep",
-          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
+          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config",
+          "Save screenshot       Print", "Screenshot as shown   Shift+Print", "Record sound", "sep",
           "Exit           ESC"},
          true},
         {options_menu, "Options",
