@@ -17,6 +17,7 @@ constexpr const char* USAGE[] = {
     "-highres : Enable doubled window size\n",
     "-scale N : Window N times the normal size (1 to 8)\n",
     "-memory  : Memory expansion none, 3k, 8k, 16k, 24k or all (3 KB, 24 KB and $a000)\n",
+    "-keymap positional : Keys by their place on a US keyboard, not by their symbols\n",
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n",
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n",
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n",

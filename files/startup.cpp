@@ -22,6 +22,8 @@
 #include "fileio.h"
 #include "fileutil.h"
 
+bool positional_keys = false;
+
 namespace {
 
 constexpr const char* BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";
@@ -43,6 +45,13 @@ void set_warp() { warp_speed = 1; }
 [[noreturn]] void help_and_exit() {
     show_help();
     exit(0);
+}
+
+void set_keymap(const char* value) {
+    if (std::strcmp(value, "positional") == 0 || std::strcmp(value, "symbolic") == 0)
+        positional_keys = value[0] == 'p';
+    else
+        printf("-keymap takes symbolic or positional, not %s\n", value);
 }
 
 bool drive8_option = false;
@@ -116,6 +125,7 @@ constexpr Option OPTIONS[] = {
     {"-DRIVE8", nullptr, nullptr, set_drive8_folder, "a folder"},
     {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
     {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
+    {"-keymap", nullptr, nullptr, set_keymap, "symbolic or positional"},
     {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-h", help_and_exit, nullptr},
     {"-H", help_and_exit, nullptr},

@@ -170,8 +170,10 @@ void set_label(Widget label, const char* text);
 
 // ---- pure helpers, usable without a display -----------------------------------------
 
-// What a host key does, found by its unshifted key symbol.
-enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
+// What a host key does, found by its unshifted key symbol. KEY_PLAIN and
+// KEY_SHIFTED are matrix keys typed with the VIC's SHIFT up or down whatever
+// the host's Shift keys hold: the characters of a layout (Xkeymap.cpp).
+enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND, KEY_PLAIN, KEY_SHIFTED };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
 enum KeyCommand : uint8_t {
@@ -190,6 +192,21 @@ extern const unsigned KEY_TABLE_SIZE;
 
 // The binding of a key symbol, or nullptr for a key without an action.
 const KeyBinding* find_key(KeySym sym);
+
+// ---- host keyboard layouts (Xkeymap.cpp) ----
+
+// What key_event gets for a key: its table symbol (US layout, keypad and
+// other keys without a character), the US symbol at its place (-keymap
+// positional), or SYMBOL_KEY with the keycode for a key typing a character on
+// another layout, whose binding (symbol_binding) was fixed when it went down.
+constexpr KeySym SYMBOL_KEY = 0x20000000;  // above every key symbol
+KeySym event_key(XKeyEvent* key);
+const KeyBinding* symbol_binding(KeySym sym);
+// The VIC key and SHIFT that type a character's key symbol; sym is NoSymbol
+// for a character the VIC 20 has no key for.
+KeyBinding character_binding(KeySym typed);
+// The symbol a US keyboard has on the key with this X keycode, or NoSymbol.
+KeySym position_symbol(unsigned keycode);
 
 // Applies a key press or release to the matrix, joystick lines and paddles and
 // runs the command keys. Returns false for a key without an action.

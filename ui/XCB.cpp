@@ -90,6 +90,7 @@ const KeyBinding KEY_TABLE[] = {
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
 const KeyBinding* find_key(KeySym sym) {
+    if (sym & SYMBOL_KEY) return symbol_binding(sym);
     for (const KeyBinding& k : KEY_TABLE)
         if (k.sym == sym) return &k;
     return nullptr;
@@ -112,6 +113,40 @@ void press_matrix(uint8_t row, uint8_t col, bool press) {
         keyrow[7 - col] |= uint8_t(1u << row);
         keycol[row] |= uint8_t(1u << col);
         if (down && keycount > 0) keycount--;
+    }
+}
+
+// The VIC's two SHIFT keys as the host holds them, and the state a character
+// key of another layout forces on them while it is down (-1: none).
+constexpr uint8_t LEFT_SHIFT_ROW = 1, LEFT_SHIFT_COL = 3, RIGHT_SHIFT_ROW = 6, RIGHT_SHIFT_COL = 4;
+bool host_shift[2];
+int forced_shift = -1;
+
+void show_shift() {
+    press_matrix(LEFT_SHIFT_ROW, LEFT_SHIFT_COL, forced_shift == -1 ? host_shift[0] : forced_shift == 1);
+    press_matrix(RIGHT_SHIFT_ROW, RIGHT_SHIFT_COL, forced_shift == -1 && host_shift[1]);
+}
+
+// A matrix key from the host; the SHIFT keys go through show_shift.
+void press_host_matrix(uint8_t row, uint8_t col, bool press) {
+    if ((row == LEFT_SHIFT_ROW && col == LEFT_SHIFT_COL) || (row == RIGHT_SHIFT_ROW && col == RIGHT_SHIFT_COL)) {
+        host_shift[row == RIGHT_SHIFT_ROW] = press;
+        show_shift();
+        return;
+    }
+    press_matrix(row, col, press);
+}
+
+// A character key: its SHIFT state goes down with it and back with its release.
+void press_character(uint8_t row, uint8_t col, bool shifted, bool press) {
+    if (press) {
+        forced_shift = shifted;
+        show_shift();
+        press_matrix(row, col, true);
+    } else {
+        press_matrix(row, col, false);
+        forced_shift = -1;
+        show_shift();
     }
 }
 
@@ -256,6 +291,8 @@ void release_host_input() {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
     keycount = 0;
+    host_shift[0] = host_shift[1] = false;
+    forced_shift = -1;
     held_count = 0;  // their late releases and the events behind are done with too
     waiting_release = NoSymbol;
     queue_count = 0;
@@ -280,7 +317,11 @@ bool handle_key(KeySym sym, bool press) {
     if (!k) return false;
     switch (k->kind) {
     case KEY_MATRIX:
-        press_matrix(k->a, k->b, press);
+        press_host_matrix(k->a, k->b, press);
+        break;
+    case KEY_PLAIN:
+    case KEY_SHIFTED:
+        press_character(k->a, k->b, k->kind == KEY_SHIFTED, press);
         break;
     case KEY_JOYSTICK:
         move_joystick(JoystickLine(k->a), press);
@@ -337,7 +378,7 @@ void key_event(KeySym sym, bool press) {
     const KeyBinding* b = find_key(sym);
     if (!b) return;
     // Paddle and command keys act on the press alone and need no frame.
-    if (b->kind != KEY_MATRIX && b->kind != KEY_JOYSTICK) {
+    if (b->kind == KEY_PADDLE || b->kind == KEY_COMMAND) {
         handle_key(sym, press);
         return;
     }
@@ -373,7 +414,7 @@ void check_basic_program() {
 void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
     if (event->type != KeyPress && event->type != KeyRelease) return;
     key_modifiers = event->xkey.state;
-    key_event(key_symbol(&event->xkey), event->type == KeyPress);
+    key_event(event_key(&event->xkey), event->type == KeyPress);
 }
 
 namespace {

@@ -1249,4 +1249,34 @@ TEST_F(DeepE2E, PrintSavesTheScaledPictureAsPng) {
     quit();
 }
 
+// ---- keyboard layouts -------------------------------------------------------------------------
+
+// Each layout types the characters printed on its keys (with Shift and
+// AltGr as that layout has them); positional keys follow the US places.
+TEST_F(E2E, GermanFrenchAndBritishLayoutsTypeWhatTheirKeysShow) {
+    if (!have_program("setxkbmap")) SKIP_OR_FAIL("needs setxkbmap");
+    Xvfb own;  // the layouts stay on this server
+    ASSERT_TRUE(own.start(8));
+    other_display = own.display();
+    const std::string line = "print abc xyz 0123456789 +-*/=:;,.?\"$%&()<>@";
+    std::string shown;
+    for (char c : line) shown += char(std::toupper(static_cast<unsigned char>(c)));
+    struct Run {
+        std::string layout;
+        std::vector<std::string> args;
+        std::string typed, shown;
+    };
+    for (const Run& run : {Run{"de", {}, line, shown}, Run{"fr", {}, line, shown}, Run{"gb", {}, line, shown},
+                           Run{"de", {"-keymap", "positional"}, "zy\u00f6\u00e4-", "YZ;:/"}}) {
+        SCOPED_TRACE(run.layout + (run.args.empty() ? "" : " positional"));
+        ASSERT_EQ(run_tool({"setxkbmap", "-display", display(), run.layout}, display()), 0);
+        std::vector<std::string> args{"-nosound"};
+        args.insert(args.end(), run.args.begin(), run.args.end());
+        ASSERT_TRUE(launch_ready(args));
+        xdo({"type", "--delay", "120", run.typed});
+        EXPECT_TRUE(wait_tail(run.shown, 10)) << screen_tail();
+        quit_ok();
+    }
+}
+
 }  // namespace
