@@ -19,6 +19,7 @@
 #include "../devices/launch.h"
 #include "../devices/devices.h"
 #include "../devices/drive8.h"
+#include "../devices/gamepad.h"
 #include "fileio.h"
 #include "fileutil.h"
 
@@ -238,6 +239,7 @@ void start_tarvikon(int argc, char** argv) {
     if (joystick_fd == 0) open_joystick();
     start_X_client();
     start_devices();
+    start_gamepads();
     patch_rom_version();
 
     starting_up = true;

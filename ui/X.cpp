@@ -21,6 +21,7 @@
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/vic.h"
+#include "../devices/gamepad.h"
 
 XtAppContext context;
 Widget toplevel;
@@ -320,6 +321,7 @@ void start_X_client() {
 
     if (!deep) create_frame_image(s);
     TKGC = XCreateGC(TKDisplay, TKWindow, 0, nullptr);
+    gamepad_output = move_pad_lines;
     if (deep) view_start();
 }
 

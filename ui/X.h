@@ -51,6 +51,7 @@ extern Widget memory_item, speed_item, video_item, reset_item, about_item;
 extern Widget warp_item;  // toggle: shows and sets warp speed
 extern Widget tape_warp_item, attach_tape_dialog;
 extern Widget fullscreen_item;  // toggle: shows and sets full screen
+extern Widget joystick_pad_item;  // radio toggle of Options > Joystick: gamepads drive it too
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -78,6 +79,7 @@ enum ClientData : intptr_t {
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
     MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47,
     MENU_SCREENSHOT = 60, MENU_SCREENSHOT_SCALED = 61, MENU_RECORD_SOUND = 62,
+    MENU_JOYSTICK_PAD = 63, MENU_JOYSTICK_KEYS = 64,
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
     SCALE_MEMORY = 102, SCALE_FRAME_RATE = 103, SCALE_DELAY = 104,
@@ -221,6 +223,10 @@ void release_held_keys();
 
 // Turns warp speed on or off and shows it on the menu's toggle.
 void set_warp(bool on);
+
+// The gamepads' lines (devices/gamepad.h) onto the joystick lines: the
+// changed ones pressed or released.
+void move_pad_lines(uint8_t lines, uint8_t before);
 
 // Lets go of every matrix key and joystick line held from the host, for when
 // their releases can no longer be seen.

@@ -21,6 +21,7 @@
 #include "../core/vic.h"
 #include "../devices/datasette.h"
 #include "../devices/drive8.h"
+#include "../devices/gamepad.h"
 #include "../files/fileio.h"
 
 uint8_t interrupt_old;
@@ -287,6 +288,13 @@ void basic_file_chosen(Widget dialog, XtPointer client_data, XtPointer call_data
 
 }  // namespace
 
+void move_pad_lines(uint8_t lines, uint8_t before) {
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) {
+        const uint8_t bit = uint8_t(1u << line);
+        if ((lines ^ before) & bit) move_joystick(line, lines & bit);
+    }
+}
+
 void release_host_input() {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
@@ -518,6 +526,10 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
     case MENU_SCREENSHOT: request_screenshot(false); break;
     case MENU_SCREENSHOT_SCALED: request_screenshot(true); break;
     case MENU_RECORD_SOUND: toggle_sound_recording(); break;
+    case MENU_JOYSTICK_PAD:
+    case MENU_JOYSTICK_KEYS:
+        set_gamepads_enabled(XmToggleButtonGetState(joystick_pad_item));
+        break;
     default:
         break;
     }

@@ -32,6 +32,7 @@ Widget memory_item, speed_item, video_item, reset_item, about_item;
 Widget warp_item;
 Widget tape_warp_item, attach_tape_dialog;
 Widget fullscreen_item;
+Widget joystick_pad_item;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -298,6 +299,13 @@ void create_menus(Widget menu_bar) {
     warp_item = toggle_item(options_menu, "Warp speed", warp_speed, MENU_WARP);
     tape_warp_item = toggle_item(options_menu, "Warp while the tape runs", tape_warp, MENU_TAPE_WARP);
     fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
+    {
+        Widget joystick_cascade;
+        Widget joystick_menu = pulldown(options_menu, "Joystick", false, &joystick_cascade);
+        XtVaSetValues(joystick_menu, XmNradioBehavior, True, XmNradioAlwaysOne, True, nullptr);
+        joystick_pad_item = toggle_item(joystick_menu, "Gamepad and keys", true, MENU_JOYSTICK_PAD);
+        toggle_item(joystick_menu, "Keys only", false, MENU_JOYSTICK_KEYS);
+    }
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);

@@ -35,6 +35,7 @@
 #include "devices/d64.h"
 #include "devices/datasette.h"
 #include "devices/drive8.h"
+#include "devices/gamepad.h"
 #include "tape_image.h"
 #include "ui/X.h"
 #include "xdriver.h"
@@ -442,6 +443,23 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     handle_key(XK_Pause, true);
     EXPECT_EQ(warp_speed, 0);
     EXPECT_FALSE(XmToggleButtonGetState(warp_item));
+    // Options > Joystick: pads and keys, or keys only; the pads' lines move
+    // the joystick's.
+    Widget joystick_menu = XtParent(joystick_pad_item);
+    std::vector<Widget> choices = children(joystick_menu);
+    ASSERT_EQ(choices.size(), 2u);
+    EXPECT_TRUE(XmToggleButtonGetState(joystick_pad_item) && gamepads_enabled());
+    XmToggleButtonSetState(choices[1], True, True);
+    EXPECT_FALSE(XmToggleButtonGetState(joystick_pad_item) || gamepads_enabled());
+    XmToggleButtonSetState(joystick_pad_item, True, True);
+    EXPECT_TRUE(!XmToggleButtonGetState(choices[1]) && gamepads_enabled());
+    ASSERT_EQ(gamepad_output, move_pad_lines);
+    gamepad_output(PAD_UP | PAD_FIRE, 0);
+    EXPECT_EQ(joystick2 & 0x3C, 0x18);
+    gamepad_output(PAD_RIGHT, PAD_UP | PAD_FIRE);
+    EXPECT_EQ(joystick2 & 0x3C, 0x3C);
+    EXPECT_EQ(joystick & 0x80, 0);
+    gamepad_output(0, PAD_RIGHT);
     // Started with the settings of the configuration file: nothing to save.
     EXPECT_FALSE(XtIsSensitive(save_config_item));
     for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, quit_item, memory_item,
