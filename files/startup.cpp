@@ -211,6 +211,7 @@ void start_tarvikon(int argc, char** argv) {
     std::memset(rombank, BLOCK_RAM, sizeof rombank);
     memory_option = -1;
     drive8_option = false;
+    positional_keys = false;
     // A debugging aid: dump the address space to dump.txt at shut-down.
     const char* dump_switch = getenv("TARVIKON_DUMP");
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;

@@ -319,6 +319,19 @@ TEST(StartUp, ScaleOptionTakesOneToEight) {
     expect_scale(0, 0);
 }
 
+TEST(StartUp, KeymapOptionTakesSymbolicOrPositional) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    EXPECT_EQ(start_here({"-keymap", "positional", "-nosound"}), BANNER + "Starting Tarvikon...\n");
+    EXPECT_TRUE(positional_keys);
+    EXPECT_EQ(start_here({"-nosound", "-keymap", "symbolic"}), BANNER + "Starting Tarvikon...\n");
+    EXPECT_FALSE(positional_keys);
+    EXPECT_EQ(start_here({"-nosound", "-keymap", "qwertz"}),
+              BANNER + "-keymap takes symbolic or positional, not qwertz\nStarting Tarvikon...\n");
+    EXPECT_FALSE(positional_keys);
+}
+
 TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {
     TempDir dir;
     FakeRoms().write(dir.path);

@@ -467,6 +467,14 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
         EXPECT_TRUE(XtIsSensitive(item)) << XtName(item);
 }
 
+TEST_F(Widgets, RecordSoundWithoutASoundProcessSaysSoAndStaysOff) {
+    ASSERT_EQ(soundon, 0);
+    testing::internal::CaptureStdout();
+    XmToggleButtonSetState(record_sound_item, True, True);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Sound is off: nothing to record\n");
+    EXPECT_FALSE(XmToggleButtonGetState(record_sound_item));
+}
+
 TEST_F(Widgets, TapeItemsWorkTheDeckAndTheTitleShowsIt) {
     auto item = [](const std::string& name) {
         for (Widget w : children(file_menu))
