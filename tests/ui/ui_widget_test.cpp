@@ -114,7 +114,7 @@ std::vector<Widget> children(Widget w) {
 // Lets the toolkit handle what the server sent back.
 void settle() {
     XSync(TKDisplay, False);
-    for (int i = 0; i < 200 && XtAppPending(context); i++) poll_event();
+    for (int i = 0; i < 2000 && XtAppPending(context); i++) poll_event();
 }
 
 class Widgets : public ::testing::Test {
