@@ -883,7 +883,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 12));
+    ASSERT_TRUE(choose_menu(0, 15));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();
