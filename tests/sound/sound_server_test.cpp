@@ -339,9 +339,11 @@ TEST_F(SoundServer, RecordingWritesTheToneIntoAWholeWavFile) {
         EXPECT_EQ(u32(20), 0x00010001u);  // PCM, mono
         EXPECT_EQ(u32(24), 44100u);
         EXPECT_EQ(u32(32) >> 16, 8u);  // bits a sample
-        // Paced by the device: about the time it ran (the device's queue aside).
-        const double seconds = double(wav.size() - 44) / RATE;
-        EXPECT_NEAR(seconds, path == stopped ? 1.0 : 0.7, 0.25);
+        // Paced by the device: no more than the time it ran and the device's
+        // queue; a busy machine may let the server fall behind, never ahead.
+        const double seconds = double(wav.size() - 44) / RATE, ran = path == stopped ? 1.0 : 0.7;
+        EXPECT_GT(seconds, ran / 2);
+        EXPECT_LT(seconds, ran + 0.3);
         const std::vector<uint8_t> d(wav.begin() + 44, wav.end());
         const std::vector<size_t> rises = rising_edges(d, 157);
         ASSERT_GT(rises.size(), 10u);
