@@ -31,8 +31,7 @@ bool fake_probe(int fd, PadAxes* axes) {
     return true;
 }
 
-class Gamepads : public testing::Test {
-protected:
+struct Gamepads : testing::Test {
     TempDir folder;
     void SetUp() override {
         gamepad_folder = folder.path.c_str();
@@ -102,7 +101,6 @@ TEST_F(Gamepads, PadsPluggedInWhileRunningDriveTheLinesAndOnePulledOutLetsGo) {
     not_a_pad = folder.file("event7");
     const int mouse = plug("event7");
     const int second = plug("event9");
-    const int other_file = open(folder.file("mice").c_str(), O_CREAT | O_WRONLY, 0600);
     send(second, {ev(EV_ABS, ABS_HAT0X, -1), REPORT});
     // A record split across two reads.
     const input_event right = ev(EV_ABS, ABS_HAT0X, 1);
@@ -138,7 +136,6 @@ TEST_F(Gamepads, PadsPluggedInWhileRunningDriveTheLinesAndOnePulledOutLetsGo) {
                   "\nGamepad disconnected: " + folder.file("event3") + "\nGamepad disconnected: " +
                   folder.file("event9") + "\n");
     close(mouse);
-    close(other_file);
 }
 
 }  // namespace
