@@ -288,11 +288,21 @@ void basic_file_chosen(Widget dialog, XtPointer client_data, XtPointer call_data
 
 }  // namespace
 
+namespace {
+// The joystick lines the keys and the gamepads hold, one bit a line: a line
+// is down while either holds it.
+uint8_t held_by_keys = 0, held_by_pads = 0;
+
+void hold_line(uint8_t& holder, JoystickLine line, bool press) {
+    const uint8_t bit = uint8_t(1u << line);
+    holder = uint8_t(press ? holder | bit : holder & ~bit);
+    move_joystick(line, (held_by_keys | held_by_pads) & bit);
+}
+}  // namespace
+
 void move_pad_lines(uint8_t lines, uint8_t before) {
-    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) {
-        const uint8_t bit = uint8_t(1u << line);
-        if ((lines ^ before) & bit) move_joystick(line, lines & bit);
-    }
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE})
+        if ((lines ^ before) & (1u << line)) hold_line(held_by_pads, line, lines & (1u << line));
 }
 
 void release_host_input() {
@@ -304,7 +314,7 @@ void release_host_input() {
     held_count = 0;  // their late releases and the events behind are done with too
     waiting_release = NoSymbol;
     queue_count = 0;
-    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) hold_line(held_by_keys, line, false);
 }
 
 KeySym key_symbol(XKeyEvent* key) {
@@ -332,7 +342,7 @@ bool handle_key(KeySym sym, bool press) {
         press_character(k->a, k->b, k->kind == KEY_SHIFTED, press);
         break;
     case KEY_JOYSTICK:
-        move_joystick(JoystickLine(k->a), press);
+        hold_line(held_by_keys, JoystickLine(k->a), press);
         break;
     case KEY_PADDLE:
         if (press) move_paddle(PaddleMove(k->a));

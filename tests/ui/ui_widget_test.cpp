@@ -459,7 +459,12 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     gamepad_output(PAD_RIGHT, PAD_UP | PAD_FIRE);
     EXPECT_EQ(joystick2 & 0x3C, 0x3C);
     EXPECT_EQ(joystick & 0x80, 0);
+    // A line held by a key and a pad goes up when both have let go.
+    handle_key(XK_Right, true);
     gamepad_output(0, PAD_RIGHT);
+    EXPECT_EQ(joystick & 0x80, 0);
+    handle_key(XK_Right, false);
+    EXPECT_EQ(joystick & 0x80, 0x80);
     // Started with the settings of the configuration file: nothing to save.
     EXPECT_FALSE(XtIsSensitive(save_config_item));
     for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, quit_item, memory_item,
