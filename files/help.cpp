@@ -25,6 +25,7 @@ constexpr const char* USAGE[] = {
     "-snapshot FILE : Start from a snapshot\n",
     "-record FILE   : Record the keys, joystick and paddles in FILE\n",
     "-playback FILE : Play back a recording (from the same start)\n",
+    "-keymap positional : Keys by their place on a US keyboard, not by their symbols\n",
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n",
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n",
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n",

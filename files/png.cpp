@@ -11,8 +11,9 @@
 #include "core/tarvikon.h"
 #include "core/vic.h"
 
-RgbImage capture_picture(unsigned scale) {
+RgbImage capture_picture(unsigned scale, unsigned wide) {
     if (scale == 0) scale = 1;
+    const unsigned across = scale * (wide ? wide : 1);
     // A byte of the frame image is a colour's pixel value: the colour code on
     // a headless or true-colour host, an allocated cell on an 8-bit display.
     uint8_t rgb_of[256][3] = {};
@@ -24,7 +25,7 @@ RgbImage capture_picture(unsigned scale) {
     const unsigned first = overscan, last = last_line > FRAME_LINES ? FRAME_LINES : last_line;
     const unsigned left = Frame.view_left, cells = screen_width;
     if (!frame_image || last <= first || left + cells > FRAME_CELLS) return image;
-    image.width = cells * scale;
+    image.width = cells * across;
     image.height = (last - first) * scale;
     image.rgb.resize(size_t(image.width) * image.height * 3);
     uint8_t* out = image.rgb.data();
@@ -32,7 +33,7 @@ RgbImage capture_picture(unsigned scale) {
         const uint8_t* row = frame_image + size_t(line) * FRAME_LINE_BYTES + 2 * left;
         uint8_t* start = out;
         for (unsigned cell = 0; cell < cells; cell++)
-            for (unsigned i = 0; i < scale; i++, out += 3) std::memcpy(out, rgb_of[row[2 * cell]], 3);
+            for (unsigned i = 0; i < across; i++, out += 3) std::memcpy(out, rgb_of[row[2 * cell]], 3);
         for (unsigned i = 1; i < scale; i++, out += image.width * 3) std::memcpy(out, start, image.width * 3);
     }
     return image;

@@ -11,9 +11,10 @@ struct RgbImage {
 };
 
 // The visible picture (raster lines overscan to last_line, the window's
-// columns) from the frame image: each VIC pixel `scale` pixels wide and high.
+// columns) from the frame image: each VIC pixel `scale` pixels high and
+// `scale * wide` pixels wide (the window shows it twice as wide as high).
 // An interlaced picture gives its even field.
-RgbImage capture_picture(unsigned scale = 1);
+RgbImage capture_picture(unsigned scale = 1, unsigned wide = 1);
 
 // Writes the image as an 8-bit RGB PNG, to a new file renamed into place, so
 // that a failed write leaves no half file; false with `error` set.

@@ -27,10 +27,13 @@
 #include "../devices/drive_media.h"
 #include "../monitor/session.h"
 #include "../monitor/test_runner.h"
+#include "../devices/gamepad.h"
 #include "fileio.h"
 #include "fileutil.h"
 #include "recent.h"
 #include "snapshot_file.h"
+
+bool positional_keys = false;
 
 namespace {
 
@@ -53,6 +56,13 @@ void set_warp() { warp_speed = 1; }
 [[noreturn]] void help_and_exit() {
     show_help();
     exit(0);
+}
+
+void set_keymap(const char* value) {
+    if (std::strcmp(value, "positional") == 0 || std::strcmp(value, "symbolic") == 0)
+        positional_keys = value[0] == 'p';
+    else
+        printf("-keymap takes symbolic or positional, not %s\n", value);
 }
 
 bool drive8_option = false;
@@ -143,6 +153,7 @@ constexpr Option OPTIONS[] = {
     {"-drive11", nullptr, nullptr, set_drive<11>, "a folder or disk image"},
     {"-memory", nullptr, nullptr, set_memory_option, "an expansion"},
     {"-scale", nullptr, nullptr, set_scale, SCALE_VALUE},
+    {"-keymap", nullptr, nullptr, set_keymap, "symbolic or positional"},
     {"-SCALE", nullptr, nullptr, set_scale, SCALE_VALUE},
     {"-monitor", monitor_at_start, nullptr},
     {"-remotemonitor", nullptr, nullptr, set_remote_monitor_port, "a port number"},
@@ -240,6 +251,7 @@ void start_tarvikon(int argc, char** argv) {
     memory_option = -1;
     drive8_option = false;
     snapshot_option = record_option = playback_option = "";
+    positional_keys = false;
     // A debugging aid: dump the address space to dump.txt at shut-down.
     const char* dump_switch = getenv("TARVIKON_DUMP");
     if (dump_switch && std::strcmp(dump_switch, "1") == 0) DUMP = 1;
@@ -277,6 +289,7 @@ void start_tarvikon(int argc, char** argv) {
     if (joystick_fd == 0) open_joystick();
     start_X_client();
     start_devices();
+    start_gamepads();
     patch_rom_version();
 
     starting_up = true;

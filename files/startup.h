@@ -15,3 +15,7 @@ void start_from_snapshot();
 
 // Prints the usage text.
 void show_help();
+
+// -keymap positional: host keys map by their place on the keyboard, not by
+// the characters they type.
+extern bool positional_keys;

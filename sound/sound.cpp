@@ -12,6 +12,9 @@
 #include "../core/tarvikon.h"
 #include "oss.h"
 #include "synth.h"
+#include "wav.h"
+
+#include <string>
 
 int pipefd[2] = {-1, -1};
 int pipefd2[2] = {-1, -1};
@@ -60,11 +63,19 @@ void reap_sound_process() {
 }
 
 // The sound process is gone or never came up: no more messages, no signal.
+std::string recording_path;  // the file being recorded, on the emulator's side
+
+void fix_recording() {
+    if (!recording_path.empty()) wav_fix_sizes(recording_path.c_str());
+    recording_path.clear();
+}
+
 void sound_off() {
     soundon = 0;
     if (pipefd[1] != -1) close(pipefd[1]);
     pipefd[1] = -1;
     reap_sound_process();
+    fix_recording();
 }
 
 // ---- sound process side --------------------------------------------------------
@@ -103,6 +114,21 @@ SoundState state;
 bool pipe_open;          // false once the emulator has closed its end
 uint8_t partial[2];      // a message split across reads
 int partial_len;
+std::string record_path;  // as received so far
+int record_fd = -1;       // the WAV file being written, in the sound process
+
+// The recording's messages; the others go to the synthesis.
+void apply_message(uint8_t code, uint8_t value) {
+    if (code == SND_RECORD_PATH && value) {
+        record_path += char(value);
+    } else if (code == SND_RECORD_PATH || code == SND_RECORD_STOP) {
+        if (record_fd != -1) close(record_fd);
+        record_fd = code == SND_RECORD_PATH ? wav_create(record_path.c_str()) : -1;
+        record_path.clear();
+    } else {
+        apply_sound_message(state, code, value);
+    }
+}
 
 // Applies every message that is waiting. Pipe writes of two bytes arrive
 // whole, but a split message is kept for the next read all the same.
@@ -115,7 +141,7 @@ void drain_messages() {
         for (ssize_t i = 0; i < n; i++) {
             partial[partial_len++] = bytes[i];
             if (partial_len == 2) {
-                apply_sound_message(state, partial[0], partial[1]);
+                apply_message(partial[0], partial[1]);
                 partial_len = 0;
             }
         }
@@ -188,6 +214,11 @@ void write_block(const uint8_t* out) {
             continue;
         }
         make_block(state, tv);
+        // A file that fails (a full disk) ends the recording, not the sound.
+        if (record_fd != -1 && !wav_append(record_fd, state.out, BLOCK_SAMPLES)) {
+            close(record_fd);
+            record_fd = -1;
+        }
         write_block(state.out);
     }
 }
@@ -254,8 +285,31 @@ void stop_sound_process() {
     say("Waiting for soundprocess...");
     if (pid > 0) kill(pid, SIGUSR1);
     reap_sound_process();
+    fix_recording();
     say("OK\n");
 }
+
+bool start_sound_recording(const char* path) {
+    if (!soundon || pipefd[1] == -1 || !*path) return false;
+    stop_sound_recording();
+    // Created here as well, so that the file is there (and its header whole)
+    // whatever the sound process manages; it starts the file afresh.
+    const int fd = wav_create(path);
+    if (fd == -1) return false;
+    close(fd);
+    for (const char* c = path; *c; c++) send_sound(SND_RECORD_PATH, uint8_t(*c));
+    send_sound(SND_RECORD_PATH, 0);
+    recording_path = path;
+    return true;
+}
+
+void stop_sound_recording() {
+    if (recording_path.empty()) return;
+    send_sound(SND_RECORD_STOP, 0);
+    fix_recording();
+}
+
+bool sound_recording() { return !recording_path.empty(); }
 
 // ---- sound process ---------------------------------------------------------------
 

@@ -24,6 +24,16 @@ extern int fd;          // the sound device, in the sound process
 void start_sound_process();                    // start-up: pipes, fork, status byte
 void send_sound(uint8_t code, uint8_t value);  // one message, never blocks
 
+// Recording: the sound process also writes what it plays into a WAV file
+// (wav.h) until told to stop. The path goes over the register pipe a byte a
+// message; shut-down and a stop fix the file's header even when the sound
+// process has died. False when there is no sound process to record.
+constexpr uint8_t SND_RECORD_PATH = 6;  // one byte of the path; 0 ends it and starts
+constexpr uint8_t SND_RECORD_STOP = 7;
+bool start_sound_recording(const char* path);
+void stop_sound_recording();
+bool sound_recording();
+
 // ---- sound process side -----------------------------------------------------
 
 [[noreturn]] void start_sound();

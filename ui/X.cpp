@@ -22,6 +22,7 @@
 #include "../core/tarvikon.h"
 #include "../core/vic.h"
 #include "../files/snapshot_file.h"
+#include "../devices/gamepad.h"
 
 XtAppContext context;
 Widget toplevel;
@@ -343,12 +344,14 @@ void start_X_client() {
 
     if (!deep) create_frame_image(s);
     TKGC = XCreateGC(TKDisplay, TKWindow, 0, nullptr);
+    gamepad_output = move_pad_lines;
     if (deep) view_start();
     start_drop_target();
 }
 
 void put_frame() {
     if (no_display) return;
+    take_requested_screenshot();
     if (view_active) {
         view_put_frame();
         show_tape_status();

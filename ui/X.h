@@ -12,6 +12,7 @@
 #include <Xm/Xm.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 // ---- toolkit and display ------------------------------------------------------
@@ -55,6 +56,7 @@ extern Widget rewind_item;      // toggle: the rewind buffer on or off
 extern Widget save_snapshot_dialog, load_snapshot_dialog;
 // Asks whether to load a snapshot made with other ROMs or for the other standard.
 extern Widget snapshot_question_dialog;
+extern Widget joystick_pad_item;  // radio toggle of Options > Joystick: gamepads drive it too
 
 extern Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 extern Widget about_window;
@@ -83,6 +85,8 @@ enum ClientData : intptr_t {
     MENU_ATTACH_TAPE = 40, MENU_TAPE_PLAY = 41, MENU_TAPE_STOP = 42, MENU_TAPE_REWIND = 43, MENU_TAPE_RECORD = 44,
     MENU_TAPE_EJECT = 45, MENU_TAPE_WARP = 46, MENU_FULLSCREEN = 47, MENU_MONITOR = 51,
     MENU_SAVE_SNAPSHOT = 52, MENU_LOAD_SNAPSHOT = 53, MENU_REWIND_BUFFER = 54,
+    MENU_SCREENSHOT = 60, MENU_SCREENSHOT_SCALED = 61, MENU_RECORD_SOUND = 62,
+    MENU_JOYSTICK_PAD = 63, MENU_JOYSTICK_KEYS = 64,
     MENU_OPEN = 70, MENU_PASTE = 71, MENU_COPY_SCREEN = 72, MENU_RECENT_FIRST = 80,  // to 89
     DIALOG_OK = 20, DIALOG_CANCEL = 21,
     INPUT_PRESS = 100, INPUT_RELEASE = 101,
@@ -178,6 +182,17 @@ void show_opened(const std::string& path);
 int keep_if_opened(const char* name, bool opened);
 // What the title says besides the name: an image attached by a drop.
 extern std::string window_note;
+// ---- screenshots and sound recordings (Xcapture.cpp) ---------------------------------
+
+extern Widget record_sound_item;  // toggle: shows and sets the recording
+// A PNG of the next frame shown: each VIC pixel one pixel, or as the window
+// shows it; put_frame takes it and says where it went.
+void request_screenshot(bool window_scale);
+void take_requested_screenshot();
+// Starts a WAV recording of the sound process, or stops the one running.
+void toggle_sound_recording();
+// "tarvikon-screenshot-YYYYMMDD-HHMMSS" (or "-sound-" for a WAV), local time.
+std::string dated_file_name(time_t when, const char* kind);
 
 // ---- widget builders (XCW.cpp) -------------------------------------------------------
 
@@ -201,13 +216,16 @@ void set_label(Widget label, const char* text);
 
 // ---- pure helpers, usable without a display -----------------------------------------
 
-// What a host key does, found by its unshifted key symbol.
-enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND };
+// What a host key does, found by its unshifted key symbol. KEY_PLAIN and
+// KEY_SHIFTED are matrix keys typed with the VIC's SHIFT up or down whatever
+// the host's Shift keys hold: the characters of a layout (Xkeymap.cpp).
+enum KeyKind : uint8_t { KEY_MATRIX, KEY_JOYSTICK, KEY_PADDLE, KEY_COMMAND, KEY_PLAIN, KEY_SHIFTED };
 enum JoystickLine : uint8_t { JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE };
 enum PaddleMove : uint8_t { PADDLE_X_UP, PADDLE_X_DOWN, PADDLE_Y_UP, PADDLE_Y_DOWN };
 enum KeyCommand : uint8_t {
     CMD_LOAD_BASIC, CMD_SAVE_BASIC, CMD_RESET, CMD_RESTORE, CMD_EXIT, CMD_WARP, CMD_FULLSCREEN, CMD_MONITOR, CMD_MENU_BAR,
-    CMD_QUICK_SAVE, CMD_QUICK_LOAD, CMD_REWIND  // the rewind runs while its key is held
+    CMD_QUICK_SAVE, CMD_QUICK_LOAD, CMD_REWIND,  // the rewind runs while its key is held
+    CMD_SCREENSHOT,  // with Shift at the window's scale
 };
 
 struct KeyBinding {
@@ -222,6 +240,21 @@ extern const unsigned KEY_TABLE_SIZE;
 // The binding of a key symbol, or nullptr for a key without an action.
 const KeyBinding* find_key(KeySym sym);
 
+// ---- host keyboard layouts (Xkeymap.cpp) ----
+
+// What key_event gets for a key: its table symbol (US layout, keypad and
+// other keys without a character), the US symbol at its place (-keymap
+// positional), or SYMBOL_KEY with the keycode for a key typing a character on
+// another layout, whose binding (symbol_binding) was fixed when it went down.
+constexpr KeySym SYMBOL_KEY = 0x20000000;  // above every key symbol
+KeySym event_key(XKeyEvent* key);
+const KeyBinding* symbol_binding(KeySym sym);
+// The VIC key and SHIFT that type a character's key symbol; sym is NoSymbol
+// for a character the VIC 20 has no key for.
+KeyBinding character_binding(KeySym typed);
+// The symbol a US keyboard has on the key with this X keycode, or NoSymbol.
+KeySym position_symbol(unsigned keycode);
+
 // Applies a key press or release to the matrix, joystick lines and paddles and
 // runs the command keys. Returns false for a key without an action.
 bool handle_key(KeySym sym, bool press);
@@ -235,6 +268,10 @@ void release_held_keys();
 
 // Turns warp speed on or off and shows it on the menu's toggle.
 void set_warp(bool on);
+
+// The gamepads' lines (devices/gamepad.h) onto the joystick lines: the
+// changed ones pressed or released.
+void move_pad_lines(uint8_t lines, uint8_t before);
 
 // Lets go of every matrix key and joystick line held from the host, for when
 // their releases can no longer be seen.

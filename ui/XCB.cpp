@@ -24,6 +24,7 @@
 #include "../devices/drive_media.h"
 #include "../devices/open_file.h"
 #include "../files/recent.h"
+#include "../devices/gamepad.h"
 #include "../files/fileio.h"
 #include "../monitor/session.h"
 #include "../files/snapshot_file.h"
@@ -93,16 +94,21 @@ const KeyBinding KEY_TABLE[] = {
     command(XK_F12, CMD_RESTORE), command(XK_Escape, CMD_EXIT), command(XK_Pause, CMD_WARP),
     command(XK_F9, CMD_FULLSCREEN), command(XK_F10, CMD_MENU_BAR), command(XK_Menu, CMD_MONITOR),
     command(XK_F6, CMD_QUICK_SAVE), command(XK_F8, CMD_QUICK_LOAD), command(XK_Scroll_Lock, CMD_REWIND),
+    command(XK_Print, CMD_SCREENSHOT),
 };
 const unsigned KEY_TABLE_SIZE = sizeof KEY_TABLE / sizeof KEY_TABLE[0];
 
 const KeyBinding* find_key(KeySym sym) {
+    if (sym & SYMBOL_KEY) return symbol_binding(sym);
     for (const KeyBinding& k : KEY_TABLE)
         if (k.sym == sym) return &k;
     return nullptr;
 }
 
 namespace {
+
+// The modifiers of the last key event, for the commands that take them.
+unsigned key_modifiers = 0;
 
 // The count follows the matrix: a press of a key already down (auto-repeat)
 // or the release of a key already up (after release_host_input) leaves it alone.
@@ -116,6 +122,40 @@ void press_matrix(uint8_t row, uint8_t col, bool press) {
         keyrow[7 - col] |= uint8_t(1u << row);
         keycol[row] |= uint8_t(1u << col);
         if (down && keycount > 0) keycount--;
+    }
+}
+
+// The VIC's two SHIFT keys as the host holds them, and the state a character
+// key of another layout forces on them while it is down (-1: none).
+constexpr uint8_t LEFT_SHIFT_ROW = 1, LEFT_SHIFT_COL = 3, RIGHT_SHIFT_ROW = 6, RIGHT_SHIFT_COL = 4;
+bool host_shift[2];
+int forced_shift = -1;
+
+void show_shift() {
+    press_matrix(LEFT_SHIFT_ROW, LEFT_SHIFT_COL, forced_shift == -1 ? host_shift[0] : forced_shift == 1);
+    press_matrix(RIGHT_SHIFT_ROW, RIGHT_SHIFT_COL, forced_shift == -1 && host_shift[1]);
+}
+
+// A matrix key from the host; the SHIFT keys go through show_shift.
+void press_host_matrix(uint8_t row, uint8_t col, bool press) {
+    if ((row == LEFT_SHIFT_ROW && col == LEFT_SHIFT_COL) || (row == RIGHT_SHIFT_ROW && col == RIGHT_SHIFT_COL)) {
+        host_shift[row == RIGHT_SHIFT_ROW] = press;
+        show_shift();
+        return;
+    }
+    press_matrix(row, col, press);
+}
+
+// A character key: its SHIFT state goes down with it and back with its release.
+void press_character(uint8_t row, uint8_t col, bool shifted, bool press) {
+    if (press) {
+        forced_shift = shifted;
+        show_shift();
+        press_matrix(row, col, true);
+    } else {
+        press_matrix(row, col, false);
+        forced_shift = -1;
+        show_shift();
     }
 }
 
@@ -196,6 +236,9 @@ void run_command(KeyCommand cmd) {
     case CMD_REWIND:
         rewind_held = true;
         break;
+    case CMD_SCREENSHOT:
+        request_screenshot(key_modifiers & ShiftMask);
+        break;
     }
 }
 
@@ -268,15 +311,34 @@ void basic_file_chosen(Widget dialog, XtPointer client_data, XtPointer call_data
 
 }  // namespace
 
+namespace {
+// The joystick lines the keys and the gamepads hold, one bit a line: a line
+// is down while either holds it.
+uint8_t held_by_keys = 0, held_by_pads = 0;
+
+void hold_line(uint8_t& holder, JoystickLine line, bool press) {
+    const uint8_t bit = uint8_t(1u << line);
+    holder = uint8_t(press ? holder | bit : holder & ~bit);
+    move_joystick(line, (held_by_keys | held_by_pads) & bit);
+}
+}  // namespace
+
+void move_pad_lines(uint8_t lines, uint8_t before) {
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE})
+        if ((lines ^ before) & (1u << line)) hold_line(held_by_pads, line, lines & (1u << line));
+}
+
 void release_host_input() {
     std::memset(keyrow, 0xFF, sizeof keyrow);
     std::memset(keycol, 0xFF, sizeof keycol);
     keycount = 0;
+    host_shift[0] = host_shift[1] = false;
+    forced_shift = -1;
     held_count = 0;  // their late releases and the events behind are done with too
     waiting_release = NoSymbol;
     queue_count = 0;
     rewind_held = false;
-    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) move_joystick(line, false);
+    for (JoystickLine line : {JOY_UP, JOY_DOWN, JOY_LEFT, JOY_RIGHT, JOY_FIRE}) hold_line(held_by_keys, line, false);
 }
 
 KeySym key_symbol(XKeyEvent* key) {
@@ -297,10 +359,14 @@ bool handle_key(KeySym sym, bool press) {
     if (!k) return false;
     switch (k->kind) {
     case KEY_MATRIX:
-        press_matrix(k->a, k->b, press);
+        press_host_matrix(k->a, k->b, press);
+        break;
+    case KEY_PLAIN:
+    case KEY_SHIFTED:
+        press_character(k->a, k->b, k->kind == KEY_SHIFTED, press);
         break;
     case KEY_JOYSTICK:
-        move_joystick(JoystickLine(k->a), press);
+        hold_line(held_by_keys, JoystickLine(k->a), press);
         break;
     case KEY_PADDLE:
         if (press) move_paddle(PaddleMove(k->a));
@@ -355,7 +421,7 @@ void key_event(KeySym sym, bool press) {
     const KeyBinding* b = find_key(sym);
     if (!b) return;
     // Paddle and command keys act on the press alone and need no frame.
-    if (b->kind != KEY_MATRIX && b->kind != KEY_JOYSTICK) {
+    if (b->kind == KEY_PADDLE || b->kind == KEY_COMMAND) {
         handle_key(sym, press);
         return;
     }
@@ -390,7 +456,8 @@ void check_basic_program() {
 
 void KeyboardCB(Widget, XtPointer, XEvent* event, Boolean*) {
     if (event->type != KeyPress && event->type != KeyRelease) return;
-    key_event(key_symbol(&event->xkey), event->type == KeyPress);
+    key_modifiers = event->xkey.state;
+    key_event(event_key(&event->xkey), event->type == KeyPress);
 }
 
 namespace {
@@ -525,6 +592,13 @@ void menuCB(Widget, XtPointer client_data, XtPointer) {
         break;
     case MENU_COPY_SCREEN:
         copy_screen();
+        break;
+    case MENU_SCREENSHOT: request_screenshot(false); break;
+    case MENU_SCREENSHOT_SCALED: request_screenshot(true); break;
+    case MENU_RECORD_SOUND: toggle_sound_recording(); break;
+    case MENU_JOYSTICK_PAD:
+    case MENU_JOYSTICK_KEYS:
+        set_gamepads_enabled(XmToggleButtonGetState(joystick_pad_item));
         break;
     default:
         if (intptr_t i = reinterpret_cast<intptr_t>(client_data) - MENU_RECENT_FIRST; i >= 0 && i < RECENT_MAX) {

@@ -38,6 +38,7 @@ Widget tape_warp_item, attach_tape_dialog;
 Widget fullscreen_item;
 Widget edit_menu, recent_menu, open_dialog;
 Widget rewind_item, save_snapshot_dialog, load_snapshot_dialog, snapshot_question_dialog;
+Widget joystick_pad_item;
 
 Widget load_basic_dialog, save_basic_dialog, load_cart_dialog, attach_disk_dialog;
 Widget about_window;
@@ -316,6 +317,9 @@ void create_menus(Widget menu_bar) {
     push_item(file_menu, "Eject", MENU_TAPE_EJECT);
     separator(file_menu);
     save_config_item = push_item(file_menu, "Save config", MENU_SAVE_CONFIG);
+    push_item(file_menu, "Save screenshot       Print", MENU_SCREENSHOT);
+    push_item(file_menu, "Screenshot as shown   Shift+Print", MENU_SCREENSHOT_SCALED);
+    record_sound_item = toggle_item(file_menu, "Record sound", false, MENU_RECORD_SOUND);
     separator(file_menu);
     quit_item = push_item(file_menu, "Exit           ESC", MENU_EXIT);
 
@@ -334,6 +338,13 @@ void create_menus(Widget menu_bar) {
     fullscreen_item = toggle_item(options_menu, "Full screen", false, MENU_FULLSCREEN);
     push_item(options_menu, "Monitor   Menu key", MENU_MONITOR);
     rewind_item = toggle_item(options_menu, "Rewind buffer", rewind_on, MENU_REWIND_BUFFER);
+    {
+        Widget joystick_cascade;
+        Widget joystick_menu = pulldown(options_menu, "Joystick", false, &joystick_cascade);
+        XtVaSetValues(joystick_menu, XmNradioBehavior, True, XmNradioAlwaysOne, True, nullptr);
+        joystick_pad_item = toggle_item(joystick_menu, "Gamepad and keys", true, MENU_JOYSTICK_PAD);
+        toggle_item(joystick_menu, "Keys only", false, MENU_JOYSTICK_KEYS);
+    }
 
     about_menu = pulldown(menu_bar, "Help", false, &help_cascade);
     about_item = push_item(about_menu, "About...", MENU_ABOUT);

@@ -45,6 +45,7 @@ const std::string USAGE =
     "-snapshot FILE : Start from a snapshot\n"
     "-record FILE   : Record the keys, joystick and paddles in FILE\n"
     "-playback FILE : Play back a recording (from the same start)\n"
+    "-keymap positional : Keys by their place on a US keyboard, not by their symbols\n"
     "ROM.crt: VIC 20 cart file 4, 8 or 16kib\n"
     "ROM.prg: VIC 20 cart file(s) 4, 8 or 16kb\n"
     "ROM.x0 : VIC 20 ROM filei(s) which should be loaded to address $x000\n"
@@ -351,6 +352,19 @@ TEST(StartUp, ScaleOptionTakesOneToEight) {
     }
     EXPECT_EQ(start_here({"-nosound", "-scale"}), refused);
     expect_scale(0, 0);
+}
+
+TEST(StartUp, KeymapOptionTakesSymbolicOrPositional) {
+    TempDir dir;
+    FakeRoms().write(dir.path);
+    InDir in(dir.path);
+    EXPECT_EQ(start_here({"-keymap", "positional", "-nosound"}), BANNER + "Starting Tarvikon...\n");
+    EXPECT_TRUE(positional_keys);
+    EXPECT_EQ(start_here({"-nosound", "-keymap", "symbolic"}), BANNER + "Starting Tarvikon...\n");
+    EXPECT_FALSE(positional_keys);
+    EXPECT_EQ(start_here({"-nosound", "-keymap", "qwertz"}),
+              BANNER + "-keymap takes symbolic or positional, not qwertz\nStarting Tarvikon...\n");
+    EXPECT_FALSE(positional_keys);
 }
 
 TEST(StartUp, DriveEightFolderOptionAndDiskImageArgument) {

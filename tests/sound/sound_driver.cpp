@@ -5,7 +5,8 @@
 //
 // Steps: CODE:VALUE sends a message; sleep:MS waits; stop runs the
 // shut-down of the sound process; kill ends the sound process with SIGKILL
-// (as if it had crashed); exit leaves without stopping it. After the start
+// (as if it had crashed); exit leaves without stopping it; record:PATH starts
+// a WAV recording and endrecord stops it. After the start
 // the driver prints "soundon N pid P".
 #include <csignal>
 #include <cstdio>
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
             if (soundon) stop_sound_process();
         } else if (step == "kill") {
             kill(child, SIGKILL);
+        } else if (step.rfind("record:", 0) == 0) {
+            if (!start_sound_recording(step.substr(7).c_str())) return 3;
+        } else if (step == "endrecord") {
+            stop_sound_recording();
         } else if (step == "exit") {
             _exit(0);
         } else {

@@ -316,6 +316,43 @@ TEST_F(SoundServer, EmulatorOutlivesACrashedSoundProcess) {
     EXPECT_EQ(driver_output, "soundon 1 pid " + std::to_string(sound_pid) + "\n\nsoundon 0\n");
 }
 
+// A recording holds what the process plays: stopped by the emulator, or cut
+// short by a crash of the sound process and fixed up at shut-down.
+TEST_F(SoundServer, RecordingWritesTheToneIntoAWholeWavFile) {
+    const std::string stopped = runtime.file("stopped.wav"), crashed = runtime.file("crashed.wav");
+    // The server takes a new stream's first second or so without playing it.
+    run_driver({"0:15", "3:240", "sleep:2000", "record:" + stopped, "sleep:1000", "endrecord", "sleep:300", "record:" + crashed,
+                "sleep:700", "kill", "sleep:100", "stop"});
+    ASSERT_TRUE(WIFEXITED(driver_status) && WEXITSTATUS(driver_status) == 0) << driver_output;
+    for (const std::string& path : {stopped, crashed}) {
+        SCOPED_TRACE(path);
+        const std::string wav = read_file(path);
+        ASSERT_GT(wav.size(), 44u);
+        auto u32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (int i = 3; i >= 0; i--) v = v << 8 | uint8_t(wav[at + size_t(i)]);
+            return v;
+        };
+        EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8) + wav.substr(36, 4), "RIFFWAVEfmt data");
+        EXPECT_EQ(u32(4), wav.size() - 8);
+        EXPECT_EQ(u32(40), wav.size() - 44);
+        EXPECT_EQ(u32(20), 0x00010001u);  // PCM, mono
+        EXPECT_EQ(u32(24), 44100u);
+        EXPECT_EQ(u32(32) >> 16, 8u);  // bits a sample
+        // Paced by the device: no more than the time it ran and the device's
+        // queue; a busy machine may let the server fall behind, never ahead.
+        const double seconds = double(wav.size() - 44) / RATE, ran = path == stopped ? 1.0 : 0.7;
+        EXPECT_GT(seconds, ran / 2);
+        EXPECT_LT(seconds, ran + 0.3);
+        const std::vector<uint8_t> d(wav.begin() + 44, wav.end());
+        const std::vector<size_t> rises = rising_edges(d, 157);
+        ASSERT_GT(rises.size(), 10u);
+        std::vector<size_t> periods;
+        for (size_t i = 1; i < rises.size(); i++) periods.push_back(rises[i] - rises[i - 1]);
+        EXPECT_EQ(median(periods), 41u);  // 15980 / 15 Hz, as played
+    }
+}
+
 // Runs the whole program on a private 8-bit display with a cartridge that
 // starts by itself at reset, records the server for `seconds`, then presses
 // the quit key. Skips the test (and returns nothing) when a tool is missing.

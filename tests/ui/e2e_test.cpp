@@ -19,6 +19,8 @@
 #include <thread>
 #include <tuple>
 
+#include <png.h>
+
 #include "basic_program.h"
 #include "devices/d64.h"
 #include "xdriver.h"
@@ -93,6 +95,24 @@ std::vector<int> numbers_in(const std::string& text) {
         out.push_back(negative ? -value : value);
     }
     return out;
+}
+
+// The PNG named by the last "Screenshot saved to" line of the output.
+std::optional<Picture> saved_screenshot(const std::string& output, size_t lines) {
+    const std::string said = "Screenshot saved to ";
+    size_t at = std::string::npos;
+    for (size_t n = 0, from = 0; n < lines; n++, from = at + 1)
+        if ((at = output.find(said, from)) == std::string::npos) return std::nullopt;
+    const std::string path = output.substr(at + said.size(), output.find('\n', at) - at - said.size());
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return std::nullopt;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return std::nullopt;
+    Picture p{int(image.width), int(image.height), {}};
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) p.pixels.push_back({rgb[i], rgb[i + 1], rgb[i + 2]});
+    return p;
 }
 
 class E2E : public ::testing::Test {
@@ -279,7 +299,7 @@ protected:
         const XWin& c = cascades[size_t(menu)];
         xdo({"mousemove", std::to_string(c.abs_x + c.width / 2), std::to_string(c.abs_y + c.height / 2), "click",
              "1"});
-        const size_t wanted_children[4] = {27, 3, 11, 1};  // tear-off + items + separators
+        const size_t wanted_children[4] = {30, 3, 12, 1};  // tear-off + items + separators
         for (int attempt = 0; attempt < 100; attempt++) {
             pause_ms(50);
             auto tree = window_tree(display());
@@ -436,6 +456,39 @@ protected:
         return printed[0] / std::chrono::duration<double>(second - first).count();
     }
 
+    // Print and Shift+Print on a coloured screen: the first PNG has a pixel
+    // for each VIC pixel, the second is the window's picture, both equal to the
+    // xwd of the window (each VIC pixel 2 * zoom by zoom screen pixels there).
+    // The 8-bit doubled window shows its picture one pixel up and left.
+    void check_screenshots(int zoom, int shift = 0) {
+        ASSERT_TRUE(wait_text("READY.", START_TIMEOUT, zoom));
+        press_keys("fori=0to15:poke7680+i,160:poke38400+i,i:next:poke36879,170:forj=0to1:j=0:next");
+        tap("Return");
+        pause_ms(1500);
+        auto window = grab_window(display(), area.id);
+        ASSERT_TRUE(window);
+        tap("Print");
+        xdo({"keydown", "Shift_L", "sleep", "0.05"});
+        tap("Print");
+        xdo({"keyup", "Shift_L"});
+        std::optional<Picture> plain, scaled;
+        poll([&] {
+            return (plain = saved_screenshot(program.output(), 1)) && (scaled = saved_screenshot(program.output(), 2));
+        }, 100, 50);
+        ASSERT_TRUE(plain && scaled) << program.output();
+        EXPECT_EQ(plain->width, 229);
+        EXPECT_EQ(plain->height, 283);
+        EXPECT_EQ(scaled->width, window->width);
+        EXPECT_EQ(scaled->height, 283 * zoom);
+        int differ = 0;
+        for (int y = 0; y < window->height - zoom; y++)  // the 8-bit window leaves its last line undrawn
+            for (int x = 0; x < window->width - shift; x++)
+                if ((!(scaled->at(x + shift, y + shift) == window->at(x, y)) ||
+                     !(plain->at((x + shift) / (2 * zoom), (y + shift) / zoom) == window->at(x, y))) &&
+                    differ++ == 0)
+                    ADD_FAILURE() << "first difference at " << x << "," << y;
+        EXPECT_EQ(differ, 0);
+    }
     TempDir dir;
     Program program;
     std::vector<uint8_t> glyphs;
@@ -839,7 +892,7 @@ TEST_F(E2E, VideoDialogSwitchToNtscResizesTheWindow) {
     ASSERT_TRUE(wait_text("3583 BYTES FREE"));
 
     // File > Exit ends the program as the quit key does.
-    ASSERT_TRUE(choose_menu(0, 19));
+    ASSERT_TRUE(choose_menu(0, 22));
     ASSERT_TRUE(program.wait(20));
     EXPECT_EQ(program.exit_code(), 0);
     std::string out = program.output();
@@ -1346,6 +1399,51 @@ TEST_F(DeepE2E, F9TakesTheWholeScreenForThePictureAloneAndF10OrTheTopEdgeBringTh
     EXPECT_EQ(main_window.abs_x, 150);
     EXPECT_TRUE(viewable(display(), menu_bar.id));
     quit();
+}
+
+// ---- screenshots -----------------------------------------------------------------------------
+
+// Reverse spaces in the sixteen colours on a pink background, then a loop.
+TEST_F(E2E, PrintSavesTheDoubledWindowsPictureAsPng) {
+    ASSERT_TRUE(launch({"-nosound", "-highres"}));
+    check_screenshots(2, 1);
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "Screenshot saved to " + dir.path + "/tarvikon-screenshot-", quit());
+}
+
+TEST_F(DeepE2E, PrintSavesTheScaledPictureAsPng) {
+    ASSERT_TRUE(launch({"-nosound", "-scale", "3"}));
+    check_screenshots(3);
+    quit();
+}
+
+// ---- keyboard layouts -------------------------------------------------------------------------
+
+// Each layout types the characters printed on its keys (with Shift and
+// AltGr as that layout has them); positional keys follow the US places.
+TEST_F(E2E, GermanFrenchAndBritishLayoutsTypeWhatTheirKeysShow) {
+    if (!have_program("setxkbmap")) SKIP_OR_FAIL("needs setxkbmap");
+    Xvfb own;  // the layouts stay on this server
+    ASSERT_TRUE(own.start(8));
+    other_display = own.display();
+    const std::string line = "print abc xyz 0123456789 +-*/=:;,.?\"$%&()<>@";
+    std::string shown;
+    for (char c : line) shown += char(std::toupper(static_cast<unsigned char>(c)));
+    struct Run {
+        std::string layout;
+        std::vector<std::string> args;
+        std::string typed, shown;
+    };
+    for (const Run& run : {Run{"de", {}, line, shown}, Run{"fr", {}, line, shown}, Run{"gb", {}, line, shown},
+                           Run{"de", {"-keymap", "positional"}, "zy\u00f6\u00e4-", "YZ;:/"}}) {
+        SCOPED_TRACE(run.layout + (run.args.empty() ? "" : " positional"));
+        ASSERT_EQ(run_tool({"setxkbmap", "-display", display(), run.layout}, display()), 0);
+        std::vector<std::string> args{"-nosound"};
+        args.insert(args.end(), run.args.begin(), run.args.end());
+        ASSERT_TRUE(launch_ready(args));
+        xdo({"type", "--delay", "120", run.typed});
+        EXPECT_TRUE(wait_tail(run.shown, 10)) << screen_tail();
+        quit_ok();
+    }
 }
 
 }  // namespace

@@ -121,6 +121,31 @@ TEST_F(Keys, TableHasEachSymbolOnceAndEachMatrixPositionOnceExceptDel) {
         for (unsigned r = 0; r < 8; r++) EXPECT_EQ(seen[c][r], c == 0 && r == 7 ? 2 : 1) << c << "," << r;
 }
 
+// Characters typed on other layouts: the VIC key (by its US host key) and SHIFT.
+TEST_F(Keys, CharactersOfOtherLayoutsFindTheirVicKeyAndShift) {
+    const std::tuple<KeySym, const char*, bool> cases[] = {
+        {XK_q, "q", false}, {XK_Z, "z", true}, {XK_7, "7", false}, {XK_slash, "slash", false},
+        {XK_apostrophe, "7", true}, {XK_quotedbl, "2", true}, {XK_plus, "equal", false},
+        {XK_equal, "backslash", false}, {XK_colon, "apostrophe", false}, {XK_at, "bracketleft", false},
+        {XK_asterisk, "bracketright", false}, {XK_question, "slash", true}, {XK_greater, "period", true},
+        {XK_bracketleft, "apostrophe", true}, {XK_bracketright, "semicolon", true}, {XK_sterling, "Insert", false},
+        {XK_asciicircum, "End", false}, {XK_dead_circumflex, "End", false}, {XK_Greek_pi, "End", true},
+        {XK_underscore, "grave", false}, {XK_dead_grave, "grave", false}, {XK_space, "space", false},
+    };
+    for (const auto& [typed, vic_key, shift] : cases) {
+        const KeyBinding b = character_binding(typed), *key = find_key(XStringToKeysym(vic_key));
+        ASSERT_TRUE(key) << vic_key;
+        EXPECT_EQ(std::tuple(b.sym, b.kind, b.a, b.b), std::tuple(typed, shift ? KEY_SHIFTED : KEY_PLAIN, key->a, key->b))
+            << XKeysymToString(typed);
+    }
+    for (KeySym none : {XK_braceleft, XK_bar, XK_asciitilde, XK_adiaeresis, XK_eacute, XK_dead_acute})
+        EXPECT_EQ(character_binding(none).sym, KeySym(NoSymbol)) << XKeysymToString(none);
+    // Positional: the kernel's key codes 21 and 44 (plus 8) are US y and z.
+    EXPECT_EQ(position_symbol(21 + 8), KeySym(XK_y));
+    EXPECT_EQ(position_symbol(44 + 8), KeySym(XK_z));
+    EXPECT_EQ(position_symbol(28 + 8), KeySym(NoSymbol));  // Return: by its symbol
+}
+
 TEST_F(Keys, KeyCountNeverGoesBelowZeroAndKeysWithoutActionDoNothing) {
     handle_key(XK_a, true);
     handle_key(XK_a, false);

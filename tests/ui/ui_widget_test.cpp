@@ -35,6 +35,7 @@
 #include "devices/d64.h"
 #include "devices/datasette.h"
 #include "devices/drive8.h"
+#include "devices/gamepad.h"
 #include "tape_image.h"
 #include "ui/X.h"
 #include "xdriver.h"
@@ -113,7 +114,7 @@ std::vector<Widget> children(Widget w) {
 // Lets the toolkit handle what the server sent back.
 void settle() {
     XSync(TKDisplay, False);
-    for (int i = 0; i < 200 && XtAppPending(context); i++) poll_event();
+    for (int i = 0; i < 2000 && XtAppPending(context); i++) poll_event();
 }
 
 class Widgets : public ::testing::Test {
@@ -396,7 +397,8 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
          {"Open...", "sep", "Load basic...  F2", "Save basic...  F4", "sep", "Load cart...", "Remove cart", "Attach disk image...",
           "Attach disk image to drive 9...", "Attach disk image to drive 10...", "Attach disk image to drive 11...", "sep",
           "Save snapshot...  F6 quick", "Load snapshot...  F8 quick", "sep",
-          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config", "sep",
+          "Attach tape image...", "Play", "Stop", "Rewind", "Record", "Eject", "sep", "Save config",
+          "Save screenshot       Print", "Screenshot as shown   Shift+Print", "Record sound", "sep",
           "Exit           ESC"},
          true},
         {edit_menu, "Edit", {"Paste", "Copy screen"}, true},
@@ -444,11 +446,41 @@ TEST_F(Widgets, MenusHaveTheirItemsInOrderWithTearOffsAndHelpAtTheRight) {
     handle_key(XK_Pause, true);
     EXPECT_EQ(warp_speed, 0);
     EXPECT_FALSE(XmToggleButtonGetState(warp_item));
+    // Options > Joystick: pads and keys, or keys only; the pads' lines move
+    // the joystick's.
+    Widget joystick_menu = XtParent(joystick_pad_item);
+    std::vector<Widget> choices = children(joystick_menu);
+    ASSERT_EQ(choices.size(), 2u);
+    EXPECT_TRUE(XmToggleButtonGetState(joystick_pad_item) && gamepads_enabled());
+    XmToggleButtonSetState(choices[1], True, True);
+    EXPECT_FALSE(XmToggleButtonGetState(joystick_pad_item) || gamepads_enabled());
+    XmToggleButtonSetState(joystick_pad_item, True, True);
+    EXPECT_TRUE(!XmToggleButtonGetState(choices[1]) && gamepads_enabled());
+    ASSERT_EQ(gamepad_output, move_pad_lines);
+    gamepad_output(PAD_UP | PAD_FIRE, 0);
+    EXPECT_EQ(joystick2 & 0x3C, 0x18);
+    gamepad_output(PAD_RIGHT, PAD_UP | PAD_FIRE);
+    EXPECT_EQ(joystick2 & 0x3C, 0x3C);
+    EXPECT_EQ(joystick & 0x80, 0);
+    // A line held by a key and a pad goes up when both have let go.
+    handle_key(XK_Right, true);
+    gamepad_output(0, PAD_RIGHT);
+    EXPECT_EQ(joystick & 0x80, 0);
+    handle_key(XK_Right, false);
+    EXPECT_EQ(joystick & 0x80, 0x80);
     // Started with the settings of the configuration file: nothing to save.
     EXPECT_FALSE(XtIsSensitive(save_config_item));
     for (Widget item : {load_basic_item, save_basic_item, load_cart_item, clear_item, attach_disk_item, quit_item, memory_item,
                         speed_item, video_item, reset_item, about_item})
         EXPECT_TRUE(XtIsSensitive(item)) << XtName(item);
+}
+
+TEST_F(Widgets, RecordSoundWithoutASoundProcessSaysSoAndStaysOff) {
+    ASSERT_EQ(soundon, 0);
+    testing::internal::CaptureStdout();
+    XmToggleButtonSetState(record_sound_item, True, True);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Sound is off: nothing to record\n");
+    EXPECT_FALSE(XmToggleButtonGetState(record_sound_item));
 }
 
 TEST_F(Widgets, TapeItemsWorkTheDeckAndTheTitleShowsIt) {
