@@ -19,7 +19,7 @@
 #include "core/pacing.h"
 #include "core/tarvikon.h"
 #include "core/vic.h"
-#include "files/startup.h"
+#include "start/startup.h"
 #include "ui/X.h"
 
 extern "C" void __real__Z9put_framev();  // put_frame itself, under --wrap

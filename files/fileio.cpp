@@ -12,9 +12,6 @@
 #include "../core/hooks.h"
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
-#include "../devices/datasette.h"
-#include "../devices/drive8.h"
-#include "../devices/tap.h"
 #include "fileutil.h"
 
 bool starting_up = false;
@@ -165,15 +162,7 @@ int readcrt(const char* path) {
     return int(got);
 }
 
-void load_game_cartridge(const char* name) {
-    if (is_disk_image_name(name)) {
-        drive8_attach_image(name);
-        return;
-    }
-    if (is_tap_name(name) || is_t64_name(name)) {
-        tape_attach(name);
-        return;
-    }
+void load_cartridge_file(const char* name) {
     memdef = 0;
     if (starting_up && memexp != 0) config = 1;
     fputs("Loading game cartridge ", stdout);

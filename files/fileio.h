@@ -33,11 +33,10 @@ int read_chip_cartridge(const char* path);
 const char* suffix_dot(const char* name);
 
 // Chooses the loader by the characters after the suffix dot of the name and
-// marks the blocks that the suffix names. A name ending in ".d64" (any case)
-// is attached as drive 8 instead, one in ".tap" or ".t64" as the tape.
-void load_game_cartridge(const char* name);
+// marks the blocks that the suffix names.
+void load_cartridge_file(const char* name);
 
-// True for the names that load_game_cartridge hands to readbasic: "pr" in
+// True for the names that load_cartridge_file hands to readbasic: "pr" in
 // either case right after the suffix dot.
 bool is_program_name(const char* name);
 
@@ -82,14 +81,3 @@ constexpr uint16_t LOAD_DEVICE = 0xBA;  // set to 1 after a load
 constexpr long LIMIT_8K = 11773;
 constexpr long LIMIT_16K = 19965;
 
-// ---- configuration file ---------------------------------------------------------
-
-// Start-up: reads tarvikon.rc field by field, falling back to defaults.
-void read_config();
-
-// The expansion in memexp is the user's choice (read from tarvikon.rc, or
-// given with -memory): start-up keeps it for the programs that fit.
-extern bool expansion_chosen;
-
-// Writes the settings in effect; the result of the close, or -1 on failure.
-int save_config();

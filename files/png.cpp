@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/host.h"
-#include "core/tarvikon.h"
-#include "core/vic.h"
+#include "../core/host.h"
+#include "../core/tarvikon.h"
+#include "../core/vic.h"
 
 RgbImage capture_picture(unsigned scale, unsigned wide) {
     if (scale == 0) scale = 1;

@@ -21,8 +21,8 @@
 #include "../core/pacing.h"
 #include "../core/tarvikon.h"
 #include "../core/vic.h"
-#include "../files/snapshot_file.h"
 #include "../devices/gamepad.h"
+#include "../files/snapshot_file.h"
 
 XtAppContext context;
 Widget toplevel;

@@ -23,10 +23,10 @@
 
 #include "../core/memory.h"
 #include "../core/pacing.h"
+#include "../core/rewind.h"
 #include "../core/tarvikon.h"
 #include "../devices/datasette.h"
-#include "../files/recent.h"
-#include "../core/rewind.h"
+#include "../start/recent.h"
 
 XmStringCharSet char_set = const_cast<XmStringCharSet>(XmSTRING_DEFAULT_CHARSET);
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "../devices/open_file.h"
+#include "../start/open_file.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
-#include "../files/startup.h"
+#include "../start/startup.h"
 
 namespace {
 

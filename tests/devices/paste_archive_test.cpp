@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
-#include "devices/archive.h"
+#include "start/archive.h"
 #include "devices/paste.h"
 #include "files/fileutil.h"
-#include "files/recent.h"
+#include "start/recent.h"
 #include "support.h"
 
 namespace {

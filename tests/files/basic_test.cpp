@@ -12,6 +12,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "files/fileio.h"
+#include "start/config.h"
 #include "files_support.h"
 #include "ui/headless.h"
 

@@ -8,6 +8,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "files/fileio.h"
+#include "start/launch.h"
 #include "files_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "files/fileio.h"
-#include "files/startup.h"
+#include "start/startup.h"
 #include "support.h"
 
 inline const std::string BANNER = "\nTarvikon for Linux V0.8, Build date 21.04.98\n";

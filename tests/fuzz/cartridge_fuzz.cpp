@@ -17,6 +17,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "files/fileio.h"
+#include "start/launch.h"
 #include "fuzz_support.h"
 #include "loader_model.h"
 #include "ui/headless.h"

@@ -22,6 +22,7 @@
 #include "core/memory.h"
 #include "core/tarvikon.h"
 #include "files/fileio.h"
+#include "start/config.h"
 #include "fuzz_support.h"
 
 namespace {

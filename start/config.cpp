@@ -12,8 +12,9 @@
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
-#include "fileio.h"
-#include "fileutil.h"
+#include "config.h"
+#include "../files/fileio.h"
+#include "../files/fileutil.h"
 
 namespace {
 

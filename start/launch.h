@@ -28,3 +28,8 @@ bool launch_takes(const char* arg);
 // Start-up, after the file walk: puts the expansion into effect and queues
 // the loads and the RUN (or loads the images at once before a cartridge).
 void finish_launch();
+
+// A file named on the command line that launch_takes leaves alone, or chosen
+// with Load cart: a ".d64" name (any case) becomes drive 8, a ".tap" or
+// ".t64" the tape, anything else loads as a cartridge by its suffix.
+void load_game_cartridge(const char* name);

@@ -8,13 +8,14 @@
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "../devices/autostart.h"
+#include "../devices/datasette.h"
+#include "../devices/drive8.h"
+#include "../devices/drive_media.h"
+#include "../devices/tap.h"
+#include "config.h"
 #include "../files/fileio.h"
 #include "../files/program_file.h"
-#include "autostart.h"
-#include "datasette.h"
-#include "drive8.h"
-#include "drive_media.h"
-#include "tap.h"
 
 namespace {
 
@@ -309,5 +310,15 @@ void finish_launch() {
             load();
         else
             autostart_queue_line(runs ? "RUN" : "", load);
+    }
+}
+
+void load_game_cartridge(const char* name) {
+    if (is_disk_image_name(name)) {
+        drive8_attach_image(name);
+    } else if (is_tap_name(name) || is_t64_name(name)) {
+        tape_attach(name);
+    } else {
+        load_cartridge_file(name);
     }
 }

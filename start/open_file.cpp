@@ -7,16 +7,16 @@
 
 #include "../core/memory.h"
 #include "../core/tarvikon.h"
+#include "../devices/autostart.h"
+#include "../devices/datasette.h"
+#include "../devices/drive8.h"
+#include "../devices/paste.h"
+#include "../devices/tap.h"
 #include "../files/fileio.h"
 #include "../files/fileutil.h"
-#include "../files/recent.h"
 #include "archive.h"
-#include "autostart.h"
-#include "datasette.h"
-#include "drive8.h"
 #include "launch.h"
-#include "paste.h"
-#include "tap.h"
+#include "recent.h"
 
 namespace {
 
