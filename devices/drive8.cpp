@@ -31,14 +31,6 @@ uint8_t fold(uint8_t c) {
 
 bool is_prg(const DiskFile& f) { return (f.type & (TYPE_CLOSED | TYPE_MASK)) == (TYPE_CLOSED | TYPE_PRG); }
 
-bool iequals_suffix(const std::string& s, const char* suffix) {
-    size_t n = std::char_traits<char>::length(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
-    return true;
-}
-
 // ---- the directory program -------------------------------------------------------------
 
 void put_word(std::vector<uint8_t>& out, unsigned value) {
@@ -227,6 +219,14 @@ DiskStatus drive8_load(const std::string& raw_name, std::vector<uint8_t>& data) 
 DiskStatus drive8_save(const std::string& raw_name, const std::vector<uint8_t>& data) {
     DiskStatus status = drive_save(FIRST_DRIVE, raw_name, data);
     return status == DiskStatus::WRITE_PROTECTED ? DiskStatus::WRITE_ERROR : status;
+}
+
+bool iequals_suffix(const std::string& s, const char* suffix) {
+    size_t n = std::char_traits<char>::length(suffix);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; i++)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
+    return true;
 }
 
 bool is_disk_image_name(const char* name) { return iequals_suffix(name, ".d64"); }

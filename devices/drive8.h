@@ -71,3 +71,6 @@ DiskStatus drive8_save(const std::string& raw_name, const std::vector<uint8_t>& 
 
 // True for a name ending in ".d64" in any case.
 bool is_disk_image_name(const char* name);
+
+// True when `s` ends in `suffix` (given in lower case), in either case.
+bool iequals_suffix(const std::string& s, const char* suffix);

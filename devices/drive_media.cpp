@@ -33,14 +33,6 @@ Medium media[LAST_DRIVE + 1 - FIRST_DRIVE] = {{Holder::FOLDER, ".", "", {}, fals
 
 Medium* medium_of(unsigned unit) { return is_drive_unit(unit) ? &media[unit - FIRST_DRIVE] : nullptr; }
 
-bool iequals_suffix(const std::string& s, const char* suffix) {
-    size_t n = std::char_traits<char>::length(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
-    return true;
-}
-
 unsigned blocks_of(uintmax_t bytes) {
     uintmax_t blocks = std::max<uintmax_t>(1, (bytes + BLOCK_DATA - 1) / BLOCK_DATA);
     return unsigned(std::min<uintmax_t>(blocks, LINE_NUMBER_LIMIT));
