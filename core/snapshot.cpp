@@ -303,6 +303,20 @@ uint64_t field_number(const FieldView* field) {
     return v;
 }
 
+void put_number(std::vector<uint8_t>& out, const char* name, uint64_t value, uint32_t size) {
+    uint8_t bytes[8];
+    for (uint32_t i = 0; i < size && i < 8; i++) bytes[i] = uint8_t(value >> (8 * i));
+    put_field(out, name, bytes, size < 8 ? size : 8);
+}
+
+bool get_number(const std::vector<FieldView>& found, const char* name, uint32_t size, uint64_t& value) {
+    const FieldView* f = find_field(found, name);
+    if (!f) return true;
+    if (f->size != size) return false;
+    value = field_number(f);
+    return true;
+}
+
 void add_state_section(const char* name, SectionSave save, SectionLoad load) {
     for (unsigned i = 0; i < device_section_count; i++)
         if (std::strcmp(device_sections[i].name, name) == 0) return;

@@ -48,6 +48,10 @@ const FieldView* find_field(const std::vector<FieldView>& fields, const char* na
 // their values.
 bool get_fields(const std::vector<FieldView>& found, const StateField* fields, size_t count, bool apply);
 uint64_t field_number(const FieldView* field);  // little-endian, 0 when absent
+// A number of `size` bytes (at most 8), little-endian; reading it is false
+// when the field has another size, and leaves `value` when it is absent.
+void put_number(std::vector<uint8_t>& out, const char* name, uint64_t value, uint32_t size);
+bool get_number(const std::vector<FieldView>& found, const char* name, uint32_t size, uint64_t& value);
 
 // ---- device sections -------------------------------------------------------------------
 

@@ -652,3 +652,105 @@ bool dos_writing() {
             if ((c.mode == Mode::WRITE || c.mode == Mode::RELATIVE) && c.changed) return true;
     return false;
 }
+
+// ---- snapshot -------------------------------------------------------------------------
+
+namespace {
+
+constexpr unsigned MODE_LAST = unsigned(Mode::BUFFER);
+constexpr uint64_t RECORDS_MAX = 0xFFFF;  // what a P command can reach beyond a file's records
+
+std::string channel_field(unsigned channel, const char* what) {
+    return "ch" + std::to_string(channel) + " " + what;
+}
+
+void put_bytes(std::vector<uint8_t>& body, const std::string& name, const void* data, size_t size) {
+    put_field(body, name.c_str(), data, uint32_t(size));
+}
+
+std::vector<uint8_t> bytes_of(const FieldView* f) {
+    return f ? std::vector<uint8_t>(f->data, f->data + f->size) : std::vector<uint8_t>{};
+}
+
+// A channel from its fields: false when one is of the wrong size or leaves
+// the channel with a position outside its bytes.
+bool load_channel(const std::vector<FieldView>& found, unsigned channel, Channel& c) {
+    uint64_t mode = 0, pos = 0, type = FILE_SEQ, replace = 0, changed = 0, record_length = 0, record = 0, fresh = 1;
+    if (!get_number(found, channel_field(channel, "mode").c_str(), 1, mode) || mode > MODE_LAST ||
+        !get_number(found, channel_field(channel, "pos").c_str(), 4, pos) ||
+        !get_number(found, channel_field(channel, "type").c_str(), 1, type) ||
+        !get_number(found, channel_field(channel, "replace").c_str(), 1, replace) ||
+        !get_number(found, channel_field(channel, "changed").c_str(), 1, changed) ||
+        !get_number(found, channel_field(channel, "record_length").c_str(), 1, record_length) ||
+        !get_number(found, channel_field(channel, "record").c_str(), 4, record) ||
+        !get_number(found, channel_field(channel, "record_fresh").c_str(), 1, fresh))
+        return false;
+    c = Channel{};
+    c.mode = Mode(mode);
+    if (c.mode == Mode::CLOSED) return true;
+    c.data = bytes_of(find_field(found, channel_field(channel, "data").c_str()));
+    const FieldView* name = find_field(found, channel_field(channel, "name").c_str());
+    if (name) c.name.assign(reinterpret_cast<const char*>(name->data), name->size);
+    c.pos = size_t(pos);
+    c.type = uint8_t(type);
+    c.replace = replace != 0;
+    c.changed = changed != 0;
+    c.record_length = uint8_t(record_length);
+    c.record = size_t(record);
+    c.record_fresh = fresh != 0;
+    switch (c.mode) {
+    case Mode::READ: return c.pos <= c.data.size();
+    case Mode::BUFFER: return c.data.size() == BLOCK_SIZE && c.pos < BLOCK_SIZE;
+    case Mode::RELATIVE:
+        return c.record_length >= 1 && c.record_length <= BLOCK_DATA && c.data.size() % c.record_length == 0 &&
+               c.pos <= c.record_length && c.record <= std::max<size_t>(RECORDS_MAX, record_count(c));
+    default: return true;
+    }
+}
+
+}  // namespace
+
+void dos_save_state(unsigned unit, std::vector<uint8_t>& body) {
+    const Drive* d = drive_of(unit);
+    if (!d) return;
+    const uint8_t status[3] = {d->code, d->track, d->sector};
+    put_field(body, "status", status, 3);
+    put_field(body, "reply", d->reply.data(), uint32_t(d->reply.size()));
+    put_number(body, "reply_pos", d->reply_pos, 4);
+    put_field(body, "command", d->command.data(), uint32_t(d->command.size()));
+    for (unsigned i = 0; i < CHANNELS; i++) {
+        const Channel& c = d->channels[i];
+        if (c.mode == Mode::CLOSED) continue;
+        put_number(body, channel_field(i, "mode").c_str(), unsigned(c.mode), 1);
+        put_bytes(body, channel_field(i, "data"), c.data.data(), c.data.size());
+        put_number(body, channel_field(i, "pos").c_str(), c.pos, 4);
+        put_bytes(body, channel_field(i, "name"), c.name.data(), c.name.size());
+        put_number(body, channel_field(i, "type").c_str(), c.type, 1);
+        put_number(body, channel_field(i, "replace").c_str(), c.replace, 1);
+        put_number(body, channel_field(i, "changed").c_str(), c.changed, 1);
+        put_number(body, channel_field(i, "record_length").c_str(), c.record_length, 1);
+        put_number(body, channel_field(i, "record").c_str(), c.record, 4);
+        put_number(body, channel_field(i, "record_fresh").c_str(), c.record_fresh, 1);
+    }
+}
+
+bool dos_load_state(unsigned unit, const std::vector<FieldView>& found, bool apply) {
+    Drive* d = drive_of(unit);
+    if (!d) return false;
+    Drive loaded;
+    const FieldView* status = find_field(found, "status");
+    if (status) {
+        if (status->size != 3) return false;
+        loaded.code = status->data[0], loaded.track = status->data[1], loaded.sector = status->data[2];
+    }
+    loaded.reply = bytes_of(find_field(found, "reply"));
+    uint64_t reply_pos = 0;
+    if (!get_number(found, "reply_pos", 4, reply_pos) || reply_pos > loaded.reply.size()) return false;
+    loaded.reply_pos = size_t(reply_pos);
+    const std::vector<uint8_t> command = bytes_of(find_field(found, "command"));
+    loaded.command.assign(command.begin(), command.end());
+    for (unsigned i = 0; i < CHANNELS; i++)
+        if (!load_channel(found, i, loaded.channels[i])) return false;
+    if (apply) *d = std::move(loaded);
+    return true;
+}

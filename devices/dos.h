@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "disk.h"
+#include "../core/snapshot.h"
 
 // A drive at power-on: every channel closed (unwritten files are written
 // first), status 73,CBM DOS V2.6 1541,00,00.
@@ -45,3 +47,12 @@ void dos_flush_all();
 
 // True while some drive has a file open that is not written yet.
 bool dos_writing();
+
+// A drive's DOS in its snapshot section: the status and the command
+// channel's bytes, and every open channel with its bytes and position (a
+// file read keeps its content, a file written the bytes written so far).
+// Loading with `apply` replaces the channels without writing the files
+// they had open: that run is left, and its files were never closed.
+// False when a field is of the wrong size or value.
+void dos_save_state(unsigned unit, std::vector<uint8_t>& body);
+bool dos_load_state(unsigned unit, const std::vector<FieldView>& found, bool apply);

@@ -1,4 +1,4 @@
-// Drive 8's section of a snapshot (core/snapshot.h).
+// The sections of drives 8 to 11 in a snapshot (core/snapshot.h).
 #pragma once
 
 void add_drive_state();

@@ -202,6 +202,41 @@ void end_on_pending_signal() {
 
 }  // namespace
 
+void bus_save_state(unsigned unit, std::vector<uint8_t>& body) {
+    if (bus.listener == unit) {
+        put_number(body, "bus_listen_mode", unsigned(bus.listening), 1);
+        put_number(body, "bus_listen_channel", bus.listen_channel, 1);
+        if (bus.listening == Listen::OPENING) put_field(body, "bus_name", bus.name.data(), uint32_t(bus.name.size()));
+    }
+    if (bus.talker == unit) put_number(body, "bus_talk_channel", bus.talk_channel, 1);
+}
+
+bool bus_load_state(unsigned unit, const std::vector<FieldView>& found, bool apply) {
+    uint64_t mode = 0, listen_channel = 0, talk_channel = 0;
+    if (!get_number(found, "bus_listen_mode", 1, mode) || mode > unsigned(Listen::OPENING) ||
+        !get_number(found, "bus_listen_channel", 1, listen_channel) || listen_channel > CHANNEL_MASK ||
+        !get_number(found, "bus_talk_channel", 1, talk_channel) || talk_channel > CHANNEL_MASK)
+        return false;
+    if (!apply) return true;
+    if (find_field(found, "bus_listen_mode")) {
+        bus.listener = unit;
+        bus.listening = Listen(mode);
+        bus.listen_channel = unsigned(listen_channel);
+        const FieldView* name = find_field(found, "bus_name");
+        bus.name = name ? std::string(reinterpret_cast<const char*>(name->data), name->size) : "";
+    } else if (bus.listener == unit) {
+        bus.listener = 0;
+        bus.listening = Listen::NONE;
+    }
+    if (find_field(found, "bus_talk_channel")) {
+        bus.talker = unit;
+        bus.talk_channel = unsigned(talk_channel);
+    } else if (bus.talker == unit) {
+        bus.talker = 0;
+    }
+    return true;
+}
+
 void add_serial_bus_traps() {
     static bool flush_at_exit = false;
     if (!std::exchange(flush_at_exit, true)) {

@@ -3,8 +3,10 @@
 // come out of the following frames exactly as the run that was never
 // stopped. The whole state is compared, picture included. The sessions: the
 // real ROMs on both standards loading from tape in real time with drive 8
-// holding a folder; raster-timed bands on both chips; interlaced fields.
+// holding a folder, and a BASIC program writing and reading files on it;
+// raster-timed bands on both chips; interlaced fields.
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
@@ -18,6 +20,7 @@
 #include "core/via.h"
 #include "core/vic.h"
 #include "devices/datasette.h"
+#include "devices/dos.h"
 #include "devices/drive8.h"
 #include "files/fileio.h"
 #include "files_support.h"
@@ -27,7 +30,8 @@
 namespace {
 
 using State = std::vector<uint8_t>;
-constexpr unsigned FRAMES_AFTER = 3;  // both fields of an interlaced picture drawn again
+constexpr unsigned FRAMES_AFTER = 3;
+constexpr unsigned FILE_RUN_FRAMES = 260;  // both fields of an interlaced picture drawn again
 
 std::string part_differing(const State& a, const State& b) {
     if (a.size() != b.size()) return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
@@ -168,6 +172,69 @@ TEST_P(Snapshot, LoadedAtRandomMomentsOfATapeLoadRunsOnAsTheRunNeverStopped) {
     });
     EXPECT_NE(tape_status().find("PLAY"), std::string::npos);
     expect_same_runs(ref);
+}
+
+// A file written with PRINT#, then read back with GET# while a copy of it,
+// each byte doubled, is written. Loaded anywhere in that, into a machine
+// whose drive has other channels open and whose folder has lost every file,
+// the run ends as the one never stopped: the same machine and the same copy
+// (the file read, or written so far, comes from the snapshot).
+const char* const FILE_PROGRAM[] = {
+    "10 OPEN2,8,2,\"@0:LOG,S,W\":FORI=1TO24:PRINT#2,\"LINE\"I:NEXT:CLOSE2",
+    "20 OPEN3,8,3,\"LOG,S,R\":OPEN4,8,4,\"@0:COPY,S,W\"",
+    "30 GET#3,A$:E=ST:S=S+ASC(A$+CHR$(0)):PRINT#4,A$A$;:IFE=0GOTO30",
+    "40 CLOSE4:CLOSE3:PRINT\"SUM\"S",
+};
+
+TEST_P(Snapshot, LoadedAtRandomMomentsOfFilesOpenOnDrive8RunsOnAsTheRunNeverStopped) {
+    REQUIRE_ROMS();
+    const uint8_t timing = GetParam();
+    new_machine(timing);
+    ASSERT_NO_FATAL_FAILURE(read_real_roms(timing));
+    patch_rom_version();
+    insert_memory_expansion();
+    machine_start();
+    interrupt = intdef = 1;
+    for (int f = 0; f < 150; f++) run_frame();
+    for (std::string line : FILE_PROGRAM)
+        for (size_t at = 0; at < (line += "\r").size(); at += 8) {
+            const std::string part = line.substr(at, 8);
+            std::memcpy(memory + 0x277, part.data(), part.size());
+            memory[0xC6] = uint8_t(part.size());
+            for (int f = 0; f < 10 || memory[0xC6]; f++) run_frame();
+        }
+    capture_stdout([&] { ASSERT_TRUE(drive8_use_folder(dir.path)); });
+    const Reference ref = run_reference(FILE_RUN_FRAMES, 12, 3 + timing, [](unsigned f) {
+        if (f != 0) return;
+        std::memcpy(memory + 0x277, "RUN\r", 4);
+        memory[0xC6] = 4;
+    });
+    const std::string copy = read_file(dir.file("copy.seq"));
+    ASSERT_EQ(copy.size(), 2 * read_file(dir.file("log.seq")).size());
+    ASSERT_FALSE(copy.empty());
+    EXPECT_FALSE(dos_writing()) << "the program ended";
+
+    unsigned writing = 0;
+    for (const auto& [frame, bytes] : ref.saved) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path)) std::filesystem::remove(entry.path());
+        dos_open(8, 2, "#");
+        dos_open(8, 4, "@0:JUNK,S,W");
+        dos_write(8, 4, 'J');
+        dos_command(8, "Q");
+        scramble(frame & 1 ? 0xFF : 0x00);
+        ASSERT_EQ(load_machine_state(bytes.data(), bytes.size(), false).refusal, StateRefusal::NONE);
+        const bool open = dos_writing();
+        writing += open;
+        ASSERT_NO_FATAL_FAILURE(ref.expect_frames_as_before("saved in frame"));
+        while (frame_count < ref.last_frame) run_frame();
+        const State got = save_machine_state(true), &want = ref.at_frame_end.at(ref.last_frame);
+        ASSERT_TRUE(got == want) << "saved in frame " << frame << ", at the end: " << part_differing(got, want);
+        if (open) {
+            EXPECT_EQ(read_file(dir.file("copy.seq")), copy) << "saved in frame " << frame;
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.file("junk.seq"))) << "a file of the run left is not written";
+    }
+    EXPECT_GE(writing, ref.saved.size() / 3) << "snapshots taken with files open";
 }
 
 TEST_P(Snapshot, LoadedAtRandomMomentsOfARasterTimedPictureRunsOnAsTheRunNeverStopped) {
