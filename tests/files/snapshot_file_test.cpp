@@ -93,6 +93,10 @@ TEST_F(SnapshotFile, BadFilesAreRefusedWithOneLineAndTheMachineUntouched) {
     wide_pc[wide_pc.find("\x02pc") + 3] = 3;  // the field's size
     cases.push_back({"a field of another size", resealed(wide_pc),
                      "...refused: damaged (a field of the wrong size or value)\n"});
+    Bytes far_reply = good;
+    far_reply[far_reply.find("\x09reply_pos") + 14] = 5;  // beyond the drive's reply of no bytes
+    cases.push_back({"a drive's position beyond its bytes", resealed(far_reply),
+                     "...refused: its drive8 cannot be restored\n"});
     for (const Case& c : cases) {
         bool untouched = false;
         EXPECT_EQ(load(c.bytes, false, &untouched), c.said) << c.name;
