@@ -17,6 +17,7 @@ void add_serial_bus_traps();
 
 // The bus's part in a drive's snapshot section: whether the drive listens
 // (how, on which channel, an OPEN's name so far) or talks (on which channel).
-// Loading with `apply` makes it listen or talk as saved, or neither.
+// Loading with `apply` makes it listen or talk as saved, or neither. No
+// byte waits on the bus for its EOI: CIOUT's byte goes to the channel at once.
 void bus_save_state(unsigned unit, std::vector<uint8_t>& body);
 bool bus_load_state(unsigned unit, const std::vector<FieldView>& found, bool apply);
