@@ -6,7 +6,8 @@
 // is; otherwise patches of three bytes each, offset (16 bits) and value, to
 // a snapshot of a running test machine; bit 1 the checksum left as the
 // patches make it; bit 2 load with agreement to other ROMs or another
-// standard), then the file or the patches.
+// standard; bit 3 the offsets counted back from the end, where the devices'
+// sections are), then the file or the patches.
 //
 // Checked: no access outside the 64 KB image or the frame image; a refused
 // load changes nothing of the machine's state; a load that was accepted
@@ -16,12 +17,14 @@
 #include "core/memory.h"
 #include "core/snapshot.h"
 #include "core/tarvikon.h"
+#include "devices/dos.h"
 #include "fuzz_support.h"
 
 namespace {
 
 // Snapshot bytes of a test machine part-way through a little program that
-// writes the screen and the VIC's colours (made once).
+// writes the screen and the VIC's colours, with a block buffer open on
+// drive 8 (made once).
 const std::vector<uint8_t>& base_snapshot() {
     static const std::vector<uint8_t> bytes = [] {
         fuzz_new_machine(1);
@@ -30,6 +33,8 @@ const std::vector<uint8_t>& base_snapshot() {
         Register.PC = 0x0200;
         interrupt = intdef = 1;
         for (int i = 0; i < 5000; i++) run_turn();
+        dos_open(8, 2, "#");
+        dos_write(8, 2, 0x42);
         return save_machine_state(true);
     }();
     return bytes;
@@ -52,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.assign(in.rest(), in.rest() + in.left());
     } else {
         while (in.left() >= 3) {
-            const size_t at = in.word();
+            const size_t at = mode & 8 ? file.size() - 1 - in.word() : in.word();
             const uint8_t value = in.byte();
             if (at < file.size()) file[at] = value;
         }
