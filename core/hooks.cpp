@@ -7,9 +7,22 @@
 
 namespace {
 
-constexpr unsigned MAX_FRAME_CALLS = 8;
-FrameCall frame_calls[MAX_FRAME_CALLS];
-unsigned frame_call_count = 0;
+// A list of calls, each in it once, run in the order they were added.
+struct CallList {
+    static constexpr unsigned MAX_CALLS = 8;
+    FrameCall calls[MAX_CALLS];
+    unsigned count = 0;
+
+    void add(FrameCall call) {
+        for (unsigned i = 0; i < count; i++)
+            if (calls[i] == call) return;
+        if (count < MAX_CALLS) calls[count++] = call;
+    }
+    void run() const {
+        for (unsigned i = 0; i < count; i++) calls[i]();
+    }
+};
+CallList frame_calls, between_frames_calls;
 
 constexpr unsigned MAX_KERNAL_TRAPS = 16;
 constexpr unsigned MAX_TRAP_GROUPS = 4;
@@ -85,33 +98,13 @@ uint8_t kernal_byte(uint16_t addr) {
     return memory[addr];
 }
 
-void add_frame_call(FrameCall call) {
-    for (unsigned i = 0; i < frame_call_count; i++)
-        if (frame_calls[i] == call) return;
-    if (frame_call_count < MAX_FRAME_CALLS) frame_calls[frame_call_count++] = call;
-}
-
-void run_frame_calls() {
-    for (unsigned i = 0; i < frame_call_count; i++) frame_calls[i]();
-}
-
-namespace {
-constexpr unsigned MAX_BETWEEN_CALLS = 4;
-FrameCall between_calls[MAX_BETWEEN_CALLS];
-unsigned between_call_count = 0;
-}  // namespace
+void add_frame_call(FrameCall call) { frame_calls.add(call); }
+void run_frame_calls() { frame_calls.run(); }
 
 FrameCall input_reached_call = nullptr;
 
-void add_between_frames_call(FrameCall call) {
-    for (unsigned i = 0; i < between_call_count; i++)
-        if (between_calls[i] == call) return;
-    if (between_call_count < MAX_BETWEEN_CALLS) between_calls[between_call_count++] = call;
-}
-
-void run_between_frames_calls() {
-    for (unsigned i = 0; i < between_call_count; i++) between_calls[i]();
-}
+void add_between_frames_call(FrameCall call) { between_frames_calls.add(call); }
+void run_between_frames_calls() { between_frames_calls.run(); }
 
 // ---- the machine's clock ---------------------------------------------------------
 

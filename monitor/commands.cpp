@@ -174,7 +174,7 @@ bool cmd_memory(const Args& a, std::string& out) {
             const uint8_t b = memory[addr + i];
             hex += format(" %02X", b);
             const uint8_t c = b & 0x7F;
-            petscii += c >= 0x20 && c < 0x60 ? char(c) : c >= 0x60 ? '.' : '.';
+            petscii += c >= 0x20 && c < 0x60 ? char(c) : '.';
             screen += screen_code_utf8(b, false);
         }
         out += hex + "  " + petscii + std::string(8 - petscii.size(), ' ') + "  " + screen + "\n";

@@ -40,11 +40,7 @@ void host_input(std::mt19937& random) {
 }
 
 std::vector<std::vector<uint8_t>> session(unsigned seed, bool (*start)(), bool with_input = true) {
-    new_machine(1);
-    read_real_roms(1);
-    patch_rom_version();
-    insert_memory_expansion();
-    machine_start();
+    start_real_machine(1);
     frame_count = 0;
     vic_drawn = {};
     std::memset(frame_image, 0, FRAME_ALLOC_BYTES);

@@ -150,11 +150,7 @@ protected:
 TEST_P(Snapshot, LoadedAtRandomMomentsOfATapeLoadRunsOnAsTheRunNeverStopped) {
     REQUIRE_ROMS();
     const uint8_t timing = GetParam();
-    new_machine(timing);
-    ASSERT_NO_FATAL_FAILURE(read_real_roms(timing));
-    patch_rom_version();
-    insert_memory_expansion();
-    machine_start();
+    ASSERT_NO_FATAL_FAILURE(start_real_machine(timing));
     interrupt = intdef = 1;
     for (int f = 0; f < 150; f++) run_frame();  // READY, the cursor blinking
     const std::vector<uint8_t> tape = kernal_tap({{1, 0x1001, 0x1004, "ONE", {1, 2, 3}}});
@@ -189,11 +185,7 @@ const char* const FILE_PROGRAM[] = {
 TEST_P(Snapshot, LoadedAtRandomMomentsOfFilesOpenOnDrive8RunsOnAsTheRunNeverStopped) {
     REQUIRE_ROMS();
     const uint8_t timing = GetParam();
-    new_machine(timing);
-    ASSERT_NO_FATAL_FAILURE(read_real_roms(timing));
-    patch_rom_version();
-    insert_memory_expansion();
-    machine_start();
+    ASSERT_NO_FATAL_FAILURE(start_real_machine(timing));
     interrupt = intdef = 1;
     for (int f = 0; f < 150; f++) run_frame();
     for (std::string line : FILE_PROGRAM)
@@ -241,9 +233,7 @@ TEST_P(Snapshot, LoadedAtRandomMomentsOfARasterTimedPictureRunsOnAsTheRunNeverSt
     const uint8_t timing = GetParam();
     new_machine(timing);
     if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
-    interrupt = intdef = 1;
-    while (memory[Register.PC]) run_step();
-    Register.PC = 0x0203;
+    run_test_program_set_up();
     expect_same_runs(run_reference(60, 8, 7 + timing));
 }
 

@@ -14,13 +14,11 @@
 namespace {
 
 // The programs' header after their first JMP: handler, expected table, cases.
-constexpr uint16_t HANDLER = 0x0203, EXPECTED = 0x0205, CASES = 0x0207;
+constexpr uint16_t EXPECTED = 0x0205, CASES = 0x0207;
 constexpr uint16_t RESULTS = 0x20;
 
 bool load_with_handler(const std::string& name) {
-    if (!load_test_program(name)) return false;
-    const uint8_t jump[3] = {0x4C, memory[HANDLER], memory[HANDLER + 1]};
-    std::memcpy(memory + IRQ_ENTRY, jump, 3);
+    if (!load_test_program_with_handler(name)) return false;
     std::memset(memory + RESULTS, 0x55, memory[CASES]);
     return true;
 }
@@ -58,10 +56,8 @@ TEST(Timing, TheNextRowStartsByTheColumnsFetchedNotByTheCountAtTheLineEnd) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);
         if (!load_test_program(timing ? "row_step_71" : "row_step_65")) SKIP_OR_FAIL("row_step not built");
-        interrupt = intdef = 1;
-        while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
+        run_test_program_set_up();
         line_cycles = 0;
-        Register.PC = 0x0203;
         for (const auto& [n1, n2] : {std::pair{13, 16}, {16, 13}, {11, 5}}) {
             memory[0x10] = uint8_t(n1);
             memory[0x11] = uint8_t(n2);

@@ -98,9 +98,7 @@ std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
     new_machine(timing);
     std::vector<MachineState> states;
     if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) return states;
-    interrupt = intdef = 1;
-    while (memory[Register.PC]) run_step();
-    Register.PC = 0x0203;
+    run_test_program_set_up();
     for (int f = 0; f < 4; f++) {
         frame();
         states.push_back(capture());
@@ -114,9 +112,7 @@ std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
 std::vector<MachineState> timing_session(const std::string& program, uint8_t timing, int frames, void (*frame)()) {
     new_machine(timing);
     std::vector<MachineState> states;
-    if (!load_test_program(program)) return states;
-    const uint8_t handler_jump[3] = {0x4C, memory[0x0203], memory[0x0204]};
-    std::memcpy(memory + IRQ_ENTRY, handler_jump, 3);
+    if (!load_test_program_with_handler(program)) return states;
     const uint8_t stop[5] = {0x4C, 0x00, 0x0F, 0x00, 0x0F};  // BRK's vector to a JMP to itself
     std::memcpy(memory + 0x0F00, stop, 3);
     std::memcpy(memory + 0xFFFE, stop + 3, 2);

@@ -550,10 +550,8 @@ TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
     for (uint8_t timing : {0, 1}) {
         new_machine(timing);
         if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
-        interrupt = intdef = 1;
-        while (memory[Register.PC]) run_step();  // the set-up ends at a BRK
+        run_test_program_set_up();
         line_cycles = 0;
-        Register.PC = 0x0203;
         const std::string text =
             std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');
         const std::string border = std::string(52, '5') + std::string(96, '2') + std::string(112, '5');

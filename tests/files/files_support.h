@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/tarvikon.h"
 #include "files/fileio.h"
 #include "support.h"
 
@@ -67,6 +68,16 @@ inline void read_real_roms(uint8_t timing) {
     ASSERT_EQ(readrom(shared_path(timing ? "roms/kernel.pal" : "roms/kernel.ntsc").c_str(), 0xE000, 8192), 0);
     ASSERT_EQ(readrom(shared_path("roms/basic.rom").c_str(), 0xC000, 8192), 0);
     ASSERT_EQ(readrom(shared_path("roms/chargen.rom").c_str(), 0x8000, 4096), 0);
+}
+
+// A machine of the timing started on the real ROMs as the program starts
+// it (version patch, expansion), before its first frame.
+inline void start_real_machine(uint8_t timing) {
+    new_machine(timing);
+    ASSERT_NO_FATAL_FAILURE(read_real_roms(timing));
+    patch_rom_version();
+    insert_memory_expansion();
+    machine_start();
 }
 
 inline size_t count_of(const std::string& text, const std::string& needle) {

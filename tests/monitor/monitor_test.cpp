@@ -23,11 +23,7 @@ namespace {
 const int PORT = 20000 + getpid() % 30000;
 
 void boot() {
-    new_machine(1);
-    ASSERT_NO_FATAL_FAILURE(read_real_roms(1));
-    patch_rom_version();
-    insert_memory_expansion();
-    machine_start();
+    ASSERT_NO_FATAL_FAILURE(start_real_machine(1));
     for (int i = 0; i < 150; i++) run_frame();
     static bool listening = false;
     if (!listening) {

@@ -77,3 +77,16 @@ bool load_test_program(const std::string& name) {
     Register.PC = 0x0200;
     return !bytes.empty();
 }
+
+bool load_test_program_with_handler(const std::string& name) {
+    if (!load_test_program(name)) return false;
+    const uint8_t jump[3] = {0x4C, memory[0x0203], memory[0x0204]};
+    std::memcpy(memory + IRQ_ENTRY, jump, 3);
+    return true;
+}
+
+void run_test_program_set_up() {
+    interrupt = intdef = 1;
+    while (memory[Register.PC]) run_step();
+    Register.PC = 0x0203;
+}

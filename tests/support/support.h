@@ -57,3 +57,11 @@ std::string read_file(const std::string& path);
 // A 6502 test program assembled from tests/asm, put at $0200 with PC there;
 // false when it was not built.
 bool load_test_program(const std::string& name);
+
+// The same for a program whose word at $0203 is its interrupt handler: a
+// JMP to it is put at the kernal's IRQ entry.
+bool load_test_program_with_handler(const std::string& name);
+
+// Runs a loaded program's set-up, with the machine's interrupts on, up to
+// the BRK that ends it, and points PC at its main part ($0203).
+void run_test_program_set_up();
