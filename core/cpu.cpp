@@ -215,24 +215,31 @@ HOT Address effective(const Cpu& s) {
     }
 }
 
-// Before a chip register sees an access: the chip finds the instruction's
-// own PC, the beam at the instruction's start and the timers in the
-// access's own bus cycle (`access`, counted from 0, of an instruction of
-// `cycles`); the instruction's interrupt poll, two cycles before its end,
-// comes first when the access is not earlier. The run ends after this
-// instruction.
-HOT void before_chip(Cpu& s, int cycles, int access) {
-    Register.PC = uint16_t(s.pc);
-    const int32_t start = int32_t((run_state.budget - s.left) >> CYCLE_SHIFT);
-    catch_up_step(start, start + cycles - 2, start + access);
+HOT void end_run_after_this(Cpu& s) {
     run_state.budget -= s.left;
     s.left = 0;
 }
 
+// Before a chip sees an access at `addr`: the chip finds the instruction's
+// own PC and the beam at the instruction's start. A VIA also finds the
+// timers in the access's own bus cycle (`access`, counted from 0, of an
+// instruction of `cycles`), with the instruction's interrupt poll, two
+// cycles before its end, first when the access is not earlier; and as the
+// access may change the timers or the lines, the run ends after this
+// instruction.
+HOT void before_chip(Cpu& s, uint16_t addr, int cycles, int access) {
+    Register.PC = uint16_t(s.pc);
+    const int32_t start = int32_t((run_state.budget - s.left) >> CYCLE_SHIFT);
+    if (!reaches_via(addr)) return catch_up_beam(start);
+    catch_up_step(start, start + cycles - 2, start + access);
+    end_run_after_this(s);
+}
+
 struct BeforeChip {
     Cpu& s;
+    uint16_t addr;
     int cycles, access;
-    HOT void operator()() const { before_chip(s, cycles, access); }
+    HOT void operator()() const { before_chip(s, addr, cycles, access); }
 };
 
 // The bus cycles of the data accesses, counted from 0, in an instruction of
@@ -240,10 +247,10 @@ struct BeforeChip {
 // cycle; a read-modify-write reads three cycles before its end, makes the
 // second read in the next cycle and writes in the last.
 HOT uint8_t read_bus(Cpu& s, uint16_t a, int cycles, int access) {
-    return ::read_bus(s.mem, a, BeforeChip{s, cycles, access});
+    return ::read_bus(s.mem, a, BeforeChip{s, a, cycles, access});
 }
 HOT void write_bus(Cpu& s, uint16_t a, uint8_t v, int cycles, int access) {
-    ::write_bus(s.mem, a, v, BeforeChip{s, cycles, access});
+    ::write_bus(s.mem, a, v, BeforeChip{s, a, cycles, access});
 }
 
 template <bool bus>
@@ -559,7 +566,7 @@ HOT int exec(Cpu& s) {
             if constexpr (path.write_bus)
                 if ((a.ea & 0xF000) == IO_BASE) [[unlikely]] {
                     BUS_TRACE('W', a.ea);
-                    before_chip(s, cyc, cyc - 2);
+                    before_chip(s, a.ea, cyc, cyc - 2);
                     write_io(a.ea, m);
                 }
             store<path.write_bus>(s, a.ea, modify<op, v>(s, m, carry_source), cyc, cyc - 1);
@@ -663,6 +670,8 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
                 CONTINUE_RUN(s, e.cycles, 2, s.p);
             }
         const int n = exec<e.op, e.mode, e.access, e.cycles, variant>(s);
+        if constexpr (e.op == CLI || e.op == PLP || e.op == RTI)
+            if (run_ends_when_i_clears) end_run_after_this(s);
         // The poll's exceptions: a taken branch in its page polls in its
         // first cycle; CLI, SEI and PLP poll with I as it was before them.
         constexpr bool i_after_poll = e.op == CLI || e.op == SEI || e.op == PLP;
@@ -692,6 +701,7 @@ static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that 
 }  // namespace
 
 InterruptPoll last_interrupt_poll{2, false};
+bool run_ends_when_i_clears = false;
 
 int32_t run_instructions(int32_t budget) { return run(budget, -1); }
 

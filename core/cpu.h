@@ -32,6 +32,10 @@ struct InterruptPoll {
 };
 extern InterruptPoll last_interrupt_poll;
 
+// Set while an interrupt request waits for I to clear: a run then ends
+// after CLI, PLP or RTI, whose poll may take it.
+extern bool run_ends_when_i_clears;
+
 // One instruction as if `opcode` stood at PC (a trap point's own instruction).
 void execute_opcode(uint8_t opcode);
 

@@ -47,6 +47,11 @@ using IoWriteHandler = bool (*)(uint16_t& addr, uint8_t& value);
 extern IoReadHandler io_read[IO_DISPATCH_SIZE];
 extern IoWriteHandler io_write[IO_DISPATCH_SIZE];
 
+// The VIAs' page. An access there may change the timers or the interrupt
+// lines; the other chip accesses (the VIC, colour RAM, the RAM the VIC
+// reads) change nothing but the picture.
+inline bool reaches_via(uint16_t addr) { return (addr & 0xFF00) == 0x9100; }
+
 // Fills the dispatch table from the chips' register tables.
 void install_io_handlers();
 
@@ -76,8 +81,8 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
 
 // Whether a processor read at `addr` is a plain read of the image, and a
 // write a plain store into it: no chip, no open bus, no trap point, no
-// protected or watched memory. The processor takes a shorter path when
-// they are.
+// protected memory, no memory the VIC reads while it draws. The processor
+// takes a shorter path when they are.
 //
 // Blocks 0 and 1, where most data lies, always read the image; for the
 // others the read test is SLOW_READ_MASK and the I/O block in one: bit 8,
@@ -152,15 +157,17 @@ template <class BeforeChip>
 
 // The same rules as write_bus's, in the order of the most frequent writes:
 // blocks 0 and 1, where the VIC may be watching a page, then the blocks
-// that take a write only as RAM.
+// that take a write only as RAM, then colour RAM.
 [[gnu::always_inline]] inline bool plain_write(uint16_t addr) {
 #ifdef TARVIKON_BUS_TRACE
     if (bus_trace_hook) return false;
 #endif
     static_assert(WRITE_RULE[0] == WR_LOW && WRITE_RULE[1] == WR_ALWAYS);
-    if (addr < 0x2000) return !vic_pages[addr >> 8] && (addr < 0x0400 || addr >= 0x1000 || rombank[0] == BLOCK_RAM);
+    if (addr < 0x2000)
+        return (!vic_pages[addr >> 8] || !frame_drawn()) && (addr < 0x0400 || addr >= 0x1000 || rombank[0] == BLOCK_RAM);
     unsigned block = addr >> 12;
-    return WRITE_RULE[block] == WR_IF_RAM && rombank[block] == BLOCK_RAM;
+    if (WRITE_RULE[block] == WR_IF_RAM) return rombank[block] == BLOCK_RAM;
+    return uint16_t(addr - COLOR_RAM_START) <= COLOR_RAM_END - COLOR_RAM_START && !frame_drawn();
 }
 
 inline void WRITMEM(uint16_t addr, uint8_t value) {

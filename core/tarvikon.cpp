@@ -146,6 +146,19 @@ void machine_start() {
 
 namespace {
 
+// In a frame that is not drawn, with no cycle call waiting, the end of a
+// line does nothing but count on to the next, unless it ends the frame.
+bool lines_only_count() { return intdef != 1 && !frame_ready && !cycle_call_armed; }
+
+// Such line ends that the beam has passed in a turn (see turn_budget).
+void count_passed_lines() {
+    while (line_cycles >= scanline && raster < last_line + field_extra && lines_only_count()) {
+        raster++;
+        line_start_cycle += scanline;
+        line_cycles = uint16_t(line_cycles - scanline);
+    }
+}
+
 // The beam is brought to the start of the instruction that reached a
 // chip, the timers to that access's cycle.
 int32_t& step_caught_up = step_catch_up.beam;
@@ -192,6 +205,7 @@ void finish_turn() {
     }
 
     line_cycles = uint16_t(line_cycles + elapsed);
+    count_passed_lines();
     if (line_cycles < step_limit) return;
     if (cycle_call_armed) run_due_cycle_call();
     if (line_cycles < scanline) return;
@@ -231,23 +245,30 @@ void finish_turn() {
 
 // The cycles a turn may take: up to the end of the line or a device's
 // cycle call, and up to the instruction whose interrupt poll can see a
-// timer's flag rise. One instruction while a chip
-// asks for an interrupt (it is taken after the next instruction, or waits
-// for CLI, PLP or RTI to clear I) and while the delay after every
-// instruction is set.
+// timer's flag rise. While line ends only count, the turn may run on to the
+// end of the frame's last line. One instruction while an interrupt is due (it is taken
+// after the next instruction) and while the delay after every instruction
+// is set; a request that waits for I to clear ends the turn at CLI, PLP or
+// RTI.
 int32_t turn_budget() {
-    if (delay_loop || interrupt_requested()) return 1;
-    const uint32_t to_limit = step_limit > line_cycles ? step_limit - line_cycles : 1;
+    if (delay_loop || interrupt_due(Flags[FLAG_I], run_ends_when_i_clears)) return 1;
+    uint32_t to_limit = step_limit > line_cycles ? step_limit - line_cycles : 1;
+    const uint32_t frame_lines = last_line + field_extra;
+    if (lines_only_count() && raster < frame_lines) to_limit += (frame_lines - raster) * scanline;
     return int32_t(std::min(to_limit, cycles_before_timer_event()));
 }
 
 }  // namespace
 
+void catch_up_beam(int32_t start) {
+    if (start <= step_caught_up) return;
+    line_cycles = uint16_t(line_cycles + (start - step_caught_up));
+    step_caught_up = start;
+    count_passed_lines();
+}
+
 void catch_up_step(int32_t start, int32_t poll, int32_t access) {
-    if (start > step_caught_up) {
-        line_cycles = uint16_t(line_cycles + (start - step_caught_up));
-        step_caught_up = start;
-    }
+    catch_up_beam(start);
     // The poll comes before an access in the same or a later cycle: an
     // access changes the lines from the cycle after its own.
     if (access >= poll && !lines_polled) poll_lines(poll, access, false);
@@ -260,21 +281,20 @@ void run_step() {
 }
 
 // Nothing the loop sees between two instructions changes within a turn's
-// budget, except through a chip register, and the processor ends its run
-// after an instruction that reaches one; until then catch_up_step() keeps
-// the timers and the beam where each instruction expects them.
-void run_turn() {
+// budget, except through a VIA, and the processor ends its run after an
+// instruction that reaches one; until then catch_up_step() and
+// catch_up_beam() keep the timers and the beam where each instruction
+// expects them.
+bool run_turn() {
+    const uint16_t raster_before = raster;
+    const uint32_t frames_before = frame_count;
     run_instructions(turn_budget());
     finish_turn();
+    return raster < raster_before || frame_count != frames_before;
 }
 
 void run_frame() {
-    // The frame ends when the raster position falls back (normally from the
-    // last line to 0; a reset inside the frame also ends it).
-    for (;;) {
-        uint16_t before = raster;
-        run_turn();
-        if (raster < before) return;
+    while (!run_turn()) {
     }
 }
 

@@ -85,8 +85,11 @@ void run_step();
 
 // One turn of the main loop: as many instructions as run before the loop
 // could see anything change between two of them, then the same as a step.
-// The program runs in turns; a turn of one instruction is a step.
-void run_turn();
+// The program runs in turns; a turn of one instruction is a step. Returns
+// true when the frame ended in the turn: the raster position fell back
+// (normally from the last line to 0; a reset inside the frame also ends
+// it), or a turn through a whole undrawn frame brought it round again.
+bool run_turn();
 
 // The processor's calls around a run. start_catch_up() begins a run;
 // catch_up_step() comes before a chip register sees an access in the middle
@@ -102,6 +105,8 @@ struct StepCatchUp {
 extern StepCatchUp step_catch_up;
 inline void start_catch_up() { step_catch_up = {0, 0, false}; }
 void catch_up_step(int32_t start, int32_t poll, int32_t access);
+// The beam alone, for an access that reaches no VIA.
+void catch_up_beam(int32_t start);
 
 // Runs turns until the raster position wraps to line 0 (one emulated frame).
 void run_frame();

@@ -366,7 +366,11 @@ void update_interrupt_lines() {
     irq_low = interrupt_line(Via2);
 }
 
-bool interrupt_requested() { return requests_interrupt(Via1) || requests_interrupt(Via2); }
+bool interrupt_due(bool i_set, bool& irq_waits) {
+    const bool irq = requests_interrupt(Via2);
+    irq_waits = irq && i_set;
+    return (!nmi_low && requests_interrupt(Via1)) || (irq && !i_set);
+}
 
 namespace {
 // The cycle, counted from now, in which a timer can show $FFFF first: with

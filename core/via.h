@@ -96,9 +96,11 @@ void reset_vias();
 // IFR bit 7 of both.
 void update_interrupt_lines();
 
-// True while either chip asks for an interrupt (an enabled flag is set),
-// as update_interrupt_lines() would find.
-bool interrupt_requested();
+// True when the processor's next interrupt poll takes an interrupt: the
+// first chip's request has risen since the last poll, or the second chip's
+// stands while I is clear (`i_set` false). `irq_waits` is set while the
+// second chip's request stands with I set.
+bool interrupt_due(bool i_set, bool& irq_waits);
 
 // The cycles from now to the end of the first instruction that can see a
 // timer's flag rise in its interrupt poll: the cycle in which a timer shows

@@ -375,7 +375,7 @@ inline unsigned image_row(unsigned r) { return field_odd ? FRAME_LINES + r : r; 
 }  // namespace
 
 void vic_catch_up() {
-    if (intdef != 1 || raster >= FRAME_LINES) return;
+    if (!frame_drawn() || raster >= FRAME_LINES) return;
     const int shown = int(PIXELS_PER_CYCLE) * (int(access_cycle() + WRITE_DELAY) - int(BEAM_LEAD));
     if (shown <= 0) return;
     const unsigned row = image_row(raster), to = std::min(unsigned(shown), FRAME_CELLS);

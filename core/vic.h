@@ -62,6 +62,10 @@ void wire_vic();
 // drawn yet, or all of it.
 void render_line();
 
+// Whether the current frame is drawn: only then does a write need the
+// beam to catch up first.
+inline bool frame_drawn() { return intdef == 1; }
+
 // Draws the current line up to where the beam is when the instruction being
 // executed makes its bus access, so that what it writes shows from there on.
 void vic_catch_up();

@@ -237,9 +237,12 @@ void checked_frame() {
             run.stop_pending = false;
             stop(run.reason);
         }
+        if (!needs_steps()) {
+            if (run_turn()) break;
+            continue;
+        }
         const uint16_t before = raster;
-        if (needs_steps()) checked_step();
-        else run_turn();
+        checked_step();
         if (raster < before) break;
     }
     update_frame_runner();

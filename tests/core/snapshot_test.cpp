@@ -77,9 +77,7 @@ Reference run_reference(unsigned frames, unsigned saves, unsigned seed,
         const uint32_t turn_to_save = save_in_frame[f] ? random() % 250 : UINT32_MAX;
         for (uint32_t turn = 0;; turn++) {
             if (turn == turn_to_save) ref.saved.push_back({frame_count, save_machine_state(true)});
-            const uint16_t before = raster;
-            run_turn();
-            if (raster < before) break;
+            if (run_turn()) break;
         }
         rewind_between_frames();
         ref.at_frame_end[frame_count] = save_machine_state(true);

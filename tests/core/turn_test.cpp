@@ -4,7 +4,8 @@
 // a BASIC program that reads the timers and the raster line and writes the
 // VIC, then RUN/STOP with RESTORE (an NMI); a program writing the VIC at
 // fixed cycles of each line, and programs that time interrupts to the cycle,
-// run on both chips.
+// run on both chips, with every frame drawn and with one in three (the
+// turns then run through the undrawn frames' lines).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -47,6 +48,16 @@ std::string difference(const MachineState& a, const MachineState& b) {
     return "registers, flags, clock or chip state, byte " + std::to_string(at - MEMORY_SIZE - FRAME_ALLOC_BYTES);
 }
 
+// One frame in this many is drawn, from a blank picture, not the previous
+// session's.
+uint32_t drawn_one_in = 1;
+
+void draw_frames() {
+    interrupt = drawn_one_in;
+    intdef = 1;
+    std::memset(frame_image, 0, FRAME_ALLOC_BYTES);
+}
+
 void frame_in_steps() {
     for (uint16_t before = raster;; before = raster) {
         run_step();
@@ -68,7 +79,7 @@ std::vector<MachineState> basic_session(uint8_t timing, void (*frame)()) {
     patch_rom_version();
     insert_memory_expansion();
     machine_start();
-    interrupt = intdef = 1;
+    draw_frames();
 
     std::vector<MachineState> states;
     for (int f = 0; f < 260; f++) {
@@ -99,6 +110,7 @@ std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
     std::vector<MachineState> states;
     if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) return states;
     run_test_program_set_up();
+    draw_frames();
     for (int f = 0; f < 4; f++) {
         frame();
         states.push_back(capture());
@@ -116,9 +128,8 @@ std::vector<MachineState> timing_session(const std::string& program, uint8_t tim
     const uint8_t stop[5] = {0x4C, 0x00, 0x0F, 0x00, 0x0F};  // BRK's vector to a JMP to itself
     std::memcpy(memory + 0x0F00, stop, 3);
     std::memcpy(memory + 0xFFFE, stop + 3, 2);
-    interrupt = intdef = 1;
-    std::memset(frame_image, 0, FRAME_ALLOC_BYTES);  // not the previous session's picture...
-    for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);  // ...nor its screen
+    draw_frames();
+    for (uint16_t r = 0; r < 16; r++) WRITMEM(uint16_t(VIC_BASE + r), 0);  // not the previous session's screen
     for (int f = 0; f < frames; f++) {
         frame();
         states.push_back(capture());
@@ -134,8 +145,9 @@ void expect_same(const std::vector<MachineState>& steps, const std::vector<Machi
 
 TEST(Turns, FramesInTurnsLeaveTheMachineAsStepsDo) {
     REQUIRE_ROMS();
-    for (uint8_t timing : {1, 0}) {
-        SCOPED_TRACE(timing ? "PAL" : "NTSC");
+    for (const auto& [timing, every] : {std::pair{1, 1u}, {0, 1u}, {1, 3u}, {0, 3u}}) {
+        SCOPED_TRACE(std::string(timing ? "PAL" : "NTSC") + ", one frame in " + std::to_string(every) + " drawn");
+        drawn_one_in = every;
         const std::vector<MachineState> steps = basic_session(timing, frame_in_steps);
         const std::vector<MachineState> turns = basic_session(timing, run_frame);
         expect_same(steps, turns);
