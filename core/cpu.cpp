@@ -489,6 +489,42 @@ HOT void jump_indirect(Cpu& s) {
     s.pc = uint16_t(lo | hi << 8);
 }
 
+// A loop that waits for the raster: LDA $9004, then a branch back to it
+// (BNE, BEQ) or CMP #n and a branch back (BNE, BEQ, BCC, BCS), with `pc`
+// at its LDA, which has just read the register. While the register holds
+// that value, every pass does what this one does and nothing else, so the
+// passes the run has room for, short of the one that may reach its
+// budget, are taken at once: their cycles and instructions, nothing more.
+[[gnu::noinline]] void pass_raster_wait(Cpu& s, uint16_t pc) {
+    const uint8_t* m = s.mem;
+    const unsigned v = s.a;
+    uint16_t at = uint16_t(pc + 3);
+    unsigned cycles = 4, instructions = 2;
+    const bool compare = m[at] == 0xC9;
+    const unsigned n = m[uint16_t(at + 1)];
+    if (compare) {
+        at = uint16_t(at + 2);
+        cycles += 2;
+        instructions++;
+    }
+    const uint16_t offset_at = uint16_t(at + 1);
+    if (uint16_t(offset_at + 1 + int8_t(m[offset_at])) != pc) return;
+    bool taken;
+    switch (m[at]) {
+    case 0xD0: taken = compare ? v != n : v != 0; break;  // BNE
+    case 0xF0: taken = compare ? v == n : v == 0; break;  // BEQ
+    case 0xB0: taken = compare && v >= n; break;          // BCS
+    case 0x90: taken = compare && v < n; break;           // BCC
+    default: return;
+    }
+    if (!taken) return;
+    cycles += ((pc ^ offset_at) & 0xFF00) ? 4 : 3;
+    const uint64_t pass = uint64_t(cycles) * ONE_CYCLE + instructions;
+    const uint64_t room = s.left / pass;  // this pass included
+    if (room < 2) return;
+    s.left -= std::min<uint64_t>(raster_value_holds() / cycles, room - 1) * pass;
+}
+
 // ---- the generated handler --------------------------------------------------------------
 
 // Most handlers come in variants. The binary one assumes D clear and plain
@@ -670,6 +706,9 @@ void handler(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t l
                 CONTINUE_RUN(s, e.cycles, 2, s.p);
             }
         const int n = exec<e.op, e.mode, e.access, e.cycles, variant>(s);
+        if constexpr (e.op == LDA && e.mode == ABS && variant == Variant::FULL)
+            if (uint16_t(mem[uint16_t(pc + 1)] | mem[uint16_t(pc + 2)] << 8) == VIC_BASE + VIC_RASTER && !bus_traced())
+                pass_raster_wait(s, uint16_t(pc));
         if constexpr (e.op == CLI || e.op == PLP || e.op == RTI)
             if (run_ends_when_i_clears) end_run_after_this(s);
         // The poll's exceptions: a taken branch in its page polls in its

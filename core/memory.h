@@ -79,6 +79,15 @@ extern void (*bus_trace_hook)(char kind, uint16_t addr);
     } while (0)
 #endif
 
+// True while a test build traces the bus: every access then takes the full path.
+inline bool bus_traced() {
+#ifdef TARVIKON_BUS_TRACE
+    return bus_trace_hook != nullptr;
+#else
+    return false;
+#endif
+}
+
 // Whether a processor read at `addr` is a plain read of the image, and a
 // write a plain store into it: no chip, no open bus, no trap point, no
 // protected memory, no memory the VIC reads while it draws. The processor
@@ -94,9 +103,7 @@ constexpr auto NOT_PLAIN_READ = [] {
 }();
 
 [[gnu::always_inline]] inline bool plain_read(uint16_t addr) {
-#ifdef TARVIKON_BUS_TRACE
-    if (bus_trace_hook) return false;
-#endif
+    if (bus_traced()) return false;
     static_assert(SLOW_READ_MASK[0] == 0 && SLOW_READ_MASK[1] == 0);
     if (addr < 0x2000) return true;
     unsigned block = addr >> 12;
@@ -159,9 +166,7 @@ template <class BeforeChip>
 // blocks 0 and 1, where the VIC may be watching a page, then the blocks
 // that take a write only as RAM, then colour RAM.
 [[gnu::always_inline]] inline bool plain_write(uint16_t addr) {
-#ifdef TARVIKON_BUS_TRACE
-    if (bus_trace_hook) return false;
-#endif
+    if (bus_traced()) return false;
     static_assert(WRITE_RULE[0] == WR_LOW && WRITE_RULE[1] == WR_ALWAYS);
     if (addr < 0x2000)
         return (!vic_pages[addr >> 8] || !frame_drawn()) && (addr < 0x0400 || addr >= 0x1000 || rombank[0] == BLOCK_RAM);

@@ -72,6 +72,19 @@ unsigned beam_line() {
     return r + 1 > last_line + field_extra ? 0 : r + 1;
 }
 
+}  // namespace
+
+unsigned raster_value_holds() {
+    const unsigned lines = last_line + field_extra + 1;
+    unsigned line = raster, cycle = access_cycle();
+    for (; cycle >= scanline; cycle -= scanline) line = line + 1 < lines ? line + 1 : 0;
+    // It reads line / 2, which changes where the next even line or the next field begins.
+    const unsigned change = std::min((line | 1) + 1, lines);
+    return (change - line) * scanline - cycle - 1;
+}
+
+namespace {
+
 // Sound message code of each sound register, $900A-$900E.
 constexpr uint8_t SOUND_CODE[5] = {1, 2, 3, 4, 0};
 

@@ -62,6 +62,10 @@ void wire_vic();
 // drawn yet, or all of it.
 void render_line();
 
+// The cycles after the current instruction's bus access during which a
+// read of the raster register still gives what it gives in that access.
+unsigned raster_value_holds();
+
 // Whether the current frame is drawn: only then does a write need the
 // beam to catch up first.
 inline bool frame_drawn() { return intdef == 1; }

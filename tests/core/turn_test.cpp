@@ -3,9 +3,10 @@
 // frame exactly as a step at a time would leave it. Both kernals boot and run
 // a BASIC program that reads the timers and the raster line and writes the
 // VIC, then RUN/STOP with RESTORE (an NMI); a program writing the VIC at
-// fixed cycles of each line, and programs that time interrupts to the cycle,
-// run on both chips, with every frame drawn and with one in three (the
-// turns then run through the undrawn frames' lines).
+// fixed cycles of each line, one waiting for the raster in loops (which a
+// turn passes through at once), and programs that time interrupts to the
+// cycle run on both chips, with every frame drawn and with one in three
+// (the turns then run through the undrawn frames' lines).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -118,6 +119,19 @@ std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
     return states;
 }
 
+// The loops that wait for the raster, which a turn may pass through at once.
+std::vector<MachineState> raster_wait_session(uint8_t timing, void (*frame)()) {
+    new_machine(timing);
+    std::vector<MachineState> states;
+    if (!load_test_program("raster_wait")) return states;
+    draw_frames();
+    for (int f = 0; f < 8; f++) {
+        frame();
+        states.push_back(capture());
+    }
+    return states;
+}
+
 // A timing program with its interrupt handler at the IRQ entry: the
 // interrupt latency slides (with the taken-branch, CLI and SEI cases) and
 // the raster engine, whose interrupt meets every cycle of its loop.
@@ -157,6 +171,10 @@ TEST(Turns, FramesInTurnsLeaveTheMachineAsStepsDo) {
         const std::vector<MachineState> bands_steps = bands_session(timing, frame_in_steps);
         if (bands_steps.empty()) SKIP_OR_FAIL("raster_bands not built");
         expect_same(bands_steps, bands_session(timing, run_frame));
+        const std::vector<MachineState> wait_steps = raster_wait_session(timing, frame_in_steps);
+        if (wait_steps.empty()) SKIP_OR_FAIL("raster_wait not built");
+        expect_same(wait_steps, raster_wait_session(timing, run_frame));
+        EXPECT_GE(wait_steps.back()[2], 5 * 7) << "five waits ended in every frame";
         for (const std::string program : {"irq_latency", timing ? "raster_engine_71" : "raster_engine_65"}) {
             SCOPED_TRACE(program);
             const int frames = program == "irq_latency" ? 2 : 14;
