@@ -22,7 +22,7 @@ struct CallList {
         for (unsigned i = 0; i < count; i++) calls[i]();
     }
 };
-CallList frame_calls, between_frames_calls;
+CallList frame_calls, between_frames_calls, reset_calls;
 
 constexpr unsigned MAX_KERNAL_TRAPS = 16;
 constexpr unsigned MAX_TRAP_GROUPS = 4;
@@ -102,6 +102,9 @@ void add_frame_call(FrameCall call) { frame_calls.add(call); }
 void run_frame_calls() { frame_calls.run(); }
 
 FrameCall input_reached_call = nullptr;
+
+void add_reset_call(FrameCall call) { reset_calls.add(call); }
+void run_reset_calls() { reset_calls.run(); }
 
 void add_between_frames_call(FrameCall call) { between_frames_calls.add(call); }
 void run_between_frames_calls() { between_frames_calls.run(); }

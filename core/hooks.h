@@ -53,6 +53,13 @@ void add_frame_call(FrameCall call);
 // of line, so that the loop's per-step path keeps its registers free.
 void run_frame_calls();
 
+// ---- reset calls -------------------------------------------------------------------
+
+// Calls at the end of every reset of the machine, for what a device still
+// holds for the program that ran before it. Adding one again does nothing.
+void add_reset_call(FrameCall call);
+void run_reset_calls();
+
 // ---- between frames -----------------------------------------------------------------
 
 // Calls after every frame of the main loop, where the machine stands between

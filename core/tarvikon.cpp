@@ -337,6 +337,7 @@ void reset_tarvikon() {
     resize_main_window(scanline, overscan_set);
     overscan = overscan_set;
     config = 0;
+    run_reset_calls();
 }
 
 void shut_down_tarvikon() {

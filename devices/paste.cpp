@@ -91,6 +91,7 @@ void paste_text(const std::string& utf8) {
     next_key = 0;
     waiting += t.keys;
     add_frame_call(paste_at_frame_end);
+    add_reset_call(paste_clear);  // the rest was meant for the program a reset ends
 }
 
 void paste_at_frame_end() {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "core/tarvikon.h"
 #include "start/archive.h"
 #include "devices/paste.h"
 #include "files/fileutil.h"
@@ -43,7 +44,8 @@ TEST(Paste, TextBecomesTheKeysOfEitherCharacterSetAndCountsWhatTheVicLacks) {
     new_machine();
     EXPECT_EQ(capture_stdout([] { paste_text("{ok}"); }), "Pasted without 2 characters the VIC 20 does not have\n");
     EXPECT_EQ(paste_pending(), 2u);
-    paste_clear();
+    reset_tarvikon();
+    EXPECT_EQ(paste_pending(), 0u) << "a reset drops what is still to be typed";
 }
 
 // ---- archives -------------------------------------------------------------------------
