@@ -636,6 +636,7 @@ using Handler = void (*)(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz
     const uint64_t taken = uint64_t(cycles) * ONE_CYCLE + 1;                    \
     if (__builtin_sub_overflow(s.left, taken, &s.left)) [[unlikely]] {          \
         last_interrupt_poll = InterruptPoll{(lead), ((i_polled) & P_I) != 0};   \
+        last_step_cycles = int32_t(cycles);                                     \
         NEXT_HANDLER finish(s.mem, s.pc, s.a, s.sp, s.nz, s.left);              \
     }                                                                           \
     NEXT_HANDLER HANDLERS[s.mem[s.pc]](s.mem, s.pc, s.a, s.sp, s.nz, s.left)
@@ -660,14 +661,20 @@ OUT_OF_LINE void finish(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz,
 // run that meets one after other instructions ends before it. It leaves
 // `cycles` as it was, or as the trap's handler sets it.
 OUT_OF_LINE void halt(uint8_t* mem, size_t pc, size_t a, size_t sp, size_t nz, uint64_t left) {
-    // The instruction before it is not known here: its poll is taken as the usual one.
+    // The instruction before it is not known here: its poll is taken as the
+    // usual one, its count as the shortest.
     last_interrupt_poll = InterruptPoll{2, (run_state.flags.p & P_I) != 0};
-    if (left != run_state.budget) return finish(mem, pc, a, sp, nz, left);
+    if (left != run_state.budget) {
+        last_step_cycles = 2;
+        return finish(mem, pc, a, sp, nz, left);
+    }
     store_state(mem, pc, a, sp, nz);
     run_state.count = 1;
-    if (!run_state.forced && mem[pc] == TRAP_OPCODE && run_kernal_trap()) return;
-    show_halt_dialog();
-    Register.PC = uint16_t(pc + 1);
+    if (run_state.forced || mem[pc] != TRAP_OPCODE || !run_kernal_trap()) {
+        show_halt_dialog();
+        Register.PC = uint16_t(pc + 1);
+    }
+    last_step_cycles = cycles;
 }
 
 template <unsigned opcode, Variant v = Variant::BINARY>
@@ -740,6 +747,7 @@ static_assert(OPCODES[TRAP_OPCODE].op == HLT, "the trap opcode must be one that 
 }  // namespace
 
 InterruptPoll last_interrupt_poll{2, false};
+int32_t last_step_cycles = 0;
 bool run_ends_when_i_clears = false;
 
 int32_t run_instructions(int32_t budget) { return run(budget, -1); }

@@ -32,6 +32,10 @@ struct InterruptPoll {
 };
 extern InterruptPoll last_interrupt_poll;
 
+// The cycles of the last run's last instruction: the count a loop of single
+// steps would leave in `cycles`, which a halt opcode leaves as it is.
+extern int32_t last_step_cycles;
+
 // Set while an interrupt request waits for I to clear: a run then ends
 // after CLI, PLP or RTI, whose poll may take it.
 extern bool run_ends_when_i_clears;

@@ -91,7 +91,6 @@ void push_interrupt(uint16_t entry) {
     push_byte(uint8_t(Register.PC >> 8));
     push_byte(uint8_t(Register.PC));
     push_byte(compose_p());
-    cycles += INTERRUPT_CYCLES;
     Register.PC = entry;
 }
 
@@ -202,7 +201,11 @@ void finish_turn() {
     if (deliver_interrupts(poll.i_set)) {
         catch_up_via_timers(INTERRUPT_CYCLES);
         elapsed += INTERRUPT_CYCLES;
+        last_step_cycles += INTERRUPT_CYCLES;
     }
+    // What a loop of single steps leaves, so that a halt opcode, which
+    // counts `cycles` again, counts the step before it and not the turn.
+    cycles = last_step_cycles;
 
     line_cycles = uint16_t(line_cycles + elapsed);
     count_passed_lines();
