@@ -11,7 +11,6 @@
 // unchanged, from BASIC or machine code.
 #include "serial_bus.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <iterator>
 #include <string>
@@ -23,6 +22,7 @@
 #include "../core/cpu.h"
 #include "../core/hooks.h"
 #include "../core/memory.h"
+#include "../files/exit_work.h"
 
 namespace {
 
@@ -177,29 +177,6 @@ constexpr KernalTrap TRAPS[] = {
     {UNLISTEN.address, on_unlisten}, {ACPTR.address, on_acptr},
 };
 
-// A signal that ends the program while a file is open for writing waits
-// for the end of the frame, where the files are written and the signal is
-// raised again; without such a file, or at a second signal, it ends the
-// program at once as before.
-constexpr int EXIT_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
-volatile std::sig_atomic_t pending_signal = 0;
-
-void on_exit_signal(int signal_number) {
-    if (pending_signal || !dos_writing()) {
-        std::signal(signal_number, SIG_DFL);
-        std::raise(signal_number);
-        return;
-    }
-    pending_signal = signal_number;
-}
-
-void end_on_pending_signal() {
-    if (!pending_signal) return;
-    dos_flush_all();
-    std::signal(pending_signal, SIG_DFL);
-    std::raise(pending_signal);
-}
-
 }  // namespace
 
 void bus_save_state(unsigned unit, std::vector<uint8_t>& body) {
@@ -238,15 +215,6 @@ bool bus_load_state(unsigned unit, const std::vector<FieldView>& found, bool app
 }
 
 void add_serial_bus_traps() {
-    static bool flush_at_exit = false;
-    if (!std::exchange(flush_at_exit, true)) {
-        std::atexit(dos_flush_all);
-        for (int s : EXIT_SIGNALS) {
-            struct sigaction old;
-            // A handler someone else set stays.
-            if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) std::signal(s, on_exit_signal);
-        }
-    }
+    add_exit_work(dos_flush_all, dos_writing);  // files open for writing reach their media
     add_kernal_traps(fits, TRAPS, unsigned(std::size(TRAPS)));
-    add_frame_call(end_on_pending_signal);
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "../files/exit_work.h"
 #include "../files/fileutil.h"
 
 namespace {
@@ -45,6 +46,9 @@ bool path_escapes(const std::string& name) {
     return false;
 }
 
+// The sound process is a fork: only the process that made the folder removes it.
+bool folder_to_remove() { return !folder.empty() && getpid() == folder_owner; }
+
 bool make_folder() {
     if (!folder.empty()) return true;
     const char* tmp = std::getenv("TMPDIR");
@@ -52,7 +56,7 @@ bool make_folder() {
     if (!mkdtemp(pattern.data())) return false;  // mode 0700
     folder = pattern;
     folder_owner = getpid();
-    std::atexit(remove_archive_folder);
+    add_exit_work(remove_archive_folder, folder_to_remove);
     return true;
 }
 
@@ -187,8 +191,7 @@ std::vector<std::string> take_out_of_archives(const std::vector<const char*>& fi
 std::string archive_folder() { return folder; }
 
 void remove_archive_folder() {
-    // The sound process is a fork: only the process that made the folder removes it.
-    if (folder.empty() || getpid() != folder_owner) return;
+    if (!folder_to_remove()) return;
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     folder.clear();

@@ -35,6 +35,7 @@ std::string take_out_of_archive(const std::string& archive);
 std::vector<std::string> take_out_of_archives(const std::vector<const char*>& files);
 
 // The private folder ("" until something was taken out), and its removal,
-// which also runs at exit in the process that made it.
+// which also runs when the process that made it ends, at exit or by a
+// signal (exit_work.h).
 std::string archive_folder();
 void remove_archive_folder();
