@@ -3,7 +3,6 @@
 // and files still open at exit. The images are read back by the tests' own
 // reader.
 #include <filesystem>
-#include <csignal>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +13,6 @@
 #include "devices/dos.h"
 #include "devices/drive_media.h"
 #include "devices/serial_bus.h"
-#include "core/hooks.h"
 #include "files_support.h"
 
 namespace {
@@ -284,18 +282,11 @@ TEST_P(Dos, FullDiskAndDamagedChains) {
 // SIGTERM with a file open for writing: the file is written at the end of
 // the frame, then the signal ends the program as it would have.
 TEST_P(Dos, SignalWritesOpenFilesFirst) {
-    pid_t child = fork();
-    if (child == 0) {
+    EXPECT_TRUE(sigterm_ends_the_frame([&] {
         add_serial_bus_traps();
         dos_open(UNIT, 2, "OPEN,S,W");
         write_channel(2, "written");
-        raise(SIGTERM);
-        run_frame_calls();
-        _exit(3);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    }));
     capture_stdout([&] { ASSERT_TRUE(GetParam() ? drive_attach_image(UNIT, image) : drive_use_folder(UNIT, dir.path)); });
     EXPECT_EQ(get("OPEN"), "written");
 }

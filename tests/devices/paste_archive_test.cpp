@@ -1,15 +1,11 @@
 // Text to PETSCII for pasting, and the archive table: what is taken out of
 // good archives and what is refused, with the one line said.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zip.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/hooks.h"
 #include "core/tarvikon.h"
 #include "start/archive.h"
 #include "devices/paste.h"
@@ -139,17 +135,10 @@ TEST(Archive, GoodArchivesGiveTheirFirstVicFileAndHostileOrDamagedOnesAreRefused
     // A signal that ends the program removes it too, then ends the program.
     const std::string tmp = dir.file("tmp");
     std::filesystem::create_directory(tmp);
-    const pid_t child = fork();
-    if (child == 0) {
+    EXPECT_TRUE(sigterm_ends_the_frame([&] {
         setenv("TMPDIR", tmp.c_str(), 1);
         if (take_out_of_archive(dir.file("good.zip")).empty()) _exit(4);
-        raise(SIGTERM);
-        run_frame_calls();
-        _exit(3);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    }));
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 

@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include "core/hooks.h"
 #include "core/memory.h"
 #include "core/tarvikon.h"
 
@@ -47,6 +51,18 @@ std::string capture_stdout(const std::function<void()>& fn) {
     fn();
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+bool sigterm_ends_the_frame(const std::function<void()>& before) {
+    const pid_t child = fork();
+    if (child == 0) {
+        before();
+        raise(SIGTERM);
+        run_frame_calls();
+        _exit(3);
+    }
+    int status = -1;
+    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
 }
 
 TempDir::TempDir() {

@@ -42,6 +42,10 @@ void new_machine(uint8_t timing = 1);
 // Runs fn and returns what it printed on standard output.
 std::string capture_stdout(const std::function<void()>& fn);
 
+// Forks; the child runs `before`, then SIGTERM arrives and the frame ends
+// (the frame calls run). True when the signal ended the child.
+bool sigterm_ends_the_frame(const std::function<void()>& before);
+
 // A temporary directory, removed with everything in it when the object goes.
 struct TempDir {
     std::string path;
