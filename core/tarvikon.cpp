@@ -249,10 +249,10 @@ void finish_turn() {
 // The cycles a turn may take: up to the end of the line or a device's
 // cycle call, and up to the instruction whose interrupt poll can see a
 // timer's flag rise. While line ends only count, the turn may run on to the
-// end of the frame's last line. One instruction while an interrupt is due (it is taken
-// after the next instruction) and while the delay after every instruction
-// is set; a request that waits for I to clear ends the turn at CLI, PLP or
-// RTI.
+// end of the frame's last line. One instruction while an interrupt is due
+// (it is taken after the next instruction) and while the delay after every
+// instruction is set; a request that waits for I to clear ends the turn at
+// CLI, PLP or RTI.
 int32_t turn_budget() {
     if (delay_loop || interrupt_due(Flags[FLAG_I], run_ends_when_i_clears)) return 1;
     uint32_t to_limit = step_limit > line_cycles ? step_limit - line_cycles : 1;
