@@ -193,9 +193,8 @@ void finish_turn() {
     }
 
     const InterruptPoll poll = last_interrupt_poll;
-    const int32_t rest = cycles - timers_caught_up;
-    if (!lines_polled) count_via_timers_with_poll(rest - poll.lead, poll.lead, true);
-    else count_via_timers(rest);
+    if (!lines_polled) poll_lines(cycles - poll.lead, cycles, true);
+    else count_via_timers(cycles - timers_caught_up);
     int32_t elapsed = cycles - step_caught_up;
     start_catch_up();
     if (deliver_interrupts(poll.i_set)) {
@@ -254,7 +253,8 @@ void finish_turn() {
 // instruction is set; a request that waits for I to clear ends the turn at
 // CLI, PLP or RTI.
 int32_t turn_budget() {
-    if (delay_loop || interrupt_due(Flags[FLAG_I], run_ends_when_i_clears)) return 1;
+    run_ends_when_i_clears = Flags[FLAG_I] && requests_interrupt(Via2);
+    if (delay_loop || interrupt_due(Flags[FLAG_I])) return 1;
     uint32_t to_limit = step_limit > line_cycles ? step_limit - line_cycles : 1;
     const uint32_t frame_lines = last_line + field_extra;
     if (lines_only_count() && raster < frame_lines) to_limit += (frame_lines - raster) * scanline;

@@ -312,9 +312,6 @@ inline void count_timer2(Via& via, uint16_t c, bool announce) {
     set_pair(counter, uint16_t(n - c));  // no reload: rolls over
 }
 
-// An enabled flag is set: the chip asks for an interrupt.
-inline bool requests_interrupt(const Via& via) { return *via.ifr & *via.ier & 0x7F; }
-
 inline uint8_t interrupt_line(Via& via) {
     if (requests_interrupt(via)) {
         *via.ifr |= IFR_ANY;
@@ -366,11 +363,6 @@ void update_interrupt_lines() {
     irq_low = interrupt_line(Via2);
 }
 
-bool interrupt_due(bool i_set, bool& irq_waits) {
-    const bool irq = requests_interrupt(Via2);
-    irq_waits = irq && i_set;
-    return (!nmi_low && requests_interrupt(Via1)) || (irq && !i_set);
-}
 
 namespace {
 // The cycle, counted from now, in which a timer can show $FFFF first: with
@@ -433,18 +425,18 @@ void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step)
     const uint16_t c = uint16_t(to_poll + after);
     const bool known_quiet = to_poll + after <= quiet_cycles && quiet_cycles > 0;
     quiet_cycles = 0;
-    if (known_quiet || (counts_quietly(Via2, c) && counts_quietly(Via1, c))) [[likely]] {
+    // Counted quietly, the lines are the same at any point of the count.
+    const bool quiet = known_quiet || (counts_quietly(Via2, c) && counts_quietly(Via1, c));
+    if (quiet) [[likely]] {
         count_quietly(Via2, c);
         count_quietly(Via1, c);
     } else {
-        after = std::min<int32_t>(after, to_poll + after);  // a poll before the count's start is at its start
-        count_timers(std::max(to_poll, 0), false);
-        to_poll = -1;  // counted
+        count_timers(to_poll, false);
     }
     nmi_alt = nmi_low;
     nmi_low = interrupt_line(Via1);
     irq_low = interrupt_line(Via2);
-    if (to_poll < 0) count_timers(after, whole_step);
+    if (!quiet) count_timers(after, whole_step);
 }
 
 void poll_joystick_device() {

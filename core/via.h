@@ -96,11 +96,15 @@ void reset_vias();
 // IFR bit 7 of both.
 void update_interrupt_lines();
 
+// An enabled flag is set: the chip asks for an interrupt.
+inline bool requests_interrupt(const Via& via) { return *via.ifr & *via.ier & 0x7F; }
+
 // True when the processor's next interrupt poll takes an interrupt: the
 // first chip's request has risen since the last poll, or the second chip's
-// stands while I is clear (`i_set` false). `irq_waits` is set while the
-// second chip's request stands with I set.
-bool interrupt_due(bool i_set, bool& irq_waits);
+// stands while I is clear (`i_set` false).
+inline bool interrupt_due(bool i_set) {
+    return (!nmi_low && requests_interrupt(Via1)) || (!i_set && requests_interrupt(Via2));
+}
 
 // The cycles from now to the end of the first instruction that can see a
 // timer's flag rise in its interrupt poll: the cycle in which a timer shows
@@ -115,8 +119,8 @@ void count_via_timers(int32_t elapsed);
 void catch_up_via_timers(int32_t elapsed);
 
 // A count with the processor's interrupt poll in it, the rest of a step or
-// a part: counts `to_poll` cycles, keeps nmi_low in nmi_alt and recomputes
-// the lines, counts `after` more.
+// a part: counts `to_poll` cycles (none or more), keeps nmi_low in nmi_alt
+// and recomputes the lines, counts `after` more.
 void count_via_timers_with_poll(int32_t to_poll, int32_t after, bool whole_step);
 
 // Reads one record from the joystick device after a drawn frame.

@@ -64,23 +64,29 @@ constexpr std::array<uint8_t, 256> LAST_ACCESS = [] {
 }();
 inline unsigned access_cycle() { return line_cycles + LAST_ACCESS[memory[Register.PC]]; }
 
-// The raster line at the current instruction's bus access: late in an
-// instruction that began at the end of a line, it is already the next one.
-unsigned beam_line() {
-    unsigned r = raster;
-    if (access_cycle() < scanline) return r;
-    return r + 1 > last_line + field_extra ? 0 : r + 1;
+// The beam at the current instruction's bus access: its raster line and
+// the cycle into that line. Late in an instruction that began at the end of
+// a line, it is already on the next one.
+struct Beam {
+    unsigned line, cycle;
+};
+Beam beam_at_access() {
+    Beam b{raster, access_cycle()};
+    if (b.cycle < scanline) return b;
+    b.cycle -= scanline;
+    b.line = b.line + 1 > last_line + field_extra ? 0 : b.line + 1;
+    return b;
 }
+
+unsigned beam_line() { return beam_at_access().line; }
 
 }  // namespace
 
 unsigned raster_value_holds() {
-    const unsigned lines = last_line + field_extra + 1;
-    unsigned line = raster, cycle = access_cycle();
-    for (; cycle >= scanline; cycle -= scanline) line = line + 1 < lines ? line + 1 : 0;
+    const Beam b = beam_at_access();
     // It reads line / 2, which changes where the next even line or the next field begins.
-    const unsigned change = std::min((line | 1) + 1, lines);
-    return (change - line) * scanline - cycle - 1;
+    const unsigned change = std::min((b.line | 1) + 1, last_line + field_extra + 1);
+    return (change - b.line) * scanline - b.cycle - 1;
 }
 
 namespace {

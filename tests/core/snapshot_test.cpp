@@ -229,9 +229,7 @@ TEST_P(Snapshot, LoadedAtRandomMomentsOfFilesOpenOnDrive8RunsOnAsTheRunNeverStop
 
 TEST_P(Snapshot, LoadedAtRandomMomentsOfARasterTimedPictureRunsOnAsTheRunNeverStopped) {
     const uint8_t timing = GetParam();
-    new_machine(timing);
-    if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
-    run_test_program_set_up();
+    if (!start_line_timed_program("raster_bands", timing)) SKIP_OR_FAIL("raster_bands not built");
     expect_same_runs(run_reference(60, 8, 7 + timing));
 }
 

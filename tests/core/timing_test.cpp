@@ -54,9 +54,7 @@ TEST(Timing, CounterReadsShowTheCountOfTheReadCycle) {
 // its first and last columns show (r x N1) AND 7 and (r x N1 + N1 - 1) AND 7.
 TEST(Timing, TheNextRowStartsByTheColumnsFetchedNotByTheCountAtTheLineEnd) {
     for (uint8_t timing : {0, 1}) {
-        new_machine(timing);
-        if (!load_test_program(timing ? "row_step_71" : "row_step_65")) SKIP_OR_FAIL("row_step not built");
-        run_test_program_set_up();
+        if (!start_line_timed_program("row_step", timing)) SKIP_OR_FAIL("row_step not built");
         line_cycles = 0;
         for (const auto& [n1, n2] : {std::pair{13, 16}, {16, 13}, {11, 5}}) {
             memory[0x10] = uint8_t(n1);

@@ -107,10 +107,8 @@ std::vector<MachineState> basic_session(uint8_t timing, void (*frame)()) {
 // The raster bands program: its set-up, which ends at a BRK, then the loop
 // at $0203 that writes to $900F in cycles 19 and 43 of every line.
 std::vector<MachineState> bands_session(uint8_t timing, void (*frame)()) {
-    new_machine(timing);
     std::vector<MachineState> states;
-    if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) return states;
-    run_test_program_set_up();
+    if (!start_line_timed_program("raster_bands", timing)) return states;
     draw_frames();
     for (int f = 0; f < 4; f++) {
         frame();

@@ -548,9 +548,7 @@ long frame_lines() {
 // and 4 x (43 + 1 - 7) of every line of every frame.
 TEST_F(VicTest, BandsAtFixedCyclesStandStillAtTheirCells) {
     for (uint8_t timing : {0, 1}) {
-        new_machine(timing);
-        if (!load_test_program(timing ? "raster_bands_71" : "raster_bands_65")) SKIP_OR_FAIL("raster_bands not built");
-        run_test_program_set_up();
+        if (!start_line_timed_program("raster_bands", timing)) SKIP_OR_FAIL("raster_bands not built");
         line_cycles = 0;
         const std::string text =
             std::string(48, '5') + "6666" + std::string(96, '3') + std::string(76, '6') + std::string(36, '5');

@@ -101,6 +101,13 @@ bool load_test_program_with_handler(const std::string& name) {
     return true;
 }
 
+bool start_line_timed_program(const std::string& name, uint8_t timing) {
+    new_machine(timing);
+    if (!load_test_program(name + (timing ? "_71" : "_65"))) return false;
+    run_test_program_set_up();
+    return true;
+}
+
 void run_test_program_set_up() {
     interrupt = intdef = 1;
     while (memory[Register.PC]) run_step();

@@ -69,3 +69,8 @@ bool load_test_program_with_handler(const std::string& name);
 // Runs a loaded program's set-up, with the machine's interrupts on, up to
 // the BRK that ends it, and points PC at its main part ($0203).
 void run_test_program_set_up();
+
+// A new machine of `timing` (0 NTSC, 1 PAL) with the program built for its
+// line length, NAME_65 or NAME_71, loaded and its set-up run; false when
+// it was not built.
+bool start_line_timed_program(const std::string& name, uint8_t timing);
